@@ -1,0 +1,3 @@
+#include "SimpleOpt.h"
+
+template class CSimpleOptTempl<char>;
