@@ -1,0 +1,92 @@
+#include "UpdaterStore.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "BuildPath.h"
+#include "Log.h"
+#include "UpdaterStoreListing.h"
+#include "aDirectory.h"
+
+using StoreListing::_find_item;
+using StoreListing::_find_items;
+using StoreListing::items_t;
+using StoreListing::result_t;
+
+namespace {
+
+std::string serialName(unsigned serialNumber) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%08X", serialNumber);
+    return name;
+}
+
+}  // namespace
+
+UpdaterStore::UpdaterStore(const char* basePath) {
+    if (basePath == nullptr || *basePath == '\0')
+        throw std::runtime_error("UpdaterStore: Could not create directory  error " + std::to_string(aErrParam));
+    _basePath = basePath;
+    _ensure_directory(_basePath);
+}
+
+void UpdaterStore::_ensure_directory(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        aErr err = aDirectory_Ensure(path.c_str(), 0755);
+        // Ensure tolerates a name that exists as something else (a dangling link,
+        // say): only a directory that is really there counts.
+        if (err == aErrNone && !aDirectory_Exists(path.c_str())) err = aErrPermission;
+        if (err != aErrNone)
+            throw std::runtime_error("UpdaterStore: Could not create directory " + path + " error " +
+                                     std::to_string(static_cast<int>(err)));
+        Log::log(DEBUG_Updater, "UpdaterStore: Created directory [%s].\n", path.c_str());
+    } else if (S_ISDIR(info.st_mode)) {
+        Log::log(DEBUG_Updater, "UpdaterStore: [%s] already exists.\n", path.c_str());
+    } else {
+        throw std::runtime_error("UpdaterStore: " + path + " exists and is a file");
+    }
+}
+
+UpdaterStoreItem UpdaterStore::AddDevice(unsigned serialNumber) {
+    return AddDevice(serialName(serialNumber).c_str());
+}
+
+UpdaterStoreItem UpdaterStore::AddDevice(const char* name) {
+    const std::string device = name != nullptr ? name : "";
+    // The name is one directory level below the base, never a path out of it.
+    if (device.empty() || device == "." || device == ".." || device.find('/') != std::string::npos)
+        throw std::runtime_error("UpdaterStore: invalid device name [" + device + "]");
+    _ensure_directory(BuildPath(_basePath.c_str(), device.c_str(), nullptr));
+    return UpdaterStoreItem(_basePath.c_str(), device.c_str(), STORE_ITEM_DIRECTORY);
+}
+
+bool UpdaterStore::FindDevice(unsigned serialNumber, UpdaterStoreItem* item) {
+    return FindDevice(serialName(serialNumber).c_str(), item);
+}
+
+bool UpdaterStore::FindDevice(const char* name, UpdaterStoreItem* item) {
+    result_t result;
+    result.name = name != nullptr ? name : "";
+    result.item = item;
+    result.want = STORE_ITEM_DIRECTORY;
+    // A base that cannot be listed simply holds no device.
+    if (!result.name.empty()) aDirectory_List(_basePath.c_str(), _find_item, &result);
+    if (result.error) std::rethrow_exception(result.error);
+    Log::log(DEBUG_Updater, "UpdaterStore: FindDevice %s %s.\n", result.found ? "Found" : "Not Found",
+             result.name.c_str());
+    return result.found;
+}
+
+bool UpdaterStore::FindLocalBuilds(unsigned serialNumber, std::vector<UpdaterStoreItem>& items) {
+    UpdaterStoreItem device;
+    if (!FindDevice(serialNumber, &device)) return true;
+    items_t collected;
+    collected.items = &items;
+    aDirectory_List(BuildPath(device.path.c_str(), device.name.c_str(), nullptr).c_str(), _find_items,
+                    &collected);
+    if (collected.error) std::rethrow_exception(collected.error);
+    return true;
+}

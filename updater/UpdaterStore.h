@@ -1,0 +1,39 @@
+// The local store: one directory per device below the storage directory,
+// holding the device's bundle files and its settings file.
+#ifndef MORV_UPDATER_UPDATERSTORE_H
+#define MORV_UPDATER_UPDATERSTORE_H
+
+#include <string>
+#include <vector>
+
+#include "UpdaterStoreItem.h"
+
+class UpdaterStore {
+public:
+    // Creates the base directory (0755) when missing; throws std::runtime_error
+    // when it cannot be created or a file stands in its place.
+    explicit UpdaterStore(const char* basePath);
+
+    const char* BasePath() const { return _basePath.c_str(); }
+
+    // The device's directory, created when missing; throws as the constructor does,
+    // and for a name that is not a plain directory name.
+    UpdaterStoreItem AddDevice(unsigned serialNumber);
+    UpdaterStoreItem AddDevice(const char* name);
+
+    // True when the base directory holds a directory of exactly this name
+    // ("%08X" of the serial number); fills the item, when given, with it.
+    bool FindDevice(unsigned serialNumber, UpdaterStoreItem* item);
+    bool FindDevice(const char* name, UpdaterStoreItem* item);
+
+    // Appends an item for every entry of the device's directory whose name does
+    // not begin with "."; nothing when the device has no directory. Always true.
+    bool FindLocalBuilds(unsigned serialNumber, std::vector<UpdaterStoreItem>& items);
+
+private:
+    static void _ensure_directory(const std::string& path);
+
+    std::string _basePath;
+};
+
+#endif

@@ -1,0 +1,47 @@
+// One entry of the local store (a device directory or a file) and its settings.
+#ifndef MORV_UPDATER_UPDATERSTOREITEM_H
+#define MORV_UPDATER_UPDATERSTOREITEM_H
+
+#include <cstddef>
+#include <string>
+
+#include "KeyValueStore.h"
+#include "aError.h"
+
+class BirdFile;
+
+enum store_item_t {
+    STORE_ITEM_FILE = 0,       // an entry that is not a directory
+    STORE_ITEM_DIRECTORY = 1,  // a directory
+    STORE_ITEM_NONE = 2,       // not set
+};
+
+class UpdaterStoreItem {
+public:
+    UpdaterStoreItem() = default;
+    // Loads path/name/.settings into the attributes, creating the file when missing.
+    UpdaterStoreItem(const char* path, const char* name, store_item_t type);
+    UpdaterStoreItem(const UpdaterStoreItem&) = default;
+    UpdaterStoreItem& operator=(const UpdaterStoreItem&) = default;
+
+    bool IsValid() const { return !path.empty() && !name.empty(); }
+
+    // True when the item's directory holds a file (not a directory) of exactly this name.
+    bool FileExists(const char* fileName) const;
+
+    // Replaces path/name/fileName with the data. aErrNotFound without data or when
+    // the file cannot be created; the write or close error otherwise. A failed
+    // write leaves any earlier file of that name as it was.
+    aErr WriteFile(const char* fileName, const unsigned char* data, size_t length) const;
+
+    // The bundle path/name/fileName; throws std::runtime_error "Invalid bird <path>"
+    // when it is not a bundle, or the loader's error when it does not load.
+    BirdFile ReadBirdFile(const char* fileName) const;
+
+    std::string path;  // the directory that holds the entry
+    std::string name;  // the entry's own name
+    store_item_t type = STORE_ITEM_NONE;
+    KeyValueStore attributes;
+};
+
+#endif

@@ -1,0 +1,43 @@
+// Directory-listing callbacks of the local store.
+#ifndef MORV_UPDATER_UPDATERSTORELISTING_H
+#define MORV_UPDATER_UPDATERSTORELISTING_H
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "UpdaterStoreItem.h"
+#include "aDirectory.h"
+
+// A namespace of their own: names beginning with "_" are reserved at global scope.
+namespace StoreListing {
+
+// What _find_item looks for and what it found.
+struct result_t {
+    bool found = false;
+    std::string name;                  // the entry's own name, compared exactly
+    UpdaterStoreItem* item = nullptr;  // filled when found, when not null
+    store_item_t want = STORE_ITEM_DIRECTORY;  // the kind of entry that counts
+    std::exception_ptr error;          // an exception kept from crossing the C lister
+};
+
+// What _find_items collects.
+struct items_t {
+    std::vector<UpdaterStoreItem>* items = nullptr;
+    std::exception_ptr error;
+};
+
+// The entry's own name: the part of its full path after the last "/".
+std::string EntryName(const char* fullPath);
+// Sets path, name and type from a listed entry and loads its settings.
+void FillItem(UpdaterStoreItem& item, const aDirectoryListData* data);
+
+// Reference: result_t. Stops at the first entry of the wanted kind and name.
+uint8_t _find_item(const aDirectoryListData* data, void* reference);
+// Reference: items_t. Appends an item for every entry not beginning with ".".
+uint8_t _find_items(const aDirectoryListData* data, void* reference);
+
+}  // namespace StoreListing
+
+#endif
