@@ -1,0 +1,950 @@
+/* The link engine: the reader and writer threads of a link and the operations
+ * that initialise, start, synchronise, stop, reset and destroy it. */
+#include "aLink.h"
+
+#include <stdbool.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include "aDebug.h"
+#include "aLinkRegistry.h"
+#include "aServer.h"
+#include "aStreamClient.h"
+#include "aStreamUSB.h"
+#include "aTime.h"
+
+/* Start and sync wait this long for the state they ask for, checking every
+ * sPOLL_MS. */
+#define sWAIT_MS 2000u
+#define sPOLL_MS 10u
+#define sSYNC_SETTLE_MS 100u
+/* A handshake that heard nothing for this long sends its requests again. */
+#define sSYNC_QUIET_MS 250u
+/* The out-pipe waits this long for a packet before looking at running. */
+#define sOUT_WAIT_MS 1000u
+/* Pause after a failed stream read. */
+#define sREAD_ERROR_PAUSE_MS 100u
+/* A "not ready" that came back sooner than this after the previous one means
+ * the stream does not wait by itself: the in-pipe sleeps sIDLE_SLEEP_MS. */
+#define sIDLE_FAST_US 500u
+#define sIDLE_SLEEP_MS 1u
+/* The in-pipe holds back while its input queue is this full, so that a
+ * reader that is merely slower than the stream loses nothing; a queue that
+ * nobody empties for sBACKLOG_STALL_MS is left to overflow (and reported). */
+#define sBACKLOG_HIGH (aPACKETFIFO_MAX_PACKETS - 100)
+#define sBACKLOG_STALL_MS 250u
+/* The final flush at stop gives up after this long. */
+#define sFLUSH_MS 500u
+/* aLink_AwaitFirst looks at the link's state at least this often. */
+#define sAWAIT_SLICE_MS 250u
+#define sPOOL_SIZE 4096u
+/* Gathering stops once more than this is in the pool, so a last packet of
+ * up to aPACKET_MAX_SIZE bytes always fits. */
+#define sPOOL_FILL (sPOOL_SIZE - aPACKET_MAX_SIZE)
+#define sRESET_ATTEMPTS 20
+#define sRESET_PAUSE_MS 100u
+
+/* ---- Shared fields ---- */
+
+static int32_t sStatus(aLink* link)
+{
+    return __atomic_load_n(&link->status, __ATOMIC_SEQ_CST);
+}
+
+static void sSetStatus(aLink* link, int32_t status)
+{
+    __atomic_store_n(&link->status, status, __ATOMIC_SEQ_CST);
+}
+
+/* Status changes by the pipes and by a sync request never undo a stop in
+ * progress (or done). */
+static bool sSetStatusUnlessStopped(aLink* link, int32_t status)
+{
+    int32_t current = sStatus(link);
+    while (current != linkStatusStopping && current != linkStatusStopped) {
+        if (__atomic_compare_exchange_n(&link->status, &current, status, false, __ATOMIC_SEQ_CST,
+                                        __ATOMIC_SEQ_CST)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static bool sRunning(aLink* link)
+{
+    return __atomic_load_n(&link->running, __ATOMIC_SEQ_CST) != 0;
+}
+
+static aPacketFifoId sInFifo(aLink* link)
+{
+    return __atomic_load_n(&link->inFifo, __ATOMIC_ACQUIRE);
+}
+
+static aPacketFifoId sOutFifo(aLink* link)
+{
+    return __atomic_load_n(&link->outFifo, __ATOMIC_ACQUIRE);
+}
+
+static aLink* sValidLink(int id)
+{
+    aLink* link = sGetLink(id);
+    return (link != NULL && link->check == aLINK_CHECK) ? link : NULL;
+}
+
+static uint64_t sMicros(void)
+{
+    struct timespec now;
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+        return 0;
+    }
+    return (uint64_t)now.tv_sec * 1000000u + (uint64_t)now.tv_nsec / 1000u;
+}
+
+/* Wire bytes of a packet (address, length, data) into out; their count. */
+static size_t sWire(const aPacket* packet, uint8_t* out)
+{
+    size_t size = packet->dataSize <= aPACKET_MAX_DATA ? packet->dataSize : aPACKET_MAX_DATA;
+    out[0] = packet->address;
+    out[1] = (uint8_t)size;
+    for (size_t i = 0; i < size; i++) {
+        out[2 + i] = packet->data[i];
+    }
+    return size + 2;
+}
+
+/* Records a packet in the link's log, if it has one. */
+static void sRecord(aLink* link, uint8_t direction, const aPacket* packet)
+{
+    aPacketLog* log = __atomic_load_n(&link->log, __ATOMIC_ACQUIRE);
+    if (log == NULL) {
+        return;
+    }
+    /* Published before the log, so it is there. */
+    aMutex* mutex = __atomic_load_n(&link->logMutex, __ATOMIC_ACQUIRE);
+    if (mutex == NULL) {
+        return;
+    }
+    uint8_t wire[aPACKET_MAX_SIZE];
+    size_t size = sWire(packet, wire);
+    aMutex_Lock(mutex);
+    aPacketLog_Put(log, direction, (uint32_t)size, wire);
+    aMutex_Unlock(mutex);
+}
+
+static void sTracePacket(const char* where, aLink* link, const aPacket* packet)
+{
+    aDEBUG_TRACE(aDEBUG_PACKETS, " %s(%d) ADDR:%02X, LEN:%02X, [%02X %02X %02X ...]\n", where, link->id,
+                 packet->address, packet->dataSize, packet->data[0], packet->data[1], packet->data[2]);
+}
+
+static aErr sPutForceRoute(aLink* link, uint8_t value)
+{
+    aPacket* packet = aPacket_CreateWithData(aLINK_FORCE_ROUTE_ADDRESS, 1, &value);
+    if (packet == NULL) {
+        return aErrMemory;
+    }
+    aErr err = aPacketFifo_Put(sOutFifo(link), packet);
+    aPacket_Destroy(&packet);
+    return err;
+}
+
+static int drainAll(const aPacket* packet, void* ref)
+{
+    (void)packet;
+    (void)ref;
+    return 1;
+}
+
+/* ---- In-pipe ---- */
+
+static void sStartSync(aLink* link)
+{
+    aDEBUG_TRACE(aDEBUG_LINK, "syncStart\n");
+    aPacket_Reset(link->inPacket);
+    if (!sSetStatusUnlessStopped(link, linkStatusSyncing)) {
+        link->syncState = kSyncStateNone;
+        return;
+    }
+    link->syncState = kSyncStateStart;
+    link->syncHeard = aTime_GetMSTicks();
+    static const uint8_t none = 0;
+    aPacket* request = aPacket_CreateWithData(aLINK_SYNC_ADDRESS, 0, &none);
+    if (request == NULL) {
+        /* Status stays syncing: the quiet interval starts it again. */
+        return;
+    }
+    aErr err = aErrNone;
+    aPacketFifoId out = sOutFifo(link);
+    for (int i = 0; i < aLINK_SYNC_REQUESTS; i++) {
+        err = aPacketFifo_Put(out, request);
+    }
+    aPacket_Destroy(&request);
+    if (err == aErrNone) {
+        link->syncState = kSyncStateByte1;
+    }
+}
+
+static void sSyncByte(aLink* link, uint8_t byte)
+{
+    aDEBUG_TRACE(aDEBUG_LINK, "sByte %d\n", byte);
+    switch (link->syncState) {
+    case kSyncStateStart:
+        aDEBUG_TRACE(aDEBUG_LINK, "kSyncStateStart\n");
+        sStartSync(link);
+        break;
+    case kSyncStateByte1:
+        aDEBUG_TRACE(aDEBUG_LINK, "kSyncStateByte1\n");
+        if (byte != 0 && (byte & 1u) == 0) {
+            link->syncAddress = byte;
+            link->syncState = kSyncStateByte2;
+            aDEBUG_TRACE(aDEBUG_LINK, "sync2\n");
+        } else {
+            sStartSync(link);
+        }
+        break;
+    case kSyncStateByte2:
+        aDEBUG_TRACE(aDEBUG_LINK, "kSyncStateByte2\n");
+        if (byte == 0) {
+            link->syncState = kSyncStateByte3;
+            aDEBUG_TRACE(aDEBUG_LINK, "sync3\n");
+        } else {
+            link->syncState = kSyncStateStart;
+        }
+        break;
+    case kSyncStateByte3:
+        aDEBUG_TRACE(aDEBUG_LINK, "kSyncStateByte3\n");
+        if (byte == link->syncAddress) {
+            link->syncState = kSyncStateByte4;
+            aDEBUG_TRACE(aDEBUG_LINK, "sync4\n");
+        } else {
+            link->syncState = kSyncStateStart;
+        }
+        break;
+    case kSyncStateByte4:
+        aDEBUG_TRACE(aDEBUG_LINK, "kSyncStateByte4\n");
+        if (byte == 0) {
+            link->syncState = kSyncStateNone;
+            if (sSetStatusUnlessStopped(link, linkStatusRunning)) {
+                aDEBUG_TRACE(aDEBUG_LINK, "synced\n");
+            }
+        } else {
+            link->syncState = kSyncStateStart;
+        }
+        break;
+    default:
+        aDEBUG_TRACE(aDEBUG_LINK, "sync default\n");
+        sStartSync(link);
+        break;
+    }
+}
+
+/* Answers a heartbeat; aErrNotFound for any other packet. */
+static aErr sHandleHBBackChannel(aLink* link)
+{
+    const aPacket* packet = link->inPacket;
+    if (packet->dataSize != 2 || packet->data[0] != 0) {
+        return aErrNotFound;
+    }
+    aDEBUG_TRACE(aDEBUG_PACKETS, " sHandleHBBackChannel() ==> received HB packet [data size = %d][%d,%d]\n",
+                 packet->dataSize, packet->data[0], packet->data[1]);
+    uint8_t data[2] = {0, (uint8_t)(packet->data[1] + 2u)};
+    aPacket* answer = aPacket_CreateWithData(packet->address, 2, data);
+    if (answer != NULL) {
+        aDEBUG_TRACE(aDEBUG_PACKETS, " sHandleHBBackChannel() %s\n",
+                     packet->data[1] == 0 ? "sending HB UP" : "sending HB DOWN");
+        aPacketFifo_Put(sOutFifo(link), answer);
+        aPacket_Destroy(&answer);
+    }
+    return aErrNone;
+}
+
+/* Waits while the input queue is nearly full and its reader makes progress.
+ * The queue only grows by the in-pipe's own puts, so its length is looked at
+ * only when it could have reached the mark. */
+static void sHoldBackWhileFull(aLink* link, aPacketFifoId in)
+{
+    if (link->inKnownLength + 1 < sBACKLOG_HIGH) {
+        link->inKnownLength++;
+        return;
+    }
+    uint32_t length = aPacketFifo_GetLength(in);
+    if (length < sBACKLOG_HIGH) {
+        link->inBacklogAbandoned = 0;
+    } else if (!link->inBacklogAbandoned) {
+        uint64_t progressAt = aTime_GetMSTicks();
+        while (length >= sBACKLOG_HIGH && sRunning(link) && aTime_GetMSTicks() - progressAt < sBACKLOG_STALL_MS) {
+            aTime_MSSleep(1);
+            uint32_t now = aPacketFifo_GetLength(in);
+            if (now < length) {
+                progressAt = aTime_GetMSTicks();
+            }
+            length = now;
+        }
+        /* Nobody empties it: stop holding back until it is emptied. */
+        link->inBacklogAbandoned = length >= sBACKLOG_HIGH;
+    }
+    link->inKnownLength = length + 1;
+}
+
+/* After every accepted byte: a complete packet goes to the log, the user
+ * filter, the heartbeat answer or the input queue. */
+static aErr sHandlePacket(aLink* link)
+{
+    aPacket* packet = link->inPacket;
+    if (!aPacket_IsComplete(packet)) {
+        return aErrNone;
+    }
+    sRecord(link, aPACKETLOG_RECEIVED, packet);
+    uint8_t consumed = 0;
+    aMutex_Lock(link->userFilterMutex);
+    if (link->userFilter != NULL) {
+        consumed = link->userFilter(packet, link->userFilterRef);
+    }
+    aMutex_Unlock(link->userFilterMutex);
+    aErr err = aErrNone;
+    if (consumed != 1 && sHandleHBBackChannel(link) == aErrNotFound) {
+        sTracePacket("sHandlePacket", link, packet);
+        aPacketFifoId in = sInFifo(link);
+        sHoldBackWhileFull(link, in);
+        err = aPacketFifo_Put(in, packet);
+    }
+    aPacket_Reset(packet);
+    return err;
+}
+
+static void sAssembleByte(aLink* link, uint8_t byte)
+{
+    if (aPacket_AddByte(link->inPacket, byte) != aErrNone) {
+        aDEBUG_TRACE(aDEBUG_LINK, "Out of sync\n");
+        sStartSync(link);
+        return;
+    }
+    if (sHandlePacket(link) != aErrNone) {
+        sSetStatusUnlessStopped(link, linkStatusPacketError);
+    }
+}
+
+/* The stream had no byte. Keeps the thread from spinning on a stream that
+ * answers at once, and restarts a handshake that was asked for or that has
+ * heard nothing for a while. */
+static void sNothingToRead(aLink* link, bool* quiet, uint64_t* lastEmptyUs)
+{
+    uint64_t now = sMicros();
+    if (!*quiet) {
+        *quiet = true;
+        link->syncHeard = aTime_GetMSTicks();
+    } else if (now - *lastEmptyUs < sIDLE_FAST_US) {
+        aTime_MSSleep(sIDLE_SLEEP_MS);
+        now = sMicros();
+    }
+    *lastEmptyUs = now;
+
+    if (sStatus(link) != linkStatusSyncing) {
+        return;
+    }
+    if (link->syncState == kSyncStateNone) {
+        sStartSync(link);
+    } else if (aTime_GetMSTicks() - link->syncHeard >= sSYNC_QUIET_MS) {
+        sStartSync(link);
+    }
+}
+
+static void sPauseWhileRunning(aLink* link, uint32_t ms)
+{
+    for (uint32_t slept = 0; slept < ms && sRunning(link); slept += sPOLL_MS) {
+        aTime_MSSleep(sPOLL_MS);
+    }
+}
+
+static void* sInPipeProcess(void* arg)
+{
+    aLink* link = (aLink*)arg;
+    link->syncState = kSyncStateNone;
+    link->syncHeard = aTime_GetMSTicks();
+    int32_t starting = linkStatusStarting;
+    __atomic_compare_exchange_n(&link->status, &starting, linkStatusRunning, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    __atomic_store_n(&link->inStarted, 1, __ATOMIC_SEQ_CST);
+
+    bool quiet = false;
+    uint64_t lastEmptyUs = 0;
+    while (sRunning(link)) {
+        char byte = 0;
+        aErr err = aStream_Read(link->stream, &byte, 1);
+        if (err == aErrNone) {
+            quiet = false;
+            if (sStatus(link) == linkStatusSyncing) {
+                sSyncByte(link, (uint8_t)byte);
+            } else {
+                sAssembleByte(link, (uint8_t)byte);
+            }
+        } else if (err == aErrNotReady) {
+            sNothingToRead(link, &quiet, &lastEmptyUs);
+        } else {
+            quiet = false;
+            link->syncState = kSyncStateNone;
+            aPacket_Reset(link->inPacket);
+            sSetStatusUnlessStopped(link, linkStatusIOError);
+            sPauseWhileRunning(link, sREAD_ERROR_PAUSE_MS);
+        }
+    }
+    return NULL;
+}
+
+/* ---- Out-pipe ---- */
+
+static void sWritePacket(aLink* link, const aPacket* packet)
+{
+    uint8_t wire[aPACKET_MAX_SIZE];
+    size_t size = sWire(packet, wire);
+    aErr err = aStream_Write(link->stream, (const char*)wire, size);
+    if (err != aErrNone) {
+        aDEBUG_TRACE(aDEBUG_LINK, "sOutPipeProcess error writing: %d\n", err);
+    }
+}
+
+static void sWritePooled(aLink* link, const aPacket* first, uint8_t* pool)
+{
+    size_t filled = sWire(first, pool);
+    aPacketFifoId out = sOutFifo(link);
+    while (filled <= sPOOL_FILL) {
+        aPacket* next = aPacketFifo_Get(out);
+        if (next == NULL) {
+            break;
+        }
+        filled += sWire(next, pool + filled);
+        aPacket_Destroy(&next);
+    }
+    aErr err = aStream_Write(link->stream, (const char*)pool, filled);
+    if (err != aErrNone) {
+        aDEBUG_TRACE(aDEBUG_LINK, "sOutPipeProcess error writing pooled: %d\n", err);
+    }
+}
+
+static int sIsForceRouteOff(const aPacket* packet, void* ref)
+{
+    (void)ref;
+    return packet->address == aLINK_FORCE_ROUTE_ADDRESS && packet->dataSize == 1 && packet->data[0] == 0;
+}
+
+/* What is left when the link stops: the force-route packet of the stop
+ * first, then the rest in order, for a bounded time and count. */
+static void sFinalFlush(aLink* link)
+{
+    aPacketFifoId out = sOutFifo(link);
+    uint64_t deadline = aTime_DeadlineAfter(sFLUSH_MS);
+    while (!__atomic_load_n(&link->stopQueued, __ATOMIC_SEQ_CST) && aTime_GetMSTicks() < deadline) {
+        aTime_MSSleep(1);
+    }
+    aPacket* packet = aPacketFifo_GetFirst(out, sIsForceRouteOff, NULL);
+    if (packet != NULL) {
+        sWritePacket(link, packet);
+        aPacket_Destroy(&packet);
+    }
+    for (int count = 0; count < aPACKETFIFO_MAX_PACKETS && aTime_GetMSTicks() < deadline; count++) {
+        packet = aPacketFifo_Get(out);
+        if (packet == NULL) {
+            break;
+        }
+        sWritePacket(link, packet);
+        aPacket_Destroy(&packet);
+    }
+    uint32_t left = aPacketFifo_DrainPackets(out, drainAll, NULL);
+    if (left > 0) {
+        aDEBUG_TRACE(aDEBUG_LINK, "sOutPipeProcess dropped %u packets at stop\n", left);
+    }
+}
+
+static void* sOutPipeProcess(void* arg)
+{
+    aLink* link = (aLink*)arg;
+    __atomic_store_n(&link->outStarted, 1, __ATOMIC_SEQ_CST);
+    uint8_t pool[sPOOL_SIZE];
+    while (sRunning(link)) {
+        uint64_t began = sMicros();
+        aPacket* packet = aPacketFifo_Await(sOutFifo(link), sOUT_WAIT_MS);
+        if (packet == NULL) {
+            /* A queue that is gone answers at once; do not spin on it. */
+            if (sMicros() - began < 1000u * sPOLL_MS) {
+                aTime_MSSleep(sPOLL_MS);
+            }
+            continue;
+        }
+        sTracePacket("sOutPipeProcess", link, packet);
+        if (__atomic_load_n(&link->pooled, __ATOMIC_RELAXED)) {
+            sWritePooled(link, packet, pool);
+        } else {
+            sWritePacket(link, packet);
+        }
+        sRecord(link, aPACKETLOG_WRITTEN, packet);
+        aPacket_Destroy(&packet);
+    }
+    sFinalFlush(link);
+    return NULL;
+}
+
+/* ---- Operations ---- */
+
+int aLink_Init(int id, aStream* stream)
+{
+    aLinkEntry* entry = sLookupEntryByID(id);
+    if (entry == NULL || entry->link == NULL) {
+        return 0;
+    }
+    aLink* link = entry->link;
+    if (link->check == aLINK_CHECK) {
+        return 0;
+    }
+    link->id = id;
+    link->check = aLINK_CHECK;
+    link->running = 0;
+    if (stream != NULL) {
+        link->stream = stream;
+        link->status = linkStatusStopped;
+    } else {
+        link->status = linkStatusNoStream;
+    }
+    link->inThread = NULL;
+    link->outThread = NULL;
+    link->inFifo = aPacketFifo_Create();
+    link->outFifo = aPacketFifo_Create();
+    link->inProc = sInPipeProcess;
+    link->outProc = sOutPipeProcess;
+    link->inStarted = 0;
+    link->outStarted = 0;
+    link->inPacket = aPacket_Create();
+    link->log = NULL;
+    link->logSize = 0;
+    link->logMutex = NULL;
+    link->pooled = 0;
+    link->userFilter = NULL;
+    link->userFilterRef = NULL;
+    char name[aMUTEX_MAX_NAME + 1];
+    snprintf(name, sizeof(name), "aLink(%p)->userFilterSema", (void*)link);
+    link->userFilterMutex = aMutex_Create(name);
+    if (link->inFifo == 0 || link->outFifo == 0 || link->inPacket == NULL || link->userFilterMutex == NULL) {
+        /* What was made is released with the record. */
+        return 0;
+    }
+    return id;
+}
+
+aErr aLink_Start(int id)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL) {
+        return aErrParam;
+    }
+    if (link->stream == NULL || sInFifo(link) == 0 || sOutFifo(link) == 0 || link->inPacket == NULL ||
+        link->userFilterMutex == NULL) {
+        return aErrConnection;
+    }
+    uint8_t stopped = 0;
+    if (!__atomic_compare_exchange_n(&link->running, &stopped, 1, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+        return aErrNone;
+    }
+    sSetStatus(link, linkStatusStarting);
+    __atomic_store_n(&link->stopQueued, 0, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&link->inStarted, 0, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&link->outStarted, 0, __ATOMIC_SEQ_CST);
+
+    link->inThread = aThread_Create(link->inProc, link);
+    link->outThread = link->inThread != NULL ? aThread_Create(link->outProc, link) : NULL;
+    if (link->inThread == NULL || link->outThread == NULL) {
+        __atomic_store_n(&link->running, 0, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&link->stopQueued, 1, __ATOMIC_SEQ_CST);
+        if (link->inThread != NULL) {
+            aThread_Destroy(&link->inThread);
+        }
+        __atomic_store_n(&link->inStarted, 0, __ATOMIC_SEQ_CST);
+        sSetStatus(link, linkStatusStopped);
+        return aErrResource;
+    }
+
+    /* A started in-pipe may already have moved on to syncing or an error. */
+    uint64_t deadline = aTime_DeadlineAfter(sWAIT_MS);
+    for (;;) {
+        int32_t status = sStatus(link);
+        if (__atomic_load_n(&link->inStarted, __ATOMIC_SEQ_CST) &&
+            __atomic_load_n(&link->outStarted, __ATOMIC_SEQ_CST) &&
+            (status == linkStatusRunning || status == linkStatusSyncing || status == linkStatusIOError ||
+             status == linkStatusPacketError)) {
+            break;
+        }
+        if (aTime_GetMSTicks() >= deadline) {
+            return aErrIndexRange;
+        }
+        aTime_MSSleep(sPOLL_MS);
+    }
+    return sPutForceRoute(link, 1);
+}
+
+aErr aLink_Stop(aLink* link)
+{
+    if (link == NULL) {
+        return aErrParam;
+    }
+    int32_t status = sStatus(link);
+    if (status == linkStatusStopping || status == linkStatusStopped) {
+        return aErrNone;
+    }
+    sSetStatus(link, linkStatusStopping);
+    aErr result = aErrNone;
+    if (link->inThread != NULL || link->outThread != NULL) {
+        /* running goes to 0 first, so that the out-pipe, woken by the
+         * force-route packet, does not go back to waiting; its final flush
+         * waits until the packet is queued. */
+        __atomic_store_n(&link->running, 0, __ATOMIC_SEQ_CST);
+        result = sPutForceRoute(link, 0);
+        __atomic_store_n(&link->stopQueued, 1, __ATOMIC_SEQ_CST);
+        if (link->inThread != NULL && aThread_Destroy(&link->inThread) != 0) {
+            result = aErrUnknown;
+        }
+        if (link->outThread != NULL && aThread_Destroy(&link->outThread) != 0) {
+            result = aErrUnknown;
+        }
+        link->inThread = NULL;
+        link->outThread = NULL;
+        __atomic_store_n(&link->inStarted, 0, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&link->outStarted, 0, __ATOMIC_SEQ_CST);
+        if (link->inPacket != NULL) {
+            aPacket_Reset(link->inPacket);
+        }
+        sSetStatus(link, linkStatusStopped);
+    }
+    return result;
+}
+
+aErr aLink_Sync(int id)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL) {
+        return aErrParam;
+    }
+    /* Without the in-pipe nobody could answer; do not leave a stopped link
+     * marked as syncing. */
+    if (!sRunning(link) || !sSetStatusUnlessStopped(link, linkStatusSyncing)) {
+        return aErrNotReady;
+    }
+    aErr result = aErrNotReady;
+    uint64_t deadline = aTime_DeadlineAfter(sWAIT_MS);
+    for (;;) {
+        if (sStatus(link) == linkStatusRunning) {
+            result = aErrNone;
+            break;
+        }
+        if (aTime_GetMSTicks() >= deadline) {
+            break;
+        }
+        aTime_MSSleep(sPOLL_MS);
+    }
+    aPacketFifo_DrainPackets(sOutFifo(link), drainAll, NULL);
+    aTime_MSSleep(sSYNC_SETTLE_MS);
+    aPacketFifo_DrainPackets(sInFifo(link), drainAll, NULL);
+    return result;
+}
+
+aErr aLink_ForceRoute(int id, uint8_t value)
+{
+    aLinkEntry* entry = sLookupEntryByID(id);
+    if (entry == NULL) {
+        return aErrNotFound;
+    }
+    if (entry->link == NULL || entry->link->check != aLINK_CHECK) {
+        return aErrParam;
+    }
+    return sPutForceRoute(entry->link, value);
+}
+
+aErr aLink_PublishPacketLog(aLink* link, aPacketLog* log, aMutex* logMutex)
+{
+    if (link == NULL || log == NULL || logMutex == NULL) {
+        return aErrParam;
+    }
+    aMutex* none = NULL;
+    if (__atomic_load_n(&link->log, __ATOMIC_ACQUIRE) != NULL ||
+        !__atomic_compare_exchange_n(&link->logMutex, &none, logMutex, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE)) {
+        return aErrBusy;
+    }
+    __atomic_store_n(&link->log, log, __ATOMIC_RELEASE);
+    return aErrNone;
+}
+
+int32_t aLink_GetStatus(int id)
+{
+    aLink* link = sValidLink(id);
+    return link != NULL ? sStatus(link) : linkStatusNoStream;
+}
+
+aErr aLink_PutPacket(int id, const aPacket* packet)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL) {
+        return aErrParam;
+    }
+    return aPacketFifo_Put(sOutFifo(link), packet);
+}
+
+aPacket* aLink_GetPacket(int id)
+{
+    aLink* link = sValidLink(id);
+    return link != NULL ? aPacketFifo_Get(sInFifo(link)) : NULL;
+}
+
+aPacket* aLink_AwaitPacket(int id, uint64_t ms)
+{
+    aLink* link = sValidLink(id);
+    return link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
+}
+
+aPacket* aLink_GetFirst(int id, aPacketFifoProc predicate, void* ref)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL || predicate == NULL) {
+        return NULL;
+    }
+    return aPacketFifo_GetFirst(sInFifo(link), predicate, ref);
+}
+
+aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t ms)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL || predicate == NULL) {
+        return NULL;
+    }
+    uint64_t deadline = aTime_DeadlineAfter(ms);
+    aPacket* packet = NULL;
+    /* Waits in slices so that a link that stops running is noticed. */
+    while (packet == NULL && sRunning(link) && sStatus(link) == linkStatusRunning) {
+        uint64_t now = aTime_GetMSTicks();
+        uint64_t left = deadline > now ? deadline - now : 0;
+        packet = aPacketFifo_AwaitFirst(sInFifo(link), predicate, ref,
+                                        left < sAWAIT_SLICE_MS ? left : sAWAIT_SLICE_MS);
+        if (left == 0) {
+            break;
+        }
+    }
+    return packet;
+}
+
+uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL || predicate == NULL) {
+        return 0;
+    }
+    return aPacketFifo_DrainPackets(sInFifo(link), predicate, ref);
+}
+
+aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* ref)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL || link->userFilterMutex == NULL) {
+        return aErrParam;
+    }
+    aMutex_Lock(link->userFilterMutex);
+    link->userFilter = filter;
+    link->userFilterRef = filter != NULL ? ref : NULL;
+    aMutex_Unlock(link->userFilterMutex);
+    return aErrNone;
+}
+
+aErr aLink_EnablePooledPackets(int id, uint8_t pooled)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL) {
+        return aErrParam;
+    }
+    __atomic_store_n(&link->pooled, pooled != 0 ? 1 : 0, __ATOMIC_RELAXED);
+    return aErrNone;
+}
+
+/* Frees an extracted entry and everything its record owns; the record may
+ * never have been initialised. The result of destroying the output queue. */
+static aErr sTeardown(aLinkEntry* entry)
+{
+    aLink* link = entry->link;
+    aErr result = aErrNone;
+    if (link != NULL) {
+        if (link->userFilterMutex != NULL) {
+            aMutex_Lock(link->userFilterMutex);
+            link->userFilter = NULL;
+            link->userFilterRef = NULL;
+            aMutex_Unlock(link->userFilterMutex);
+        }
+        aLink_Stop(link);
+    }
+    if (entry->server != NULL) {
+        aServer_Destroy(&entry->server);
+    }
+    if (entry->parentId != 0) {
+        int parent = entry->parentId;
+        entry->parentId = 0;
+        aLink_Destroy(&parent);
+    }
+    if (link != NULL) {
+        if (link->inFifo != 0) {
+            aPacketFifo_Destroy(&link->inFifo);
+        }
+        if (link->outFifo != 0) {
+            result = aPacketFifo_Destroy(&link->outFifo);
+        }
+        if (link->inPacket != NULL) {
+            aPacket_Destroy(&link->inPacket);
+        }
+        /* Detached under its mutex: a reader that found the record sees it gone. */
+        aPacketLog* log = link->log;
+        if (link->logMutex != NULL) {
+            aMutex_Lock(link->logMutex);
+            __atomic_store_n(&link->log, NULL, __ATOMIC_RELEASE);
+            aMutex_Unlock(link->logMutex);
+        } else {
+            link->log = NULL;
+        }
+        aPacketLog_Destroy(&log);
+        if (link->logMutex != NULL) {
+            aMutex_Destroy(&link->logMutex);
+        }
+        if (link->userFilterMutex != NULL) {
+            aMutex_Destroy(&link->userFilterMutex);
+        }
+        if (link->stream != NULL) {
+            aStream_Destroy(&link->stream);
+        }
+        link->check = 0;
+        free(link);
+    }
+    free(entry);
+    return result;
+}
+
+aErr aLink_Destroy(int* id)
+{
+    if (id == NULL) {
+        return aErrParam;
+    }
+    aLinkEntry* entry = NULL;
+    int useCount = 0;
+    sReleaseResult released = sReleaseEntry(*id, &entry, &useCount);
+    *id = 0;
+    if (released == sRELEASE_NOT_FOUND) {
+        return aErrParam;
+    }
+    aDEBUG_TRACE(aDEBUG_LINK, "aLink_Destroy use_count: %d\n", useCount);
+    if (released == sRELEASE_IN_USE) {
+        return aErrNone;
+    }
+    return sTeardown(entry);
+}
+
+/* Opens a new stream to the entry's module, by link type. */
+static aErr sOpenStream(const aLinkEntry* entry, aStream** stream)
+{
+    switch (entry->type) {
+    case aLINK_TYPE_USB:
+        return aStream_CreateUSB(entry->identifier, stream);
+    case aLINK_TYPE_TCPIP:
+        return aStream_CreateSocket(entry->identifier, (uint16_t)(entry->key2 & 0xFFFFu), stream);
+    case aLINK_TYPE_CLIENT:
+        return aStream_CreateClient(entry->identifier, (uint16_t)(entry->key2 & 0xFFFFu), stream);
+    default:
+        return aErrParam;
+    }
+}
+
+/* Gives a stopped record a new stream and new queues; the user filter, the
+ * pooled flag, the packet log and the mutexes stay. */
+static aErr sReinit(aLink* link, aStream* stream)
+{
+    link->stream = stream;
+    aPacketFifoId in = aPacketFifo_Create();
+    aPacketFifoId out = aPacketFifo_Create();
+    if (link->inPacket == NULL) {
+        link->inPacket = aPacket_Create();
+    }
+    if (in == 0 || out == 0 || link->inPacket == NULL) {
+        if (in != 0) {
+            aPacketFifo_Destroy(&in);
+        }
+        if (out != 0) {
+            aPacketFifo_Destroy(&out);
+        }
+        aStream_Destroy(&link->stream);
+        return aErrMemory;
+    }
+    __atomic_store_n(&link->inFifo, in, __ATOMIC_RELEASE);
+    __atomic_store_n(&link->outFifo, out, __ATOMIC_RELEASE);
+    aPacket_Reset(link->inPacket);
+    link->inThread = NULL;
+    link->outThread = NULL;
+    link->inStarted = 0;
+    link->outStarted = 0;
+    link->syncState = kSyncStateNone;
+    link->inKnownLength = 0;
+    link->inBacklogAbandoned = 0;
+    sSetStatus(link, linkStatusStopped);
+    return aErrNone;
+}
+
+aErr aLink_ResetLink(aLinkEntry* entry)
+{
+    if (entry == NULL || entry->link == NULL || entry->link->check != aLINK_CHECK) {
+        return aErrParam;
+    }
+    aLink* link = entry->link;
+    uint8_t idle = 0;
+    if (!__atomic_compare_exchange_n(&link->resetting, &idle, 1, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+        return aErrBusy;
+    }
+
+    aLink_Stop(link);
+    aPacketFifoId in = sInFifo(link);
+    aPacketFifoId out = sOutFifo(link);
+    __atomic_store_n(&link->inFifo, 0, __ATOMIC_RELEASE);
+    __atomic_store_n(&link->outFifo, 0, __ATOMIC_RELEASE);
+    if (in != 0) {
+        aPacketFifo_Destroy(&in);
+    }
+    if (out != 0) {
+        aPacketFifo_Destroy(&out);
+    }
+    if (link->stream != NULL) {
+        aStream_Destroy(&link->stream);
+    }
+
+    aStream* stream = NULL;
+    aErr err = aErrParam;
+    for (int attempt = 0; attempt < sRESET_ATTEMPTS; attempt++) {
+        err = sOpenStream(entry, &stream);
+        if (err == aErrNone && stream != NULL) {
+            break;
+        }
+        if (err == aErrNone) {
+            err = aErrConnection;
+        }
+        stream = NULL;
+        if (attempt + 1 < sRESET_ATTEMPTS) {
+            aTime_MSSleep(sRESET_PAUSE_MS);
+        }
+    }
+    if (stream == NULL) {
+        aDEBUG_TRACE(aDEBUG_LINK, " ERROR - could not recreate stream: %d\n", err);
+        sSetStatus(link, linkStatusNoStream);
+    } else {
+        err = sReinit(link, stream);
+        if (err != aErrNone) {
+            sSetStatus(link, linkStatusNoStream);
+        } else {
+            err = aLink_Start(link->id);
+        }
+    }
+    __atomic_store_n(&link->resetting, 0, __ATOMIC_SEQ_CST);
+    return err;
+}
+
+aErr aLink_Reset(int id)
+{
+    return aLink_ResetLink(sLookupEntryByID(id));
+}

@@ -1,0 +1,79 @@
+/* The link registry: every link of the process, found by id or by the keys of
+ * its transport, with a use count. Internal to the library. The registry
+ * mutex is held only while the list is walked or changed; an entry returned
+ * stays valid while its user holds a use of it. */
+#ifndef MORV_ALINKREGISTRY_H
+#define MORV_ALINKREGISTRY_H
+
+#include <stdint.h>
+
+#include "aLink.h"
+#include "aServer.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Link types (linkType); 0 for a link over a caller's stream. */
+#define aLINK_TYPE_STREAM 0u
+#define aLINK_TYPE_USB 1u
+#define aLINK_TYPE_TCPIP 2u
+#define aLINK_TYPE_SERIAL 3u
+#define aLINK_TYPE_CLIENT 4u
+
+/* Identifier of a link over a caller's stream. */
+#define aLINK_STREAM_IDENTIFIER 0xFFFFFFFFu
+
+typedef struct aLinkEntry {
+    int32_t id;        /* from 1 upwards, never reused */
+    int32_t parentId;  /* a link of which this one holds a use; 0 for none */
+    aServer* server;   /* the server sharing this USB link; NULL for none */
+    uint32_t identifier; /* serial number, IPv4 address, or aLINK_STREAM_IDENTIFIER */
+    uint32_t key2;     /* TCP port, else 0 */
+    uint32_t key3;     /* client number of a network-client link, else 0 */
+    uint32_t type;
+    int16_t useCount;  /* guarded by the registry mutex */
+    aLink* link;       /* allocated zero-filled with the entry */
+    struct aLinkEntry* next; /* the next older entry */
+} aLinkEntry;
+
+/* New entry with a zero-filled record, use count 0, at the head of the list;
+ * its id, or 0 when memory runs out or the ids are used up. */
+int sCreate2(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type);
+int sCreate(uint32_t identifier, uint32_t key2, uint32_t type);
+aLinkEntry* sLookupEntryByID(int id);
+/* Newest entry with that identifier, whatever its type and other keys. */
+aLinkEntry* sLookupEntryByIdentifier(uint32_t identifier);
+/* Newest entry whose three keys all equal the arguments. */
+aLinkEntry* sLookupEntryByTrident(uint32_t identifier, uint32_t key2, uint32_t key3);
+/* Unlinks the entry of that id and returns it (the caller frees it); NULL
+ * when none. */
+aLinkEntry* sExtractEntry(int id);
+/* Adds delta to the use count; a NULL entry changes nothing. */
+void sChangeUseCount(aLinkEntry* entry, int delta);
+aLink* sGetLink(int id);
+
+/* Sharing, as one step under the registry mutex so that it races no
+ * teardown: finds the newest entry in use of the same type family (USB and
+ * serial links are one family: a module by serial number) with all three
+ * keys equal and raises its use count. The id, 0 when none; -1 when
+ * refuseServed is set and the entry carries a network server (nothing
+ * changed). Links over a caller's stream are never shared. */
+int sShareEntry(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type, int refuseServed);
+/* Raises the use count of the entry of that id if it is in use; the id, or 0. */
+int sShareEntryByID(int id);
+
+/* Result of sReleaseEntry. */
+typedef enum { sRELEASE_NOT_FOUND, sRELEASE_IN_USE, sRELEASE_LAST } sReleaseResult;
+/* Lowers the use count and, at 0 or below, extracts the entry, as one step
+ * under the registry mutex; *entry receives it when extracted. */
+sReleaseResult sReleaseEntry(int id, aLinkEntry** entry, int* useCount);
+
+/* The work of aLink_Reset. */
+aErr aLink_ResetLink(aLinkEntry* entry);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
