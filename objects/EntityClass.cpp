@@ -1,0 +1,533 @@
+#include "EntityClass.h"
+
+#include <cstring>
+#include <utility>
+
+#include "Module.h"
+#include "aUEI.h"
+
+namespace Zorventa {
+namespace Morvasset {
+
+struct EntityClass::impl {
+    explicit impl(EntityClass& owner) : entity(owner) {}
+
+    EntityClass& entity;
+    Module* module = nullptr;
+    std::uint8_t command = 0;
+    std::uint8_t index = 0;
+};
+
+namespace {
+
+// The scalar a reply (or a request) carries, by its value type.
+bool scalarValue(const uei& record, std::uint32_t* value)
+{
+    switch (record.type) {
+    case ueiTypeByte: *value = record.v.byteVal; return true;
+    case ueiTypeShort: *value = record.v.shortVal; return true;
+    case ueiTypeInt: *value = record.v.intVal; return true;
+    default: return false;
+    }
+}
+
+// The result a reply gives: the device's code after an error reply (never
+// success, even when the device sent code 0), else what the Link's filter
+// found wrong with its shape.
+aErr replyResult(const uei& reply)
+{
+    if (reply.specifier & ueiSpecifierError)
+        return reply.error != 0 ? static_cast<aErr>(reply.error) : aErrUnknown;
+    return static_cast<aErr>(reply.error);
+}
+
+std::uint8_t requestSpecifier(std::uint8_t index)
+{
+    return static_cast<std::uint8_t>((index & ueiSpecifierIndexMask) | ueiSpecifierRequest);
+}
+
+}  // namespace
+
+EntityClass::EntityClass() : m_impl(new impl(*this)) {}
+
+EntityClass::~EntityClass()
+{
+    delete m_impl;
+}
+
+aErr EntityClass::init(Module* module, std::uint8_t command, std::uint8_t index)
+{
+    m_impl->module = module;
+    m_impl->command = command;
+    m_impl->index = index;
+    return index > kMaxIndex ? aErrIndexRange : aErrNone;
+}
+
+std::uint8_t EntityClass::getIndex() const
+{
+    return m_impl->index;
+}
+
+aErr EntityClass::boundLink(Link** link, bool checkIndex) const
+{
+    *link = nullptr;
+    if (m_impl->module == nullptr || m_impl->module->getLink() == nullptr)
+        return aErrResource;
+    // A larger index would spill into the request, stream and error bits of
+    // the specifier and reach another entity.
+    if (checkIndex && m_impl->index > kMaxIndex)
+        return aErrIndexRange;
+    *link = m_impl->module->getLink();
+    return aErrNone;
+}
+
+// ---------------------------------------------------------------- raw packets
+
+aErr EntityClass::sendPacket(std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, false);
+    if (err != aErrNone)
+        return err;
+    return link->sendPacket(m_impl->module->getModuleAddress(), command, length, data);
+}
+
+aErr EntityClass::receivePacket(const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, false);
+    if (err != aErrNone)
+        return err;
+    return link->receivePacket(m_impl->module->getModuleAddress(), match, length, data);
+}
+
+// ---------------------------------------------------------------- general operations
+
+aErr EntityClass::getUEI(std::uint8_t option, uei* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    const std::uint8_t address = m_impl->module->getModuleAddress();
+    const std::uint8_t subindex = value->type == ueiTypeByte ? value->v.byteVal : 0;
+
+    std::uint32_t cached = 0;
+    err = link->getStreamValue(address, m_impl->command, option, m_impl->index, subindex, &cached);
+    if (err != aErrNotFound) {
+        if (err == aErrNone || err == aErrStreamStale) {
+            value->v.intVal = cached;
+            value->type = ueiTypeInt;
+        }
+        return err;
+    }
+
+    value->module = address;
+    value->command = m_impl->command;
+    value->option = static_cast<std::uint8_t>(option | ueiOptionGet);
+    value->specifier = requestSpecifier(m_impl->index);
+    value->error = 0;
+    err = link->sendUEI(*value);
+    if (err != aErrNone)
+        return err;
+
+    // What the reply fills in; a reply without a value leaves type void.
+    value->option = option;
+    value->specifier = m_impl->index;
+    value->v.intVal = 0;
+    value->type = ueiTypeVoid;
+    err = link->receiveUEI(address, m_impl->command, option, m_impl->index, value);
+    if (err != aErrNone)
+        return err;
+    return replyResult(*value);
+}
+
+aErr EntityClass::setUEI(std::uint8_t option, uei* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    const std::uint8_t address = m_impl->module->getModuleAddress();
+    value->module = address;
+    value->command = m_impl->command;
+    value->option = static_cast<std::uint8_t>(option | ueiOptionSet);
+    value->specifier = requestSpecifier(m_impl->index);
+    value->error = 0;
+    err = link->sendUEI(*value);
+    if (err != aErrNone)
+        return err;
+    value->option = static_cast<std::uint8_t>(option | ueiOptionSetReply);
+    value->specifier = m_impl->index;
+    err = link->receiveUEI(address, m_impl->command, value->option, m_impl->index, value);
+    if (err != aErrNone)
+        return err;
+    return replyResult(*value);
+}
+
+aErr EntityClass::setUEI(std::uint8_t option, std::uint8_t subindex, uei* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    const std::uint8_t address = m_impl->module->getModuleAddress();
+    value->module = address;
+    value->command = m_impl->command;
+    value->option = static_cast<std::uint8_t>(option | ueiOptionSet);
+    value->specifier = requestSpecifier(m_impl->index);
+    value->error = 0;
+    err = link->sendUEI(*value, subindex);
+    if (err != aErrNone)
+        return err;
+    value->option = static_cast<std::uint8_t>(option | ueiOptionSetReply);
+    value->specifier = m_impl->index;
+    err = link->receiveUEI(address, m_impl->command, value->option, m_impl->index, value);
+    if (err != aErrNone)
+        return err;
+    return replyResult(*value);
+}
+
+aErr EntityClass::callUEI(std::uint8_t option)
+{
+    uei value;
+    value.type = ueiTypeVoid;
+    return setUEI(option, &value);
+}
+
+// ---------------------------------------------------------------- typed getters and setters
+
+aErr EntityClass::getScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, std::uint32_t* value)
+{
+    uei record;
+    if (hasSubindex) {
+        record.type = ueiTypeByte;
+        record.v.byteVal = subindex;
+    }
+    aErr err = getUEI(option, &record);
+    if (err != aErrNone && err != aErrStreamStale)
+        return err;
+    // A reply with no value (or an unknown shape) is no answer to a get.
+    if (!scalarValue(record, value))
+        return aErrPacket;
+    return err;
+}
+
+aErr EntityClass::getUEI8(std::uint8_t option, std::uint8_t* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    std::uint32_t word = 0;
+    aErr err = getScalar(option, false, 0, &word);
+    if (err == aErrNone || err == aErrStreamStale)
+        *value = static_cast<std::uint8_t>(word);
+    return err;
+}
+
+aErr EntityClass::getUEI8(std::uint8_t option, std::uint8_t subindex, std::uint8_t* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    std::uint32_t word = 0;
+    aErr err = getScalar(option, true, subindex, &word);
+    if (err == aErrNone || err == aErrStreamStale)
+        *value = static_cast<std::uint8_t>(word);
+    return err;
+}
+
+aErr EntityClass::getUEI16(std::uint8_t option, std::uint16_t* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    std::uint32_t word = 0;
+    aErr err = getScalar(option, false, 0, &word);
+    if (err == aErrNone || err == aErrStreamStale)
+        *value = static_cast<std::uint16_t>(word);
+    return err;
+}
+
+aErr EntityClass::getUEI16(std::uint8_t option, std::uint8_t subindex, std::uint16_t* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    std::uint32_t word = 0;
+    aErr err = getScalar(option, true, subindex, &word);
+    if (err == aErrNone || err == aErrStreamStale)
+        *value = static_cast<std::uint16_t>(word);
+    return err;
+}
+
+aErr EntityClass::getUEI32(std::uint8_t option, std::uint32_t* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    std::uint32_t word = 0;
+    aErr err = getScalar(option, false, 0, &word);
+    if (err == aErrNone || err == aErrStreamStale)
+        *value = word;
+    return err;
+}
+
+aErr EntityClass::getUEI32(std::uint8_t option, std::uint8_t subindex, std::uint32_t* value)
+{
+    if (value == nullptr)
+        return aErrParam;
+    std::uint32_t word = 0;
+    aErr err = getScalar(option, true, subindex, &word);
+    if (err == aErrNone || err == aErrStreamStale)
+        *value = word;
+    return err;
+}
+
+aErr EntityClass::setScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, int type,
+                            std::uint32_t value)
+{
+    uei record;
+    record.type = type;
+    switch (type) {
+    case ueiTypeByte: record.v.byteVal = static_cast<std::uint8_t>(value); break;
+    case ueiTypeShort: record.v.shortVal = static_cast<std::uint16_t>(value); break;
+    default: record.v.intVal = value; break;
+    }
+    return hasSubindex ? setUEI(option, subindex, &record) : setUEI(option, &record);
+}
+
+aErr EntityClass::setUEI8(std::uint8_t option, std::uint8_t value)
+{
+    return setScalar(option, false, 0, ueiTypeByte, value);
+}
+
+aErr EntityClass::setUEI8(std::uint8_t option, std::uint8_t subindex, std::uint8_t value)
+{
+    return setScalar(option, true, subindex, ueiTypeByte, value);
+}
+
+aErr EntityClass::setUEI16(std::uint8_t option, std::uint16_t value)
+{
+    return setScalar(option, false, 0, ueiTypeShort, value);
+}
+
+aErr EntityClass::setUEI16(std::uint8_t option, std::uint8_t subindex, std::uint16_t value)
+{
+    return setScalar(option, true, subindex, ueiTypeShort, value);
+}
+
+aErr EntityClass::setUEI32(std::uint8_t option, std::uint32_t value)
+{
+    return setScalar(option, false, 0, ueiTypeInt, value);
+}
+
+aErr EntityClass::setUEI32(std::uint8_t option, std::uint8_t subindex, std::uint32_t value)
+{
+    return setScalar(option, true, subindex, ueiTypeInt, value);
+}
+
+aErr EntityClass::setUEIBytes(std::uint8_t option, const std::uint8_t* data, std::size_t length)
+{
+    if (data == nullptr && length != 0)
+        return aErrParam;
+    // The Link reads the buffer and never writes through the pointer.
+    static std::uint8_t empty[1] = {0};
+    uei record;
+    record.type = ueiTypeBytes;
+    record.v.bufPtr = data ? const_cast<std::uint8_t*>(data) : empty;
+    record.count = length;
+    return setUEI(option, &record);
+}
+
+// ---------------------------------------------------------------- byte buffers
+
+aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::size_t capacity, std::size_t* count)
+{
+    if (buffer == nullptr || count == nullptr || capacity == 0)
+        return aErrParam;
+    *count = 0;
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    const std::uint8_t address = m_impl->module->getModuleAddress();
+
+    uei request;
+    request.module = address;
+    request.command = m_impl->command;
+    request.option = static_cast<std::uint8_t>(option | ueiOptionGet);
+    request.specifier = requestSpecifier(m_impl->index);
+    request.type = ueiTypeVoid;
+    err = link->sendUEI(request);
+    if (err != aErrNone)
+        return err;
+
+    uei record;
+    record.module = address;
+    record.command = m_impl->command;
+    record.option = option;
+    record.specifier = m_impl->index;
+    record.v.bufPtr = buffer;
+    record.sequence = 0;
+    record.continued = 0;
+    record.count = capacity;
+    record.received = count;
+    record.type = ueiTypeVoid;
+    for (;;) {
+        err = link->receiveUEI(address, m_impl->command, option, m_impl->index, &record, sUEIBytesFilter);
+        if (err != aErrNone)
+            return err;
+        if ((record.specifier & ueiSpecifierError) || record.error != 0)
+            return replyResult(record);
+        if (!record.continued)
+            return aErrNone;
+        record.sequence = static_cast<std::uint8_t>((record.sequence + 1) & ueiBytesSequenceMask);
+    }
+}
+
+std::uint8_t EntityClass::sUEIBytesFilter(const aPacket* packet, const void* ref)
+{
+    if (!aVALIDPACKET(packet) || ref == nullptr)
+        return 0;
+    // The filter runs inside the caller's wait and fills its receive record.
+    uei* record = const_cast<uei*>(static_cast<const uei*>(ref));
+    const std::uint8_t length = packet->dataSize;
+    if (length > aPACKET_MAX_DATA)
+        return 0;
+    const std::uint8_t* data = packet->data;
+    if (packet->address != record->module || length <= 2 || data[0] != record->command ||
+        data[1] != record->option || (data[2] & ueiSpecifierIndexMask) != record->specifier)
+        return 0;
+    // A streamed packet of the same option is never a reply.
+    if (data[2] & ueiSpecifierStream)
+        return 0;
+
+    if (data[2] & ueiSpecifierError) {
+        record->specifier = data[2];
+        record->error = length > 3 ? data[3] : static_cast<std::uint8_t>(aErrPacket);
+        return 1;
+    }
+    // Command, option, specifier and the sequence byte at the least.
+    if (length < 4) {
+        record->error = aErrPacket;
+        return 1;
+    }
+    const std::uint8_t last = data[length - 1];
+    if ((last & ueiBytesSequenceMask) != record->sequence)
+        return 0;
+    const std::size_t bytes = static_cast<std::size_t>(length) - 4;
+    const std::size_t stored = record->received ? *record->received : 0;
+    if (record->received == nullptr || bytes > record->count || stored > record->count - bytes) {
+        record->specifier = static_cast<std::uint8_t>(data[2] | ueiSpecifierError);
+        record->error = aErrMemory;
+        return 1;
+    }
+    if (bytes != 0) {
+        std::memcpy(record->v.bufPtr, data + 3, bytes);
+        record->v.bufPtr += bytes;
+        *record->received = stored + bytes;
+    }
+    record->sequence = static_cast<std::uint8_t>(last & ueiBytesSequenceMask);
+    record->continued = (last & ueiBytesContinue) ? 1 : 0;
+    return 1;
+}
+
+aErr EntityClass::getUEIBytesCheck(std::size_t* count, std::size_t elementSize)
+{
+    if (count == nullptr)
+        return aErrParam;
+    if (elementSize == 0)
+        return *count == 0 ? aErrNone : aErrMemory;
+    if (*count % elementSize != 0)
+        return aErrMemory;
+    *count /= elementSize;
+    return aErrNone;
+}
+
+std::uint8_t EntityClass::getUEIBytesSequence(const aPacket* packet)
+{
+    return aUEI_getBytesSequence(packet);
+}
+
+std::uint8_t EntityClass::getUEIBytesContinue(const aPacket* packet)
+{
+    return aUEI_getBytesContinue(packet) ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- waiting and draining
+
+aErr EntityClass::awaitUEI32Val(std::uint32_t option, std::uint32_t* value, std::uint32_t)
+{
+    if (value == nullptr)
+        return aErrParam;
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    const std::uint8_t address = m_impl->module->getModuleAddress();
+    uei record;
+    record.module = address;
+    record.command = m_impl->command;
+    record.option = static_cast<std::uint8_t>(option);
+    record.specifier = m_impl->index;
+    record.type = ueiTypeVoid;
+    err = link->receiveUEI(address, m_impl->command, record.option, m_impl->index, &record);
+    if (err != aErrNone)
+        return err;
+    err = replyResult(record);
+    if (err != aErrNone)
+        return err;
+    std::uint32_t word = 0;
+    if (!scalarValue(record, &word))
+        return aErrPacket;
+    *value = word;
+    return aErrNone;
+}
+
+aErr EntityClass::drainUEI(std::uint8_t option)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    return link->dropMatchingUEIPackets(m_impl->module->getModuleAddress(), m_impl->command, option,
+                                        m_impl->index);
+}
+
+// ---------------------------------------------------------------- streams
+
+aErr EntityClass::setStreamEnabled(std::uint8_t enable)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    return link->enableStream(m_impl->module->getModuleAddress(), m_impl->command, Link::STREAM_WILDCARD,
+                              m_impl->index, enable != 0);
+}
+
+aErr EntityClass::registerOptionCallback(std::uint8_t option, bool enable, streamCallback_t callback,
+                                         void* reference)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    return link->registerStreamCallback(m_impl->module->getModuleAddress(), m_impl->command, option,
+                                        m_impl->index, enable, std::move(callback), reference);
+}
+
+aErr EntityClass::getStreamStatus(Link::StreamStatusEntry* rows, std::size_t capacity, std::size_t* count)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, true);
+    if (err != aErrNone)
+        return err;
+    return link->getStreamStatus(m_impl->module->getModuleAddress(), m_impl->command, Link::STREAM_WILDCARD,
+                                 m_impl->index, Link::STREAM_WILDCARD, rows, capacity, count);
+}
+
+}  // namespace Morvasset
+}  // namespace Zorventa

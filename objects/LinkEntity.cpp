@@ -1,0 +1,372 @@
+// Entity requests and replies, raw command packets and the module address
+// query of a Link.
+#include "LinkImpl.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "aDebug.h"
+#include "aLink.h"
+#include "aLinkRegistry.h"
+#include "aTime.h"
+#include "aUEI.h"
+
+namespace Zorventa {
+namespace Morvasset {
+
+namespace {
+
+constexpr std::uint64_t kReplyTimeoutMs = 1000;
+constexpr std::uint64_t kLargeReplyTimeoutMs = 4000;
+constexpr std::size_t kLargePayload = 1000;
+constexpr std::uint8_t kMaxRawData = aPACKET_MAX_DATA - 1;
+constexpr std::uint8_t kAddressQuery = 0xAD;
+
+// Packets a sender lets wait in the output queue before it waits for the
+// writer (well below the queue's limit, at which a put empties the queue),
+// and the level the writer must bring it down to first, so that the writer
+// always has work while the sender sleeps.
+constexpr std::uint32_t kOutputHighWater = 512;
+constexpr std::uint32_t kOutputLowWater = 256;
+constexpr auto kOutputPoll = std::chrono::microseconds(200);
+// A writer that takes no packet for this long is stuck.
+constexpr std::uint64_t kOutputStallMs = 2000;
+
+bool validModule(std::uint8_t module)
+{
+    return module != 0 && (module & 1) == 0;
+}
+
+std::uint32_t outputQueueLength(int id)
+{
+    aLink* record = sGetLink(id);
+    if (!record)
+        return 0;
+    // A reset replaces the queues; a stale id reads as empty.
+    const aPacketFifoId fifo = __atomic_load_n(&record->outFifo, __ATOMIC_ACQUIRE);
+    return aPacketFifo_GetLength(fifo);
+}
+
+bool linkWrites(int id)
+{
+    const std::int32_t status = aLink_GetStatus(id);
+    return status != linkStatusStopped && status != linkStatusStopping && status != linkStatusNoStream;
+}
+
+// Once more than limit packets wait for the writer, waits until at most
+// resume do (back-pressure), so a long transfer never overfills the output
+// queue. aErrConnection when the link stops writing, aErrTimeout when the
+// writer makes no progress.
+aErr awaitOutputRoom(int id, std::uint32_t limit, std::uint32_t resume)
+{
+    std::uint32_t length = outputQueueLength(id);
+    if (length <= limit)
+        return aErrNone;
+    std::uint64_t lastProgress = aTime_GetMSTicks();
+    while (length > resume) {
+        if (!linkWrites(id))
+            return aErrConnection;
+        std::this_thread::sleep_for(kOutputPoll);
+        const std::uint32_t now = outputQueueLength(id);
+        const std::uint64_t ticks = aTime_GetMSTicks();
+        if (now < length)
+            lastProgress = ticks;
+        else if (ticks - lastProgress >= kOutputStallMs)
+            return aErrTimeout;
+        length = now;
+    }
+    return aErrNone;
+}
+
+aErr queuePacket(int id, std::uint8_t address, std::uint8_t length, const std::uint8_t* data)
+{
+    const aErr room = awaitOutputRoom(id, kOutputHighWater, kOutputLowWater);
+    if (room != aErrNone)
+        return room;
+    aPacket* packet = aPacket_CreateWithData(address, length, data);
+    if (!packet)
+        return aErrResource;
+    const aErr result = aLink_PutPacket(id, packet);
+    aPacket_Destroy(&packet);
+    return result;
+}
+
+// Builds [command, option, specifier, (subindex,) value] for a scalar type.
+bool buildScalarRequest(const uei& request, const std::uint8_t* subindex, std::uint8_t* data,
+                        std::uint8_t* length)
+{
+    std::uint8_t n = 0;
+    data[n++] = request.command;
+    data[n++] = request.option;
+    data[n++] = request.specifier;
+    if (subindex)
+        data[n++] = *subindex;
+    switch (request.type) {
+    case ueiTypeVoid: break;
+    case ueiTypeByte: data[n++] = request.v.byteVal; break;
+    case ueiTypeShort:
+        aUEI_StoreShort(data + n, request.v.shortVal);
+        n += 2;
+        break;
+    case ueiTypeInt:
+        aUEI_StoreInt(data + n, request.v.intVal);
+        n += 4;
+        break;
+    default: return false;
+    }
+    *length = n;
+    return true;
+}
+
+struct FilterCall {
+    ueiFilter_t filter;
+    const void* reference;
+};
+
+int callFilter(const aPacket* packet, void* ref)
+{
+    const auto* call = static_cast<const FilterCall*>(ref);
+    return call->filter(packet, call->reference) != 0;
+}
+
+std::uint8_t MatchMagic(const aPacket* packet, void*)
+{
+    return aVALIDPACKET(packet) && packet->dataSize == 0;
+}
+
+int matchMagicProc(const aPacket* packet, void* ref)
+{
+    return MatchMagic(packet, ref);
+}
+
+struct CommandMatch {
+    const std::uint8_t* bytes;
+    std::uint8_t length;
+};
+
+std::uint8_t sCommandFilter(const aPacket* packet, const void* ref)
+{
+    const auto* match = static_cast<const CommandMatch*>(ref);
+    if (!aVALIDPACKET(packet) || packet->dataSize < match->length)
+        return 0;
+    return match->length == 0 || std::memcmp(packet->data, match->bytes, match->length) == 0;
+}
+
+// The reply filter of an entity request: the uei holds the expected module,
+// command, whole option byte and bare index.
+std::uint8_t sUEIFilter(const aPacket* packet, const void* ref)
+{
+    auto* expected = static_cast<uei*>(const_cast<void*>(ref));
+    if (!aVALIDPACKET(packet) || !expected)
+        return 0;
+    const std::uint8_t* d = packet->data;
+    if (packet->address != expected->module || packet->dataSize <= 2 || d[0] != expected->command ||
+        d[1] != expected->option)
+        return 0;
+    // A stream sample carries the bare option of a get reply; it is never a reply.
+    if (d[2] & ueiSpecifierStream)
+        return 0;
+    if ((d[2] & ueiSpecifierIndexMask) != expected->specifier)
+        return 0;
+
+    if (d[2] & ueiSpecifierError) {
+        expected->specifier = d[2];
+        expected->error = packet->dataSize >= 4 ? d[3] : static_cast<std::uint8_t>(aErrPacket);
+        if (expected->type != ueiTypeBytes)
+            expected->v.byteVal = expected->error;
+        return 1;
+    }
+    switch (packet->dataSize) {
+    case 3: expected->type = ueiTypeVoid; break;
+    case 4:
+        expected->v.intVal = 0;
+        expected->v.byteVal = d[3];
+        expected->type = ueiTypeByte;
+        break;
+    case 5:
+        expected->v.intVal = 0;
+        expected->v.shortVal = aUEI_RetrieveShort(d + 3);
+        expected->type = ueiTypeShort;
+        break;
+    case 7:
+        expected->v.intVal = aUEI_RetrieveInt(d + 3);
+        expected->type = ueiTypeInt;
+        break;
+    default:
+        // Matches, but its value fits no form: the caller gets an error, not
+        // the request's own value back.
+        expected->error = aErrPacket;
+        break;
+    }
+    return 1;
+}
+
+}  // namespace
+
+aErr Link::sendUEI(uei request)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (!validModule(request.module))
+        return aErrPacket;
+    const int id = m_impl->linkID;
+
+    if (request.type != ueiTypeBytes) {
+        std::uint8_t data[aPACKET_MAX_DATA];
+        std::uint8_t length = 0;
+        if (!buildScalarRequest(request, nullptr, data, &length))
+            return aErrParam;
+        return queuePacket(id, request.module, length, data);
+    }
+
+    const std::uint8_t* bytes = request.v.bufPtr;
+    const std::size_t count = request.count;
+    if (count > 0 && !bytes)
+        return aErrParam;
+    std::size_t offset = 0;
+    std::uint8_t counter = 0;
+    aErr result = aErrNone;
+    do {
+        const std::size_t chunk = std::min(ueiBytesPerPacket, count - offset);
+        const bool more = offset + chunk < count;
+        std::uint8_t data[aPACKET_MAX_DATA];
+        data[0] = request.command;
+        data[1] = request.option;
+        data[2] = request.specifier;
+        if (chunk > 0)
+            std::memcpy(data + 3, bytes + offset, chunk);
+        data[3 + chunk] = static_cast<std::uint8_t>((more ? ueiBytesContinue : 0) | (counter & ueiBytesSequenceMask));
+        result = queuePacket(id, request.module, static_cast<std::uint8_t>(chunk + 4), data);
+        offset += chunk;
+        counter = static_cast<std::uint8_t>((counter + 1) & ueiBytesSequenceMask);
+    } while (result == aErrNone && offset < count);
+    // The reply's wait starts once the writer has taken the last packet.
+    if (result == aErrNone)
+        result = awaitOutputRoom(id, 0, 0);
+    return result;
+}
+
+aErr Link::sendUEI(uei request, std::uint8_t subindex)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (!validModule(request.module))
+        return aErrPacket;
+    std::uint8_t data[aPACKET_MAX_DATA];
+    std::uint8_t length = 0;
+    if (!buildScalarRequest(request, &subindex, data, &length))
+        return aErrParam;
+    return queuePacket(m_impl->linkID, request.module, length, data);
+}
+
+aErr Link::receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index,
+                      uei* reply)
+{
+    const aErr result = receiveUEI(module, command, option, index, reply, &sUEIFilter);
+    if (result == aErrNone && !(reply->specifier & ueiSpecifierError) && reply->error != 0)
+        return static_cast<aErr>(reply->error);
+    return result;
+}
+
+aErr Link::receiveUEI(std::uint8_t module, std::uint8_t, std::uint8_t, std::uint8_t, uei* reply,
+                      ueiFilter_t filter)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (!validModule(module))
+        return aErrPacket;
+    if (!reply || !filter)
+        return aErrParam;
+
+    std::uint64_t timeout = kReplyTimeoutMs;
+    if (reply->type == ueiTypeBytes && reply->count > kLargePayload) {
+        timeout = kLargeReplyTimeoutMs;
+        aDEBUG_TRACE(aDEBUG_LINK, "receiveUEI - Expanding timeout for large payload: %lu\n",
+                     static_cast<unsigned long>(timeout));
+    }
+    reply->error = 0;
+    FilterCall call{filter, reply};
+    aPacket* packet = aLink_AwaitFirst(m_impl->linkID, &callFilter, &call, timeout);
+    if (!packet)
+        return aErrTimeout;
+    aPacket_Destroy(&packet);
+    return aErrNone;
+}
+
+aErr Link::dropMatchingUEIPackets(std::uint8_t module, std::uint8_t command, std::uint8_t option,
+                                  std::uint8_t index)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (!validModule(module))
+        return aErrPacket;
+    uei expected;
+    expected.module = module;
+    expected.command = command;
+    expected.option = option;
+    expected.specifier = index;
+    FilterCall call{&sUEIFilter, &expected};
+    aLink_DrainPackets(m_impl->linkID, &callFilter, &call);
+    return aErrNone;
+}
+
+aErr Link::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (length > kMaxRawData || (length > 0 && !data))
+        return aErrParam;
+    if (!validModule(module))
+        return aErrPacket;
+    std::uint8_t bytes[aPACKET_MAX_DATA];
+    bytes[0] = command;
+    if (length > 0)
+        std::memcpy(bytes + 1, data, length);
+    return queuePacket(m_impl->linkID, module, static_cast<std::uint8_t>(length + 1), bytes);
+}
+
+aErr Link::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (!validModule(module))
+        return aErrPacket;
+    if (!length || !data || (*length > 0 && !match) || *length > aPACKET_MAX_DATA)
+        return aErrParam;
+    CommandMatch expected{match, *length};
+    FilterCall call{&sCommandFilter, &expected};
+    aPacket* packet = aLink_AwaitFirst(m_impl->linkID, &callFilter, &call, kReplyTimeoutMs);
+    if (!packet)
+        return aErrTimeout;
+    *length = packet->dataSize;
+    std::memcpy(data, packet->data, packet->dataSize);
+    aPacket_Destroy(&packet);
+    return aErrNone;
+}
+
+aErr Link::getModuleAddress(std::uint8_t* address)
+{
+    if (!address)
+        return aErrParam;
+    *address = 0;
+    if (!isConnected())
+        return aErrNotReady;
+    aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress\n");
+    // No data bytes, but a valid pointer: the packet constructor refuses NULL.
+    const std::uint8_t none[1] = {0};
+    const aErr queued = queuePacket(m_impl->linkID, kAddressQuery, 0, none);
+    if (queued != aErrNone)
+        return queued;
+    aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress wait\n");
+    aPacket* packet = aLink_AwaitFirst(m_impl->linkID, &matchMagicProc, nullptr, kReplyTimeoutMs);
+    if (!packet)
+        return aErrNotReady;
+    *address = packet->address;
+    aPacket_Destroy(&packet);
+    return aErrNone;
+}
+
+}  // namespace Morvasset
+}  // namespace Zorventa
