@@ -1,0 +1,34 @@
+# Tests of the C-callable wrappers, included from tests/CMakeLists.txt.
+#   recorded_test: the five families compiled again against recording entity
+#     classes (tests/wrappers/fakes) and linked with the real registry.
+#   every other *_test.cpp: the wrapper library's static form, the real entity
+#     classes and the module simulator.
+#   c99_caller: a C99 program built with -Werror against the public header
+#     and the shared library.
+set(MORV_WRAPPER_FAKES_DIR ${CMAKE_CURRENT_SOURCE_DIR}/wrappers/fakes)
+file(GLOB MORV_WRAPPER_TESTS CONFIGURE_DEPENDS wrappers/*_test.cpp)
+foreach(t ${MORV_WRAPPER_TESTS})
+  get_filename_component(n ${t} NAME_WE)
+  if(n STREQUAL "recorded_test")
+    morv_add_test_program(${t} morvwrappers_registry morvasset ${MORV_DEFAULT_TEST_LIBS})
+    target_sources(wrappers_recorded_test PRIVATE ${MORV_WRAPPER_FAMILY_SOURCES}
+                   ${MORV_WRAPPER_FAKES_DIR}/FakeEntity.cpp ${MORV_WRAPPER_FAKES_DIR}/FakePackResult.cpp)
+    # The recording classes shadow the real entity headers.
+    target_include_directories(wrappers_recorded_test BEFORE PRIVATE ${MORV_WRAPPER_FAKES_DIR})
+  else()
+    morv_add_test_program(${t} morvwrappers_static morvasset ${MORV_DEFAULT_TEST_LIBS})
+  endif()
+  target_include_directories(wrappers_${n} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/wrappers)
+  target_compile_definitions(wrappers_${n} PRIVATE
+    MORV_WRAPPERS_HEADER="${MORV_WRAPPERS_INCLUDE_DIR}/morvwrappers.h")
+endforeach()
+if(TARGET wrappers_abi_test)
+  add_dependencies(wrappers_abi_test morvwrappers)
+  target_compile_definitions(wrappers_abi_test PRIVATE MORV_WRAPPERS_LIBRARY="$<TARGET_FILE:morvwrappers>")
+endif()
+
+add_executable(wrappers_c99_caller wrappers/c99_caller.c)
+set_target_properties(wrappers_c99_caller PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+target_compile_options(wrappers_c99_caller PRIVATE -Wall -Wextra -Wpedantic -Werror)
+target_link_libraries(wrappers_c99_caller PRIVATE morvwrappers)
+add_test(NAME wrappers.c99_caller COMMAND wrappers_c99_caller)
