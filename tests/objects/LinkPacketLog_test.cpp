@@ -53,7 +53,7 @@ class PacketLog : public SimTcpFixture {
 protected:
     PacketLog() : SimTcpFixture("127.0.0.7"), path(dir.sub("packets.log")) {}
 
-    // Sends [3, 0x48, 0x20] to the module, the spec's example packet.
+    // Sends [3, 0x48, 0x20] to the module: the wire bytes of kWrittenLine.
     void sendExample()
     {
         const std::uint8_t data[] = {0x48, 0x20};
