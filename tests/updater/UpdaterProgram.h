@@ -1,0 +1,84 @@
+// Runs the real Updater program as a child process for end-to-end tests:
+// always with "-i <store base>" and "-u <loopback update server>", with the
+// fake USB library preloaded in place of libusb and its bus described by a
+// config file, and with HOME pointed at the test's own directory.
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+
+namespace updtest {
+
+inline std::string readText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string golden(const std::string& name)
+{
+    return readText(std::string(MORV_TEST_SOURCE_DIR) + "/updater/golden/" + name);
+}
+
+inline const std::string kVersionLine = "Updater (Version: 2.11.3 Jun  6 2025)";
+
+class UpdaterProgram {
+public:
+    // base: the store base given with -i (and HOME); url: the update server.
+    UpdaterProgram(std::string base, std::string url) : base_(std::move(base)), url_(std::move(url))
+    {
+        setUsbDevices({});
+    }
+
+    // The fake bus: one config line per device ("device serial=... model=... peer=...").
+    void setUsbDevices(const std::vector<std::string>& lines)
+    {
+        config_ = base_ + "/fakeusb.conf";
+        std::ofstream out(config_, std::ios::trunc);
+        for (const std::string& line : lines)
+            out << line << "\n";
+        if (!out)
+            throw std::runtime_error("cannot write " + config_);
+    }
+
+    const std::string& base() const { return base_; }
+    std::string storage() const { return base_ + "/updater"; }
+
+    morvtest::ChildResult run(const std::vector<std::string>& arguments,
+                              std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
+    {
+        std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", base_, "-u", url_};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        morvtest::ChildOptions options;
+        options.timeout = timeout;
+        options.environment["LD_PRELOAD"] = MORV_FAKEUSB_LIBRARY;
+        options.environment["FAKEUSB_CONFIG"] = config_;
+        options.environment["HOME"] = base_;
+        options.environment["ZSYS_SIGHANDLER"] = "false";
+        options.environment["NO_PROXY"] = "127.0.0.1,localhost";
+        options.environment["no_proxy"] = "127.0.0.1,localhost";
+        // A sanitized build must accept the preloaded library ahead of its runtime.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        options.environment["ASAN_OPTIONS"] =
+            std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+        options.unset = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+        options.workingDirectory = base_;
+        return morvtest::RunChild(argv, options);
+    }
+
+private:
+    std::string base_;
+    std::string url_;
+    std::string config_;
+};
+
+}  // namespace updtest

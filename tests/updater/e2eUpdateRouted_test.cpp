@@ -1,0 +1,181 @@
+// Updates through a routing module ("-r"): the router is on the fake USB bus,
+// the module to update sits behind it on the router's I2C bus, and everything
+// travels over the router's link.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "SimI2C.h"
+#include "UpdateRig.h"
+
+namespace {
+
+using morvsim::Bytes;
+using morvtest::BundleBuilder;
+using morvtest::ChildResult;
+using morvtest::FakeUpdateServer;
+using morvtest::SplitLines;
+using Lines = std::vector<std::string>;
+using updtest::kVersionLine;
+
+constexpr std::uint32_t kRouterSerial = 0x0D272031;
+const std::string kRouterHex = "0D272031";
+constexpr std::uint8_t kRouterAddress = 4;
+constexpr std::uint8_t kRouterModel = 17;  // "MTMIOSerial"
+constexpr std::uint32_t kSerial = 0x2181F0EE;
+const std::string kSerialHex = "2181F0EE";
+constexpr std::uint8_t kTargetAddress = 6;
+
+std::string describe(const ChildResult& r)
+{
+    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
+           "--- stderr\n" + r.err;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// A routing module with the module to update behind it, both answered by one
+// simulator (the router is its link module).
+struct RoutedModules {
+    RoutedModules() : sim(morvsim::SimModule(kRouterAddress, kRouterSerial, kRouterModel))
+    {
+        morvsim::SystemValues routerValues;
+        routerValues.name = "Router";
+        sim.withModule(kRouterAddress, [&](morvsim::SimModule& m) {
+            morvsim::installSystemEntity(m, routerValues);
+            morvsim::installIntrospection(m, morvsim::IntrospectionTable());
+            morvsim::installI2CBus(m);
+        });
+        morvsim::SystemValues values;
+        values.version = updtest::kVersionWord;
+        values.router = kRouterAddress;
+        morvsim::addModuleBehindRouter(sim, kRouterAddress,
+                                       morvsim::SimModule(kTargetAddress, kSerial, updtest::kModel), values);
+        morvsim::IntrospectionTable table;
+        table.build = updtest::kBuild;
+        sim.withModule(kTargetAddress, [&](morvsim::SimModule& m) { morvsim::installIntrospection(m, table); });
+        loader = std::make_unique<morvsim::SimFirmwareLoader>(sim, kTargetAddress);
+        // Behind a router the module's reboot leaves the router's link standing.
+        morvsim::LoaderFaults faults;
+        faults.keepLinkOnReboot = true;
+        loader->setFaults(faults);
+        port = sim.listenTcp("127.0.0.1");
+    }
+    ~RoutedModules() { loader.reset(); }
+
+    morvsim::ModuleSimulator sim;
+    std::unique_ptr<morvsim::SimFirmwareLoader> loader;
+    std::uint16_t port = 0;
+};
+
+class RoutedUpdate : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = morvtest::whyNotPrivateNetns();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        ns_ = std::make_unique<morvtest::NetnsThread>();
+        ASSERT_EQ(ns_->error(), "");
+        ns_->run([&] {
+            server_ = std::make_unique<FakeUpdateServer>();
+            modules_ = std::make_unique<RoutedModules>();
+        });
+        program_ = std::make_unique<updtest::UpdaterProgram>(dir_.path(), server_->url());
+        program_->setUsbDevices({"device serial=" + kRouterHex + " model=17 peer=127.0.0.1:" +
+                                 std::to_string(modules_->port)});
+    }
+    void TearDown() override
+    {
+        if (ns_)
+            ns_->run([&] {
+                modules_.reset();
+                server_.reset();
+            });
+    }
+    ChildResult run(const std::vector<std::string>& args)
+    {
+        ChildResult r;
+        ns_->run([&] { r = program_->run(args); });
+        return r;
+    }
+
+    morvtest::TempDir dir_;
+    std::unique_ptr<morvtest::NetnsThread> ns_;
+    std::unique_ptr<FakeUpdateServer> server_;
+    std::unique_ptr<RoutedModules> modules_;
+    std::unique_ptr<updtest::UpdaterProgram> program_;
+};
+
+TEST_F(RoutedUpdate, DiscoveryBehindTheRouterListsItsModules)
+{
+    const ChildResult r = run({"-D", "-r", kRouterHex});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(SplitLines(r.out),
+              (Lines{kVersionLine, "Searching for Morvasset Network devices connected to 0D272031",
+                     "Discovered Devices: (Unknown)",
+                     "    Device    Module   Router  Model          Firmware Version (Build)   [IP address]       "
+                     "Device Name",
+                     // The search behind a router asks no module for its name.
+                     "    2181F0EE  06       04      USBHub3p       2.11.3 (     12345)         "}));
+}
+
+TEST_F(RoutedUpdate, FirmwareGoesToTheModuleBehindTheRouter)
+{
+    const Bytes image = updtest::pattern(1500, 0x31);
+    const std::string path = dir_.path() + "/fw.bird";
+    BundleBuilder()
+        .descriptor("42", "2.11.3", "00000000", updtest::kModelName)
+        .loader(0x20000000, Bytes(50, 9))
+        .firmware(0x3000, image)
+        .serialOffsets(0x3100, 0)
+        .writeTo(path);
+
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-r", kRouterHex, "-f", path});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    Lines out = SplitLines(r.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_TRUE(std::regex_match(out.back(), std::regex(R"(Update time: \d+\.\d{4} sec)"))) << out.back();
+    out.pop_back();
+    EXPECT_EQ(out, (Lines{kVersionLine, "Updating from Birdfile: " + path, "Transferring loader to device",
+                          "Transferring loader block 1 of 1, 54 bytes", "Transferred 1 blocks, 54 total bytes",
+                          "Starting Load on Device", "Transferring firmware block 1 of 1, 1504 bytes",
+                          "Transferred 1 blocks, 1504 total bytes"}));
+    EXPECT_EQ(modules_->loader->flash(0x3000, image.size()), updtest::patched(image, 0x3000, 0x3100, 0, kSerial));
+    EXPECT_EQ(modules_->loader->record().reboots, 1u);
+    const std::string settings = updtest::readText(program_->storage() + "/" + kSerialHex + "/.settings");
+    EXPECT_NE(settings.find("LATEST_TRANSFER=" + path + "\n"), std::string::npos) << settings;
+}
+
+TEST_F(RoutedUpdate, AModuleTheRouterDoesNotSeeIsNotUpdated)
+{
+    const std::string path = dir_.path() + "/fw.bird";
+    BundleBuilder()
+        .descriptor("42", "2.11.3", "00000000", updtest::kModelName)
+        .firmware(0x3000, Bytes(10, 1))
+        .serialOffsets(0x3004, 0)
+        .writeTo(path);
+    const ChildResult r = run({"-U", "-d", "00C0FFEE", "-r", kRouterHex, "-f", path});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(r.err,
+              "Module address required for indirect firmware update, could not find serial number [0x00C0FFEE] on "
+              "network\n");
+    EXPECT_EQ(modules_->loader->record().inits, 0u);
+    EXPECT_FALSE(exists(program_->storage() + "/00C0FFEE"));
+
+    const ChildResult none = run({"-U", "-d", kSerialHex, "-r", "0BADBAD0", "-f", path});
+    EXPECT_EQ(none.exitCode, 1) << describe(none);
+    EXPECT_EQ(none.err, "Unable to find modules on Network\n");
+}
+
+}  // namespace

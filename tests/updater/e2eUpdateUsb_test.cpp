@@ -1,0 +1,174 @@
+// The real Updater program with the fake USB library preloaded in place of
+// libusb: the bus holds one simulated module whose bulk pipe leads to the
+// simulator on loopback. Runs in a fresh network namespace, so nothing can
+// reach beyond it even if a search fell back to TCP/IP.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "UpdateRig.h"
+#include "base64.h"
+
+namespace {
+
+using morvsim::Bytes;
+using morvtest::BundleBuilder;
+using morvtest::ChildResult;
+using morvtest::FakeUpdateServer;
+using morvtest::SplitLines;
+using Reply = FakeUpdateServer::Reply;
+using Lines = std::vector<std::string>;
+using updtest::kVersionLine;
+
+constexpr std::uint32_t kSerial = 0x0012ABCD;
+const std::string kSerialHex = "0012ABCD";
+
+std::string describe(const ChildResult& r)
+{
+    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
+           "--- stderr\n" + r.err;
+}
+
+class UsbUpdate : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = morvtest::whyNotPrivateNetns();
+        if (!why.empty())
+            GTEST_SKIP() << why;
+        ns_ = std::make_unique<morvtest::NetnsThread>();
+        ASSERT_EQ(ns_->error(), "");
+        ns_->run([&] {
+            server_ = std::make_unique<FakeUpdateServer>();
+            morvsim::LoaderConfig config;
+            config.listenIp = "127.0.0.1";
+            // The simulator's threads and its listener belong to the namespace.
+            module_ = std::make_unique<updtest::SimulatedModule>(kSerial, config);
+            port_ = module_->sim.listenTcp("127.0.0.1");
+        });
+        program_ = std::make_unique<updtest::UpdaterProgram>(dir_.path(), server_->url());
+        program_->setUsbDevices({"device serial=" + kSerialHex + " model=5 peer=127.0.0.1:" + std::to_string(port_)});
+    }
+    void TearDown() override
+    {
+        if (ns_)
+            ns_->run([&] {
+                module_.reset();
+                server_.reset();
+            });
+    }
+    // A fresh module on the bus (optionally with the byte-buffer data path).
+    void replaceModule(bool ueiData)
+    {
+        ns_->run([&] {
+            module_.reset();
+            morvsim::LoaderConfig config;
+            config.listenIp = "127.0.0.1";
+            config.ueiData = ueiData;
+            module_ = std::make_unique<updtest::SimulatedModule>(kSerial, config);
+            if (ueiData)
+                module_->sim.withModule(updtest::kModuleAddress, [](morvsim::SimModule& m) {
+                    morvsim::IntrospectionTable table;
+                    table.build = updtest::kBuild;
+                    table.answers[{95, 10, 0, 0x80}] = 0;
+                    morvsim::installIntrospection(m, table);
+                });
+            port_ = module_->sim.listenTcp("127.0.0.1");
+        });
+        program_->setUsbDevices({"device serial=" + kSerialHex + " model=5 peer=127.0.0.1:" + std::to_string(port_)});
+    }
+    ChildResult run(const std::vector<std::string>& args)
+    {
+        ChildResult r;
+        ns_->run([&] { r = program_->run(args); });
+        return r;
+    }
+    std::string device(const std::string& name) const { return program_->storage() + "/" + kSerialHex + "/" + name; }
+
+    morvtest::TempDir dir_;
+    std::unique_ptr<morvtest::NetnsThread> ns_;
+    std::unique_ptr<FakeUpdateServer> server_;
+    std::unique_ptr<updtest::SimulatedModule> module_;
+    std::uint16_t port_ = 0;
+    std::unique_ptr<updtest::UpdaterProgram> program_;
+};
+
+TEST_F(UsbUpdate, DiscoveryListsTheModuleAsItDescribesItself)
+{
+    const ChildResult r = run({"-D"});
+    EXPECT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(SplitLines(r.out),
+              (Lines{kVersionLine, "Searching for Morvasset devices", "Discovered Devices: (USB)",
+                     "    Device    Module   Router  Model          Firmware Version (Build)    Device Name",
+                     "    0012ABCD  04       00      USBHub3p       2.11.3 (     12345)         Simulated module"}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(UsbUpdate, DownloadAndUpdateInOneRun)
+{
+    const Bytes loader = updtest::pattern(200, 0x21);
+    const Bytes image = updtest::pattern(3000, 0x77);
+    const Bytes file = BundleBuilder()
+                           .descriptor("1234", "2.11.3", "00000000", updtest::kModelName)
+                           .loader(0x20000000, loader)
+                           .firmware(0x1000, image)
+                           .serialOffsets(0x1400, 0x1800)
+                           .file();
+    unsigned long length = 0;
+    char* text = base64_encode(file.data(), file.size(), &length);
+    server_->setReply("bird", Reply::Ok({std::string(text, length)}));
+    std::free(text);
+    server_->setReply("qu", Reply::Ok({"1234", "2.11.3"}));
+    server_->setReply("builds", Reply::Ok({"1234;2.11.3"}));
+
+    const ChildResult r = run({"-G", "-U", "-d", kSerialHex});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    Lines out = SplitLines(r.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_TRUE(std::regex_match(out.back(), std::regex(R"(Update time: \d+\.\d{4} sec)"))) << out.back();
+    out.pop_back();
+    EXPECT_EQ(out, (Lines{kVersionLine, "Retrieving firmware for device with serial number 0012ABCD",
+                          "No build specified", "Using Latest build", "Retrieving build 1234",
+                          "Validating build 1234 with server", "Build 1234 is valid",
+                          "Updating firmware with build: 1234", "Transferring loader to device",
+                          "Transferring loader block 1 of 1, 204 bytes", "Transferred 1 blocks, 204 total bytes",
+                          "Starting Load on Device", "Transferring firmware block 1 of 1, 3004 bytes",
+                          "Transferred 1 blocks, 3004 total bytes"}));
+    EXPECT_EQ(module_->loader->flash(0x1000, image.size()), updtest::patched(image, 0x1000, 0x1400, 0x1800, kSerial));
+    EXPECT_EQ(module_->loader->record().loaderImage.at(0x20000000), loader);
+    const std::string settings = updtest::readText(device(".settings"));
+    EXPECT_NE(settings.find("LATEST_DOWNLOAD=1234.bird\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("LATEST_TRANSFER=1234.bird\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("LAST_TRANSFER_DATE="), std::string::npos) << settings;
+}
+
+TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
+{
+    replaceModule(true);
+    const std::string path = dir_.path() + "/fw.bird";
+    const Bytes image = updtest::pattern(5000, 0x05);
+    BundleBuilder()
+        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
+        .loader(0x20000000, Bytes(64, 3))
+        .firmware(0x2000, image)
+        .writeTo(path);
+
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
+    EXPECT_GT(module_->loader->record().ueiSets, 0u) << "the firmware went by byte-buffer sets";
+
+    // "-m 0" keeps to the DATA packets.
+    replaceModule(true);
+    const ChildResult plain = run({"-U", "-d", kSerialHex, "-f", path, "-m", "0"});
+    ASSERT_EQ(plain.exitCode, 0) << describe(plain);
+    EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
+    EXPECT_EQ(module_->loader->record().ueiSets, 0u);
+}
+
+}  // namespace

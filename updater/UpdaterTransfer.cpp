@@ -1,0 +1,429 @@
+// Update of one module from a firmware bundle: choose and load the bundle,
+// connect (directly or through a routing module), check that the bundle is
+// meant for the module, send the loader and the firmware, record the transfer.
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BirdFile.h"
+#include "BuildNumber.h"
+#include "KeyValueStore.h"
+#include "Log.h"
+#include "Module.h"
+#include "PrintableText.h"
+#include "SystemClass.h"
+#include "UpdateServerRequest.h"
+#include "Updater.h"
+#include "UpdaterEntity.h"
+#include "UpdaterStore.h"
+#include "aDefs.h"
+#include "aError.h"
+#include "aTime.h"
+
+using Zorventa::Morvasset::Module;
+using Zorventa::Morvasset::SystemClass;
+
+namespace {
+
+using Level = UpdaterDisplayInterface::Level;
+
+const char* const kLatestDownload = "LATEST_DOWNLOAD";
+const char* const kLatestTransfer = "LATEST_TRANSFER";
+const char* const kLastTransferDate = "LAST_TRANSFER_DATE";
+
+// A module that dropped its link after the loader pass is searched for this often.
+constexpr unsigned kRediscoverAttempts = 15;
+constexpr uint32_t kRediscoverDelayMs = 1000;
+constexpr unsigned kFirmwareBlockAttempts = 5;
+
+std::string bundleName(uint32_t build)
+{
+    return std::to_string(build) + ".bird";
+}
+
+// The build a settings value names: a plain number or "<number>.bird" as the
+// store names its bundles. Anything else (a bundle path given on the command
+// line, say) names no build: 0.
+uint32_t recordedBuild(const UpdaterStoreItem& item, const char* key)
+{
+    std::string text = item.attributes.GetString(key, "");
+    const std::string suffix = ".bird";
+    if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+        text.resize(text.size() - suffix.size());
+    uint32_t build = 0;
+    if (!ParseBuildNumber(text, &build))
+        return 0;
+    return build;
+}
+
+const char* errorText(aErr err)
+{
+    const char* text = aError_GetErrorText(err);
+    return text != nullptr ? text : "";
+}
+
+bool _validate_birdfile(UpdaterDisplayInterface& display, BirdFile& bundle, Module& module, uint32_t serial)
+{
+    // A bundle without firmware would reboot the module unchanged and count as updated.
+    if (bundle.blockCount == 0 || bundle.FindBlocks(BirdFile::BLOCK_FIRMWARE).empty())
+        return false;
+    if (!bundle.hasOffsets && !bundle.ValidateSerialNumber(serial))
+        return false;
+
+    Log::log(DEBUG_Updater, "UpdateFirmware() Connecting to device\n");
+    SystemClass system;
+    system.init(&module, 0);
+    uint32_t moduleSerial = 0;
+    aErr err = system.getSerialNumber(&moduleSerial);
+    if (err != aErrNone)
+        moduleSerial = 0;
+    if (moduleSerial != serial) {
+        Log::log(DEBUG_Updater, "Bird serial number and connected device don't match (%d).\n", static_cast<int>(err));
+        return false;
+    }
+
+    uint8_t model = 0;
+    err = system.getModel(&model);
+    const char* name = aDefs_GetModelName(model);
+    // A model that could not be read matches nothing.
+    if (err != aErrNone || !bundle.ValidateModel(name)) {
+        display.message(Level::LEVEL_ERROR, "Connected device model and Bird file model do not match [%s] (%d)", name,
+                        static_cast<int>(err));
+        return false;
+    }
+    return true;
+}
+
+aErr _transfer_loader(UpdaterDisplayInterface& display, Module& module, BirdFile& bundle)
+{
+    UpdaterEntity entity;
+    entity.init(&module, 0, true, false);
+    aErr err = entity.LoaderInit();
+    if (err != aErrNone) {
+        Log::log(DEBUG_Updater, "Error starting loader [%d, %s].\n", static_cast<int>(err), errorText(err));
+        return err;
+    }
+
+    display.message(Level::LEVEL_INFO, "Transferring loader to device");
+    const std::vector<BirdBlock> blocks = bundle.FindBlocks(BirdFile::BLOCK_LOADER);
+    const int count = static_cast<int>(blocks.size());
+    display.display_progress(true);
+    int done = 0;
+    uint64_t total = 0;
+    for (const BirdBlock& block : blocks) {
+        display.message(Level::LEVEL_INFO, "Transferring loader block %d of %d, %u bytes", done + 1, count,
+                        block.length);
+        uint16_t size = 0;
+        err = entity.TransferPrepare(block.data, block.length, block.flags, size);
+        if (err == aErrTimeout) {
+            // Some loaders never answer PREPARE for their own image.
+            err = aErrNone;
+        } else if (err != aErrNone) {
+            Log::log(DEBUG_Updater, "Error Preparing transfer [%d, %s].\n", static_cast<int>(err), errorText(err));
+            break;
+        }
+        err = entity.LoaderTransfer(block.data, block.length);
+        if (err != aErrNone) {
+            Log::log(DEBUG_Updater, "Error loader transfer [%d, %s].\n", static_cast<int>(err), errorText(err));
+            break;
+        }
+        total += block.length;
+        ++done;
+    }
+    display.message(Level::LEVEL_INFO, "Transferred %d blocks, %llu total bytes", done,
+                    static_cast<unsigned long long>(total));
+    display.display_progress(false);
+    if (err != aErrNone)
+        return err;
+
+    display.message(Level::LEVEL_INFO, "Starting Load on Device");
+    err = entity.LoaderStart();
+    if (err == aErrTimeout) {
+        Log::log(DEBUG_Updater, "Timeout on LoaderStart. Usually indicates this is an iMX Load ignore err.\n");
+        err = aErrNone;
+    } else if (err != aErrNone) {
+        display.message(Level::LEVEL_ERROR, "Error starting loader [%d, %s]", static_cast<int>(err), errorText(err));
+    }
+    return err;
+}
+
+aErr _transfer_firmware(UpdaterDisplayInterface& display, Module& module, BirdFile& bundle, bool routed,
+                        bool useByteBuffers)
+{
+    UpdaterEntity entity;
+    // Through a routing module the link stays up while the module reboots.
+    entity.init(&module, 0, true, routed);
+    if (useByteBuffers && entity.CheckUEIDataSupport() == aErrNone)
+        (void)entity.CheckPooledPacketsSupport();
+
+    Log::log(DEBUG_Updater, "Transferring firmware to device %s\n", bundle.path.c_str());
+    const std::vector<BirdBlock> blocks = bundle.FindBlocks(BirdFile::BLOCK_FIRMWARE);
+    const unsigned count = static_cast<unsigned>(blocks.size());
+    aErr err = aErrNone;
+    unsigned done = 0;
+    uint64_t total = 0;
+    for (const BirdBlock& block : blocks) {
+        for (unsigned attempt = 0; attempt < kFirmwareBlockAttempts; ++attempt) {
+            display.message(Level::LEVEL_INFO, "Transferring firmware block %u of %u, %u bytes", done + 1, count,
+                            block.length);
+            if (attempt > 0)
+                display.message(Level::LEVEL_INFO, "  Retry %u", attempt);
+            uint16_t size = 0;
+            err = entity.TransferPrepare(block.data, block.length, block.flags, size);
+            if (err != aErrNone) {
+                Log::log(DEBUG_Updater, "Error firmware transfer init: [%d, %s].\n", static_cast<int>(err),
+                         errorText(err));
+                break;
+            }
+            err = entity.FirmwareTransfer(block.data, block.length, size, display);
+            if (err == aErrNone)
+                break;
+            Log::log(DEBUG_Updater, "Error firmware transfer [%d, %s].\n", static_cast<int>(err), errorText(err));
+        }
+        if (err != aErrNone) {
+            Log::log(DEBUG_Updater, "Error firmware transfer block failed.\n");
+            break;
+        }
+        total += block.length;
+        ++done;
+    }
+    display.message(Level::LEVEL_INFO, "Transferred %u blocks, %llu total bytes", done,
+                    static_cast<unsigned long long>(total));
+    if (err != aErrNone)
+        return err;
+    return entity.LoaderReboot(display);
+}
+
+// The I2C address of the last entry with the serial number; 0 when none.
+uint8_t routedAddress(const std::vector<DeviceInfo>& devices, uint32_t serial)
+{
+    uint16_t address = 0;
+    for (const DeviceInfo& device : devices)
+        if (device.spec.serialNumber == serial)
+            address = device.i2cAddress;
+    // A bus address is one even byte.
+    if (address > 0xFF || (address & 1u) != 0)
+        return 0;
+    return static_cast<uint8_t>(address);
+}
+
+// Connects the module by USB, else over TCP/IP when USB does not find it.
+aErr connectDirect(Module& module, uint32_t serial, linkType* reachedOver)
+{
+    *reachedOver = linkTypeUSB;
+    aErr err = module.connect(linkTypeUSB, serial);
+    if (err == aErrNotFound) {
+        *reachedOver = linkTypeTCPIP;
+        err = module.connect(linkTypeTCPIP, serial);
+    }
+    return err;
+}
+
+}  // namespace
+
+BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t serial, uint32_t build, bool download)
+{
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "load_bird");
+    if (!store)
+        return BirdFile();
+    if (verb == nullptr)
+        verb = "";
+
+    if (!birdPath.empty()) {
+        display.message(Level::LEVEL_INFO, "%s from Birdfile: %s", verb, PrintableText(birdPath).c_str());
+        return BirdFile(birdPath.c_str());
+    }
+
+    const UpdaterStoreItem item = store->AddDevice(serial);
+    display.message(Level::LEVEL_INFO, "%s firmware with build: %u", verb, build);
+    try {
+        return item.ReadBirdFile(bundleName(build).c_str());
+    } catch (const std::runtime_error&) {
+        if (!download)
+            throw std::runtime_error("Error reading birdfile");
+    }
+
+    display.message(Level::LEVEL_INFO, "Downloading firmware build %u", build);
+    const uint32_t stored = Download_Firmware(serial, std::to_string(build), false, false);
+    // The download names the bundle after the build it stored, which is the
+    // server's latest when no build was asked for.
+    if (stored == 0)
+        throw std::runtime_error("Error reading birdfile");
+    return item.ReadBirdFile(bundleName(stored).c_str());
+}
+
+bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdPath, uint8_t moduleAddress,
+                              uint32_t routerSerial, bool override)
+{
+    if (serial == 0) {
+        display.message(Level::LEVEL_ERROR, "Update command must specify the specific device");
+        return false;
+    }
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Update_Firmware");
+    if (!store)
+        return false;
+    UpdaterStoreItem item;
+    const bool known = store->FindDevice(serial, &item);
+    const uint64_t start = aTime_GetMSTicks();
+
+    if (birdPath.empty()) {
+        if (build == 0) {
+            std::string buildText;
+            std::string versionText;
+            if (!UpdateServerRequest::QueryBuild(serial, buildText, versionText, server_url.c_str()))
+                buildText.clear();
+            if (!ParseBuildNumber(buildText, &build) && !buildText.empty())
+                Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", PrintableText(buildText).c_str());
+            if (build != 0) {
+                // Only to learn whether the server's latest build is stored here;
+                // without a device directory nothing is.
+                bool stored = false;
+                if (known) {
+                    try {
+                        item.ReadBirdFile(bundleName(build).c_str());
+                        stored = true;
+                    } catch (const std::runtime_error&) {
+                    }
+                }
+                if (!stored) {
+                    display.message(Level::LEVEL_INFO,
+                                    "New firmware is available.  Updater will proceed if valid firmware is found locally.");
+                    build = 0;
+                }
+            }
+        }
+        if (build == 0) {
+            build = recordedBuild(item, kLatestDownload);
+            if (build != 0)
+                display.message(Level::LEVEL_INFO, "Updating with the Latest Download");
+        }
+        if (build == 0) {
+            build = recordedBuild(item, kLatestTransfer);
+            if (build != 0)
+                display.message(Level::LEVEL_INFO, "Updating with the Latest Transfer");
+        }
+        if (build == 0) {
+            display.message(Level::LEVEL_ERROR, "Could not find valid build for this device.");
+            return false;
+        }
+    }
+
+    BirdFile bundle;
+    try {
+        bundle = load_bird("Updating", birdPath, serial, build, false);
+    } catch (const std::runtime_error&) {
+        display.message(Level::LEVEL_ERROR, "Failed to load bird file");
+        return false;
+    }
+
+    // Not even an override makes a bundle without firmware an update.
+    if (override && bundle.FindBlocks(BirdFile::BLOCK_FIRMWARE).empty()) {
+        display.message(Level::LEVEL_ERROR, "Birdfile holds no firmware blocks");
+        return false;
+    }
+
+    if (bundle.hasOffsets) {
+        Log::log(DEBUG_Updater, "Setting serial number into firmware... ");
+        if (!bundle.ReplaceSerialNumber(serial)) {
+            Log::log(DEBUG_Updater, "Error: Unable to modify serial number in bird.\n");
+            return false;
+        }
+        Log::log(DEBUG_Updater, " Serial Number inserted into firmware.\n");
+    }
+
+    Module target(moduleAddress, 0);
+    aErr err = _disableEther(target, display);
+    linkType reachedOver = linkTypeUSB;
+
+    if (err == aErrNone) {
+        if (routerSerial == 0) {
+            err = connectDirect(target, serial, &reachedOver);
+            if (err != aErrNone)
+                display.message(Level::LEVEL_ERROR, "Failed to connect to module [%08X]", serial);
+        } else {
+            if (moduleAddress == 0) {
+                const std::vector<DeviceInfo> devices = Discover_MVNetwork_Devices(routerSerial, 0);
+                if (devices.empty()) {
+                    display.message(Level::LEVEL_ERROR, "Unable to find modules on Network");
+                    return false;
+                }
+                const uint8_t address = routedAddress(devices, serial);
+                if (address == 0) {
+                    display.message(Level::LEVEL_ERROR,
+                                    "Module address required for indirect firmware update, could not find serial "
+                                    "number [0x%08X] on network",
+                                    serial);
+                    return false;
+                }
+                target.setModuleAddress(address);
+            }
+            // The routing module's object goes when this block ends; the link
+            // it opened lives on with the target.
+            Module link(0, 0);
+            err = _disableEther(link, display);
+            if (err == aErrNone) {
+                linkType routerOver = linkTypeUSB;
+                err = connectDirect(link, routerSerial, &routerOver);
+                if (err != aErrNone) {
+                    display.message(Level::LEVEL_ERROR, "Failed to connect to link module [%08X]", routerSerial);
+                    return false;
+                }
+                err = target.connectThroughLinkModule(&link);
+                if (err != aErrNone)
+                    display.message(Level::LEVEL_ERROR, "Failed to connect to module [%08X]", serial);
+            }
+        }
+    }
+
+    if (err == aErrNone && !override && !_validate_birdfile(display, bundle, target, serial)) {
+        display.message(Level::LEVEL_ERROR, "Birdfile failed validation");
+        return false;
+    }
+
+    if (err == aErrNone)
+        err = _transfer_loader(display, target, bundle);
+
+    if (err == aErrNone && !target.isConnected()) {
+        // Look for the module again over the transport it was reached by.
+        target.disconnect();
+        for (unsigned attempt = 0; attempt < kRediscoverAttempts; ++attempt) {
+            target.discoverAndConnect(reachedOver, serial);
+            if (target.isConnected())
+                break;
+            aTime_MSSleep(kRediscoverDelayMs);
+        }
+    }
+
+    if (err == aErrNone)
+        err = _transfer_firmware(display, target, bundle, routerSerial != 0, uei_bytes_load);
+
+    if (err != aErrNone) {
+        Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", static_cast<int>(err));
+        return false;
+    }
+
+    // Recorded in the device's own directory, made now if the update came from
+    // a bundle path for a module never seen before.
+    if (birdPath.empty())
+        birdPath = bundleName(build);
+    UpdaterStoreItem device;
+    try {
+        device = store->AddDevice(serial);
+    } catch (const std::runtime_error& e) {
+        display.message(Level::LEVEL_ERROR, "Failed to record the transfer: %s", e.what());
+        return false;
+    }
+    // A value must stay on its own settings line.
+    device.attributes.Add(kLatestTransfer, PrintableText(birdPath));
+    device.attributes.Add(kLastTransferDate, KeyValueStore::TimeStamp());
+    if (!device.attributes.Save(nullptr)) {
+        display.message(Level::LEVEL_ERROR, "Failed to record the transfer in %s", device.attributes.Path().c_str());
+        return false;
+    }
+    Log::log(DEBUG_Updater, "Updating device firmware: \n");
+    display.message(Level::LEVEL_INFO, "Update time: %.4f sec",
+                    static_cast<double>(aTime_GetMSTicks() - start) / 1000.0);
+    return true;
+}
