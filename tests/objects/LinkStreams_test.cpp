@@ -244,25 +244,30 @@ TEST_F(LinkStreams, RegisterSendsTheEnableAndCallbacksRunOnTheWorker)
 
 TEST_F(LinkStreams, ABlockedCallbackDoesNotHoldUpTheReader)
 {
-    Gate gate;
-    std::atomic<int> entered{0};
+    // Shared with the callback, so the gate outlives this body whatever the worker still does;
+    // the guard opens it on every way out, an assertion failure included.
+    auto gate = std::make_shared<Gate>();
+    auto entered = std::make_shared<std::atomic<int>>(0);
+    struct Opener {
+        std::shared_ptr<Gate> gate;
+        ~Opener() { gate->open(); }
+    } opener{gate};
     ASSERT_EQ(link.registerStreamCallback(
                   kModule, 10, 5, 0, true,
-                  [&](const aPacket*, void*) -> std::uint8_t {
-                      ++entered;
-                      gate.wait();
+                  [gate, entered](const aPacket*, void*) -> std::uint8_t {
+                      ++*entered;
+                      gate->wait();
                       return 0;
                   },
                   nullptr),
               aErrNone);
     ASSERT_TRUE(sample(1, 10, 5, 0, 1));
-    ASSERT_TRUE(eventually([&] { return entered.load() == 1; }));
+    ASSERT_TRUE(eventually([&] { return entered->load() == 1; }));
     // The callback is stuck; requests and replies still go through.
     setEntity(morvsim::entityKey(3, 8, 0), morvsim::u8(19));
     ASSERT_EQ(link.sendUEI(request(0x48, 0x20)), aErrNone);
     uei reply = expected(8, 0);
     EXPECT_EQ(link.receiveUEI(kModule, 3, 8, 0, &reply), aErrNone);
-    gate.open();
 }
 
 TEST_F(LinkStreams, WildcardRegistrationCachesEachConcreteKey)
