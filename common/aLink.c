@@ -36,7 +36,8 @@
 #define sBACKLOG_STALL_MS 250u
 /* The final flush at stop gives up after this long. */
 #define sFLUSH_MS 500u
-/* aLink_AwaitFirst looks at the link's state at least this often. */
+/* aLink_AwaitFirst and aLink_AwaitOutputRoom look at the link's state at
+ * least this often. */
 #define sAWAIT_SLICE_MS 250u
 #define sPOOL_SIZE 4096u
 /* Gathering stops once more than this is in the pool, so a last packet of
@@ -74,6 +75,13 @@ static bool sSetStatusUnlessStopped(aLink* link, int32_t status)
 static bool sRunning(aLink* link)
 {
     return __atomic_load_n(&link->running, __ATOMIC_SEQ_CST) != 0;
+}
+
+/* The out-pipe takes packets in every other state. */
+static bool sWrites(aLink* link)
+{
+    int32_t status = sStatus(link);
+    return status != linkStatusStopped && status != linkStatusStopping && status != linkStatusNoStream;
 }
 
 static aPacketFifoId sInFifo(aLink* link)
@@ -736,6 +744,50 @@ uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref)
         return 0;
     }
     return aPacketFifo_DrainPackets(sInFifo(link), predicate, ref);
+}
+
+uint32_t aLink_GetOutputLength(int id)
+{
+    aLink* link = sValidLink(id);
+    return link != NULL ? aPacketFifo_GetLength(sOutFifo(link)) : 0;
+}
+
+aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
+{
+    aLink* link = sValidLink(id);
+    if (link == NULL) {
+        return aErrParam;
+    }
+    uint64_t deadline = aTime_DeadlineAfter(ms);
+    aPacketFifoId out = sOutFifo(link);
+    aErr err = aPacketFifo_AwaitLengthAtMost(out, maxQueued, 0);
+    if (err == aErrParam) {
+        /* No queue (a reset is replacing it): nothing waits in it. */
+        return aErrNone;
+    }
+    while (err == aErrTimeout) {
+        if (!sWrites(link)) {
+            return aErrConnection;
+        }
+        uint64_t now = aTime_GetMSTicks();
+        if (now >= deadline) {
+            return aErrTimeout;
+        }
+        uint64_t left = deadline - now;
+        /* The queue's own signal ends the wait; the slice only bounds how
+         * late a stop is noticed. */
+        err = aPacketFifo_AwaitLengthAtMost(out, maxQueued, left < sAWAIT_SLICE_MS ? left : sAWAIT_SLICE_MS);
+        if (err == aErrParam) {
+            /* Destroyed under us: what waited in it was flushed or dropped. */
+            return aErrConnection;
+        }
+        if (err == aErrNone && (!sWrites(link) || sOutFifo(link) != out)) {
+            /* Brought down by a stop's flush, or replaced by a reset: packets
+             * may have been dropped. */
+            return aErrConnection;
+        }
+    }
+    return err;
 }
 
 aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* ref)

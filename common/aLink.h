@@ -109,6 +109,16 @@ aPacket* aLink_GetFirst(int id, aPacketFifoProc predicate, void* ref);
 aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t ms);
 /* Removes and destroys the accepted received packets; their count. */
 uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref);
+/* Packets waiting in the output queue; 0 for an unregistered id or a link
+ * without queues. */
+uint32_t aLink_GetOutputLength(int id);
+/* Waits up to ms until at most maxQueued packets wait in the output queue (the
+ * writer has taken the others; it may still be writing the last one taken).
+ * aErrNone once they do, at once when they already do; aErrConnection when
+ * more wait while the link does not write (stopping, stopped, no stream), and
+ * when it stops or loses its queue during the wait; aErrTimeout when ms pass
+ * first; aErrParam for an unregistered id. */
+aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms);
 /* Installs (NULL: removes) the user filter; once this returns the previous
  * filter is neither running nor called again. aErrParam for an unregistered id. */
 aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* ref);

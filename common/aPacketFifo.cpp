@@ -1,5 +1,5 @@
 // Packet queues behind numeric ids: a registry maps ids to packetFifo objects,
-// each with its own mutex and condition variable.
+// each with its own mutex and condition variables.
 #include "aPacketFifo.h"
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -48,7 +49,13 @@ public:
 
     Queue queue;
     std::condition_variable arrived;
+    // Signalled when packets leave the queue and a length waiter's bound is reached.
+    std::condition_variable shrunk;
     std::mutex lock;
+    // Length waiters, and a bound at least as high as each one's (under lock),
+    // so that a take signals only when it may end a wait.
+    std::uint32_t lengthWaiters = 0;
+    std::size_t wakeLength = 0;
     std::atomic<bool> active{true};
     std::atomic<int64_t> windowStart{0};
     std::atomic<int64_t> nextId{0};
@@ -123,6 +130,33 @@ Clock::time_point sDeadline(uint64_t ms) {
     return now + std::chrono::milliseconds(static_cast<int64_t>(ms));
 }
 
+// A length waiter for as long as it exists; made and ended with fifo.lock held.
+class LengthWaiter {
+public:
+    LengthWaiter(packetFifo& fifo, std::size_t bound) noexcept : fifo_(fifo) {
+        ++fifo_.lengthWaiters;
+        fifo_.wakeLength = std::max(fifo_.wakeLength, bound);
+    }
+    ~LengthWaiter() {
+        if (--fifo_.lengthWaiters == 0)
+            fifo_.wakeLength = 0;
+    }
+    LengthWaiter(const LengthWaiter&) = delete;
+    LengthWaiter& operator=(const LengthWaiter&) = delete;
+
+private:
+    packetFifo& fifo_;
+};
+
+// After packets left the queue: unlocks, then wakes the length waiters if
+// one of them may be done.
+void _releaseAfterRemoval(packetFifo& fifo, std::unique_lock<std::mutex>& held) {
+    const bool wake = fifo.lengthWaiters > 0 && fifo.queue.size() <= fifo.wakeLength;
+    held.unlock();
+    if (wake)
+        fifo.shrunk.notify_all();
+}
+
 // With fifo.lock held. A failed copy leaves the packet queued.
 aPacket* _stealPacketFromFifo(packetFifo& fifo, packetFifo::Queue::iterator position) {
     aPacket* copy = aPacket_Copy(position->getPacket().get());
@@ -192,6 +226,7 @@ aErr aPacketFifo_Destroy(aPacketFifoId* id) {
             fifo->active = false;
         }
         fifo->arrived.notify_all();
+        fifo->shrunk.notify_all();
         *id = 0;
         return aErrNone;
     } catch (...) {
@@ -218,27 +253,27 @@ aErr aPacketFifo_Put(aPacketFifoId id, const aPacket* packet) {
         std::shared_ptr<packetFifo> fifo = sGetFifo(id);
         if (!fifo)
             return aErrParam;
-        {
-            std::lock_guard<std::mutex> guard(fifo->lock);
-            // Destroyed after our lookup: the packet would be lost unseen.
-            if (!fifo->active)
-                return aErrParam;
-            const int64_t serial = fifo->nextId++;
-            PacketPtr copy(aPacket_Copy(packet));
-            if (!copy)
-                return aErrParam;
-            try {
-                fifo->queue.emplace_back(serial, std::move(copy));
-            } catch (const std::bad_alloc&) {
-                return aErrResource;
-            }
-            fifo->windowStart = fifo->queue.front().getId();
-            if (fifo->queue.size() > aPACKETFIFO_MAX_PACKETS) {
-                // Nobody reads this queue: drop it all, and say so.
-                fifo->clearAndSyncWindow();
-                return aErrOverrun;
-            }
+        std::unique_lock<std::mutex> held(fifo->lock);
+        // Destroyed after our lookup: the packet would be lost unseen.
+        if (!fifo->active)
+            return aErrParam;
+        const int64_t serial = fifo->nextId++;
+        PacketPtr copy(aPacket_Copy(packet));
+        if (!copy)
+            return aErrParam;
+        try {
+            fifo->queue.emplace_back(serial, std::move(copy));
+        } catch (const std::bad_alloc&) {
+            return aErrResource;
         }
+        fifo->windowStart = fifo->queue.front().getId();
+        if (fifo->queue.size() > aPACKETFIFO_MAX_PACKETS) {
+            // Nobody reads this queue: drop it all, and say so.
+            fifo->clearAndSyncWindow();
+            _releaseAfterRemoval(*fifo, held);
+            return aErrOverrun;
+        }
+        held.unlock();
         fifo->arrived.notify_all();
         return aErrNone;
     } catch (...) {
@@ -251,10 +286,12 @@ aPacket* aPacketFifo_Get(aPacketFifoId id) {
         std::shared_ptr<packetFifo> fifo = sGetFifo(id);
         if (!fifo)
             return nullptr;
-        std::lock_guard<std::mutex> guard(fifo->lock);
+        std::unique_lock<std::mutex> held(fifo->lock);
         if (fifo->queue.empty())
             return nullptr;
-        return _stealPacketFromFifo(*fifo, fifo->queue.begin());
+        aPacket* packet = _stealPacketFromFifo(*fifo, fifo->queue.begin());
+        _releaseAfterRemoval(*fifo, held);
+        return packet;
     } catch (...) {
         return nullptr;
     }
@@ -269,7 +306,9 @@ aPacket* aPacketFifo_Await(aPacketFifoId id, uint64_t ms) {
         std::unique_lock<std::mutex> held(fifo->lock);
         if (!_waitUntilNotEmpty(*fifo, held, deadline))
             return nullptr;
-        return _stealPacketFromFifo(*fifo, fifo->queue.begin());
+        aPacket* packet = _stealPacketFromFifo(*fifo, fifo->queue.begin());
+        _releaseAfterRemoval(*fifo, held);
+        return packet;
     } catch (...) {
         return nullptr;
     }
@@ -282,10 +321,13 @@ aPacket* aPacketFifo_GetFirst(aPacketFifoId id, aPacketFifoProc proc, void* ref)
         std::shared_ptr<packetFifo> fifo = sGetFifo(id);
         if (!fifo)
             return nullptr;
-        std::lock_guard<std::mutex> guard(fifo->lock);
+        std::unique_lock<std::mutex> held(fifo->lock);
         for (auto it = fifo->queue.begin(); it != fifo->queue.end(); ++it) {
-            if (proc(it->getPacket().get(), ref) != 0)
-                return _stealPacketFromFifo(*fifo, it);
+            if (proc(it->getPacket().get(), ref) != 0) {
+                aPacket* packet = _stealPacketFromFifo(*fifo, it);
+                _releaseAfterRemoval(*fifo, held);
+                return packet;
+            }
         }
         return nullptr;
     } catch (...) {
@@ -305,7 +347,9 @@ aPacket* aPacketFifo_AwaitFirst(aPacketFifoId id, aPacketFifoProc proc, void* re
         auto found = _waitUntilProcIsSatisfied(*fifo, held, proc, ref, deadline);
         if (found == fifo->queue.end())
             return nullptr;
-        return _stealPacketFromFifo(*fifo, found);
+        aPacket* packet = _stealPacketFromFifo(*fifo, found);
+        _releaseAfterRemoval(*fifo, held);
+        return packet;
     } catch (...) {
         return nullptr;
     }
@@ -318,15 +362,37 @@ uint32_t aPacketFifo_DrainPackets(aPacketFifoId id, aPacketFifoProc proc, void* 
         std::shared_ptr<packetFifo> fifo = sGetFifo(id);
         if (!fifo)
             return 0;
-        std::lock_guard<std::mutex> guard(fifo->lock);
+        std::unique_lock<std::mutex> held(fifo->lock);
         const std::size_t before = fifo->queue.size();
         // Keeps the refused packets in order; the accepted ones end up behind them.
         auto kept = std::stable_partition(fifo->queue.begin(), fifo->queue.end(),
                                           [&](const SerialPacket& p) { return proc(p.getPacket().get(), ref) == 0; });
         fifo->eraseAndSyncWindow(kept, fifo->queue.end());
-        return static_cast<uint32_t>(before - fifo->queue.size());
+        const auto drained = static_cast<uint32_t>(before - fifo->queue.size());
+        _releaseAfterRemoval(*fifo, held);
+        return drained;
     } catch (...) {
         return 0;
+    }
+}
+
+aErr aPacketFifo_AwaitLengthAtMost(aPacketFifoId id, uint32_t maxLength, uint64_t ms) {
+    try {
+        std::shared_ptr<packetFifo> fifo = sGetFifo(id);
+        if (!fifo)
+            return aErrParam;
+        const Clock::time_point deadline = sDeadline(ms);
+        std::unique_lock<std::mutex> held(fifo->lock);
+        auto done = [&fifo, maxLength] { return !fifo->active || fifo->queue.size() <= maxLength; };
+        if (!done() && ms > 0) {
+            const LengthWaiter waiter(*fifo, maxLength);
+            fifo->shrunk.wait_until(held, deadline, done);
+        }
+        if (!fifo->active)
+            return aErrParam;
+        return fifo->queue.size() <= maxLength ? aErrNone : aErrTimeout;
+    } catch (...) {
+        return aErrUnknown;
     }
 }
 

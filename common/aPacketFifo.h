@@ -28,9 +28,10 @@ typedef int (*aPacketFifoProc)(const aPacket* packet, void* ref);
 /* New empty queue; 0 when it cannot be created. */
 aPacketFifoId aPacketFifo_Create(void);
 
-/* Empties and unregisters the queue and wakes its waiters (they get NULL);
- * clears *id. aErrParam for a NULL pointer, aErrNotFound for an unknown id
- * (left as it is), aErrUnknown on an internal failure. */
+/* Empties and unregisters the queue and wakes its waiters (they get NULL, a
+ * length waiter aErrParam); clears *id. aErrParam for a NULL pointer,
+ * aErrNotFound for an unknown id (left as it is), aErrUnknown on an internal
+ * failure. */
 aErr aPacketFifo_Destroy(aPacketFifoId* id);
 
 /* Packets queued; 0 for an unknown id. */
@@ -59,6 +60,13 @@ aPacket* aPacketFifo_AwaitFirst(aPacketFifoId id, aPacketFifoProc proc, void* re
 /* Removes and frees every packet the predicate accepts; returns how many
  * (0 for an unknown id). */
 uint32_t aPacketFifo_DrainPackets(aPacketFifoId id, aPacketFifoProc proc, void* ref);
+
+/* Waits up to ms until the queue holds at most maxLength packets; takes, drains
+ * and the emptying by an overrun wake the waiter. aErrNone once it does (at
+ * once if it already does), aErrTimeout when ms pass first, aErrParam for an
+ * unknown queue or one destroyed meanwhile, aErrUnknown on an internal
+ * failure. */
+aErr aPacketFifo_AwaitLengthAtMost(aPacketFifoId id, uint32_t maxLength, uint64_t ms);
 
 #ifdef __cplusplus
 }

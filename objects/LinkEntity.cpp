@@ -3,13 +3,10 @@
 #include "LinkImpl.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "aDebug.h"
 #include "aLink.h"
-#include "aLinkRegistry.h"
 #include "aTime.h"
 #include "aUEI.h"
 
@@ -27,32 +24,24 @@ constexpr std::uint8_t kAddressQuery = 0xAD;
 // Packets a sender lets wait in the output queue before it waits for the
 // writer (well below the queue's limit, at which a put empties the queue),
 // and the level the writer must bring it down to first, so that the writer
-// always has work while the sender sleeps.
+// always has work while the sender waits.
 constexpr std::uint32_t kOutputHighWater = 512;
 constexpr std::uint32_t kOutputLowWater = 256;
-constexpr auto kOutputPoll = std::chrono::microseconds(200);
 // A writer that takes no packet for this long is stuck.
 constexpr std::uint64_t kOutputStallMs = 2000;
+// A waiting sender looks for the writer's progress this often; the wait
+// itself ends as soon as the writer has brought the queue down.
+constexpr std::uint64_t kOutputLookMs = 100;
 
 bool validModule(std::uint8_t module)
 {
     return module != 0 && (module & 1) == 0;
 }
 
-std::uint32_t outputQueueLength(int id)
+// An unregistered link writes nothing either.
+aErr roomResult(aErr waited)
 {
-    aLink* record = sGetLink(id);
-    if (!record)
-        return 0;
-    // A reset replaces the queues; a stale id reads as empty.
-    const aPacketFifoId fifo = __atomic_load_n(&record->outFifo, __ATOMIC_ACQUIRE);
-    return aPacketFifo_GetLength(fifo);
-}
-
-bool linkWrites(int id)
-{
-    const std::int32_t status = aLink_GetStatus(id);
-    return status != linkStatusStopped && status != linkStatusStopping && status != linkStatusNoStream;
+    return waited == aErrParam ? aErrConnection : waited;
 }
 
 // Once more than limit packets wait for the writer, waits until at most
@@ -61,15 +50,16 @@ bool linkWrites(int id)
 // writer makes no progress.
 aErr awaitOutputRoom(int id, std::uint32_t limit, std::uint32_t resume)
 {
-    std::uint32_t length = outputQueueLength(id);
-    if (length <= limit)
-        return aErrNone;
+    aErr room = aLink_AwaitOutputRoom(id, limit, 0);
+    if (room != aErrTimeout)
+        return roomResult(room);
+    std::uint32_t length = aLink_GetOutputLength(id);
     std::uint64_t lastProgress = aTime_GetMSTicks();
-    while (length > resume) {
-        if (!linkWrites(id))
-            return aErrConnection;
-        std::this_thread::sleep_for(kOutputPoll);
-        const std::uint32_t now = outputQueueLength(id);
+    for (;;) {
+        room = aLink_AwaitOutputRoom(id, resume, kOutputLookMs);
+        if (room != aErrTimeout)
+            return roomResult(room);
+        const std::uint32_t now = aLink_GetOutputLength(id);
         const std::uint64_t ticks = aTime_GetMSTicks();
         if (now < length)
             lastProgress = ticks;
@@ -77,7 +67,6 @@ aErr awaitOutputRoom(int id, std::uint32_t limit, std::uint32_t resume)
             return aErrTimeout;
         length = now;
     }
-    return aErrNone;
 }
 
 aErr queuePacket(int id, std::uint8_t address, std::uint8_t length, const std::uint8_t* data)

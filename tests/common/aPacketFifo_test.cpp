@@ -1,5 +1,6 @@
 // Packet queues with real threads: hand-off, waits with time-outs, predicate
-// waits, destruction under waiters, overrun and far-future deadlines.
+// waits, waits for the queue to shrink, destruction under waiters, overrun and
+// far-future deadlines.
 #include "aPacketFifo.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <future>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -363,6 +365,155 @@ TEST_F(PacketFifo, DestroyWakesEveryWaiterWithNull) {
     EXPECT_EQ(putPacket(id, 1), aErrParam);
     EXPECT_EQ(aPacketFifo_GetLength(id), 0u);
     id = 0;
+}
+
+// ---- waits for the queue to shrink
+
+TEST_F(PacketFifo, LengthWaitIsSatisfiedAtOnceOrTimesOut) {
+    for (uint8_t tag = 0; tag < 3; ++tag)
+        ASSERT_EQ(putPacket(id, 1, tag), aErrNone);
+    struct Case {
+        uint32_t maxLength;
+        uint64_t ms;
+        aErr expected;
+    };
+    const Case cases[] = {{3, 0, aErrNone}, {3, 10000, aErrNone}, {1000, 0, aErrNone},
+                          {2, 0, aErrTimeout}, {0, 0, aErrTimeout}, {2, 80, aErrTimeout}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "at most " << c.maxLength << " within " << c.ms << " ms");
+        const auto start = Clock::now();
+        EXPECT_EQ(aPacketFifo_AwaitLengthAtMost(id, c.maxLength, c.ms), c.expected);
+        const long took = msSince(start);
+        if (c.expected == aErrTimeout) {
+            EXPECT_GE(took, static_cast<long>(c.ms) - 1);
+        }
+        EXPECT_LT(took, static_cast<long>(c.ms) + 1000);
+    }
+    // Waiting takes nothing.
+    EXPECT_EQ(aPacketFifo_GetLength(id), 3u);
+}
+
+TEST(PacketFifoUnknownId, LengthWaitIsAParameterError) {
+    for (aPacketFifoId unknown : {aPacketFifoId{0}, aPacketFifoId{0xFFFFFFFFFFFFull}}) {
+        const auto start = Clock::now();
+        EXPECT_EQ(aPacketFifo_AwaitLengthAtMost(unknown, 0, 1000), aErrParam);
+        EXPECT_LT(msSince(start), 500);
+    }
+}
+
+// Each way of taking packets wakes the waiter once the bound is reached, and
+// not before.
+TEST_F(PacketFifo, LengthWaitEndsWhenTakesBringTheQueueDown) {
+    enum class Take { Get, Await, GetFirst, AwaitFirst, Drain };
+    for (Take take : {Take::Get, Take::Await, Take::GetFirst, Take::AwaitFirst, Take::Drain}) {
+        SCOPED_TRACE(static_cast<int>(take));
+        for (uint8_t tag = 0; tag < 6; ++tag)
+            ASSERT_EQ(putPacket(id, 3, tag), aErrNone);
+        std::atomic<int> left{6};
+        auto waiter = std::async(std::launch::async, [this, &left] {
+            const aErr err = aPacketFifo_AwaitLengthAtMost(id, 2, 20000);
+            return std::make_pair(err, left.load());
+        });
+        EXPECT_EQ(waiter.wait_for(milliseconds(50)), std::future_status::timeout) << "returned at once";
+        // Taken one by one, with pauses the waiter would have to sleep through.
+        for (int i = 0; i < 4; ++i) {
+            std::this_thread::sleep_for(milliseconds(20));
+            aPacket* p = nullptr;
+            switch (take) {
+            case Take::Get: p = aPacketFifo_Get(id); break;
+            case Take::Await: p = aPacketFifo_Await(id, 0); break;
+            case Take::GetFirst: p = aPacketFifo_GetFirst(id, acceptCmd3, nullptr); break;
+            case Take::AwaitFirst: p = aPacketFifo_AwaitFirst(id, acceptCmd3, nullptr, 0); break;
+            case Take::Drain: {
+                int first = 1;
+                const uint32_t n = aPacketFifo_DrainPackets(
+                    id, [](const aPacket*, void* ref) { return std::exchange(*static_cast<int*>(ref), 0); },
+                    &first);
+                EXPECT_EQ(n, 1u);
+                break;
+            }
+            }
+            if (take != Take::Drain) {
+                EXPECT_NE(p, nullptr);
+                aPacket_Destroy(&p);
+            }
+            --left;
+        }
+        const auto taken = Clock::now();
+        ASSERT_EQ(waiter.wait_for(kGuard), std::future_status::ready);
+        EXPECT_LT(msSince(taken), 500);
+        const auto [err, leftWhenWoken] = waiter.get();
+        EXPECT_EQ(err, aErrNone);
+        EXPECT_LE(leftWhenWoken, 3);  // woken by the fourth take at the earliest
+        EXPECT_EQ(aPacketFifo_GetLength(id), 2u);
+        takeAll();
+    }
+}
+
+TEST_F(PacketFifo, LengthWaitersWithDifferentBoundsEachWakeAtTheirOwn) {
+    for (uint8_t tag = 0; tag < 4; ++tag)
+        ASSERT_EQ(putPacket(id, 1, tag), aErrNone);
+    auto low = std::async(std::launch::async, [this] { return aPacketFifo_AwaitLengthAtMost(id, 0, 20000); });
+    auto high = std::async(std::launch::async, [this] { return aPacketFifo_AwaitLengthAtMost(id, 3, 20000); });
+    std::this_thread::sleep_for(milliseconds(50));
+    aPacket* p = aPacketFifo_Get(id);
+    aPacket_Destroy(&p);
+    ASSERT_EQ(high.wait_for(kGuard), std::future_status::ready);
+    EXPECT_EQ(high.get(), aErrNone);
+    EXPECT_EQ(low.wait_for(milliseconds(50)), std::future_status::timeout);
+    takeAll();
+    ASSERT_EQ(low.wait_for(kGuard), std::future_status::ready);
+    EXPECT_EQ(low.get(), aErrNone);
+}
+
+TEST_F(PacketFifo, LengthWaitEndsWhenAnOverrunEmptiesTheQueue) {
+    for (int i = 0; i < aPACKETFIFO_MAX_PACKETS; ++i)
+        ASSERT_EQ(putPacket(id, 1), aErrNone);
+    auto waiter = std::async(std::launch::async, [this] { return aPacketFifo_AwaitLengthAtMost(id, 10, 20000); });
+    EXPECT_EQ(waiter.wait_for(milliseconds(50)), std::future_status::timeout);
+    ASSERT_EQ(putPacket(id, 1), aErrOverrun);
+    ASSERT_EQ(waiter.wait_for(kGuard), std::future_status::ready);
+    EXPECT_EQ(waiter.get(), aErrNone);
+}
+
+TEST_F(PacketFifo, DestroyWakesLengthWaitersWithAnError) {
+    ASSERT_EQ(putPacket(id, 1), aErrNone);
+    ASSERT_EQ(putPacket(id, 1), aErrNone);
+    std::vector<std::future<aErr>> waiters;
+    for (uint32_t bound : {0u, 1u})
+        waiters.push_back(
+            std::async(std::launch::async, [this, bound] { return aPacketFifo_AwaitLengthAtMost(id, bound, 20000); }));
+    std::this_thread::sleep_for(milliseconds(50));
+    aPacketFifoId gone = id;
+    const auto start = Clock::now();
+    ASSERT_EQ(aPacketFifo_Destroy(&gone), aErrNone);
+    for (auto& w : waiters) {
+        ASSERT_EQ(w.wait_for(kGuard), std::future_status::ready);
+        // Emptied by the destroy, but the packets were not taken: not a success.
+        EXPECT_EQ(w.get(), aErrParam);
+    }
+    EXPECT_LT(msSince(start), 2000);
+    EXPECT_EQ(aPacketFifo_AwaitLengthAtMost(id, 5, 0), aErrParam);
+    id = 0;
+}
+
+TEST_F(PacketFifo, LengthWaitWithFarFutureDeadlineWaitsInsteadOfExpiring) {
+    const uint64_t cases[] = {UINT64_MAX, uint64_t{1} << 63, UINT64_MAX / 1000, uint64_t{1000000000000}};
+    for (uint64_t ms : cases) {
+        SCOPED_TRACE(::testing::Message() << "ms " << ms);
+        ASSERT_EQ(putPacket(id, 1), aErrNone);
+        auto waiter = std::async(std::launch::async, [this, ms] { return aPacketFifo_AwaitLengthAtMost(id, 0, ms); });
+        EXPECT_EQ(waiter.wait_for(milliseconds(60)), std::future_status::timeout) << "returned at once";
+        aPacket* p = aPacketFifo_Get(id);
+        aPacket_Destroy(&p);
+        if (waiter.wait_for(kGuard) != std::future_status::ready) {
+            aPacketFifoId gone = id;
+            aPacketFifo_Destroy(&gone);  // frees the waiter; TearDown then finds nothing
+            id = 0;
+            FAIL() << "waiter did not wake";
+        }
+        EXPECT_EQ(waiter.get(), aErrNone);
+    }
 }
 
 TEST(PacketFifoThreads, ProducersAndConsumersLoseNothingAndKeepOrder) {

@@ -674,3 +674,45 @@ TEST_F(LinkSerial, LargeSetWaitsForRoomAndLosesNothing)
     EXPECT_EQ(reply.specifier & 0x80, 0);
     EXPECT_EQ(sim.module(kModule).entities.at(bufferKey(3, 30, 0)), data);
 }
+
+// A module that reads nothing at all: once the writer has taken no packet for
+// 2 s the set gives up with 18 instead of waiting for ever.
+TEST_F(LinkSerial, SetToAModuleThatStopsReadingGivesUpWith18)
+{
+    sim.withModule(kModule, [](SimModule& m) { m.entities[bufferKey(3, 30, 0)] = {}; });
+    ASSERT_EQ(link.connect(), aErrNone);
+    morvsim::Faults f;
+    f.pauseReading = true;
+    sim.setFaults(f);
+    const Bytes data = pattern(40000);
+    const auto start = std::chrono::steady_clock::now();
+    auto sending = std::async(std::launch::async, [&] { return link.sendUEI(bytesRequest(30, data)); });
+    const bool ended = sending.wait_for(Millis(6000)) == std::future_status::ready;
+    const auto took = std::chrono::steady_clock::now() - start;
+    sim.setFaults(morvsim::Faults());  // the writer finishes its write, so the link can stop
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(sending.get(), aErrTimeout);
+    EXPECT_GE(took, Millis(2000));
+    EXPECT_LT(took, Millis(4000));
+}
+
+// The link stops (a reset, which a serial link cannot complete) while a set
+// waits for room: the set fails with 25 while the writer is still stuck.
+TEST_F(LinkSerial, SetWaitingForRoomFailsWith25WhenTheLinkStops)
+{
+    sim.withModule(kModule, [](SimModule& m) { m.entities[bufferKey(3, 30, 0)] = {}; });
+    ASSERT_EQ(link.connect(), aErrNone);
+    morvsim::Faults f;
+    f.pauseReading = true;
+    sim.setFaults(f);
+    const Bytes data = pattern(40000);
+    auto sending = std::async(std::launch::async, [&] { return link.sendUEI(bytesRequest(30, data)); });
+    EXPECT_EQ(sending.wait_for(Millis(300)), std::future_status::timeout);  // held back by the module
+    auto resetting = std::async(std::launch::async, [&] { return link.reset(); });
+    const bool ended = sending.wait_for(Millis(1000)) == std::future_status::ready;
+    sim.setFaults(morvsim::Faults());
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(sending.get(), aErrConnection);
+    ASSERT_EQ(resetting.wait_for(Millis(10000)), std::future_status::ready);
+    EXPECT_NE(resetting.get(), aErrNone);
+}
