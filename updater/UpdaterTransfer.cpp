@@ -17,6 +17,7 @@
 #include "UpdateServerRequest.h"
 #include "Updater.h"
 #include "UpdaterEntity.h"
+#include "UpdaterFirmwarePass.h"
 #include "UpdaterStore.h"
 #include "aDefs.h"
 #include "aError.h"
@@ -149,6 +150,9 @@ aErr _transfer_loader(UpdaterDisplayInterface& display, Module& module, BirdFile
     return err;
 }
 
+}  // namespace
+
+// Shared with the i.MX recovery, whose recovery loader needs no loader pass.
 aErr _transfer_firmware(UpdaterDisplayInterface& display, Module& module, BirdFile& bundle, bool routed,
                         bool useByteBuffers)
 {
@@ -195,6 +199,8 @@ aErr _transfer_firmware(UpdaterDisplayInterface& display, Module& module, BirdFi
         return err;
     return entity.LoaderReboot(display);
 }
+
+namespace {
 
 // The I2C address of the last entry with the serial number; 0 when none.
 uint8_t routedAddress(const std::vector<DeviceInfo>& devices, uint32_t serial)

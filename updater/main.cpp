@@ -64,9 +64,14 @@ int runCommands(CLI_Display& display, Parameters& params)
             display.message(Level::LEVEL_ERROR, "Must specify the serial port used for connecting");
             return 1;
         }
-        // Reading fingerprints through the boot ROM is not available in this build.
-        display.message(Level::LEVEL_ERROR, "Got no response from chip");
-        pending = 1;
+        Fingerprint fingerprint{};
+        if (updater.Get_Fingerprint(fingerprint, params.serialPort, DEFAULT_SERIAL_NUMBER, params.birdFile,
+                                    params.baudRate, true)) {
+            _display_fingerprint(display, fingerprint);
+        } else {
+            display.message(Level::LEVEL_ERROR, "Got no response from chip");
+            pending = 1;
+        }
     }
 
     if (params.commands.IsSet(CMD_GET_BUILD)) {
@@ -115,8 +120,9 @@ int runCommands(CLI_Display& display, Parameters& params)
         const uint32_t build = buildNumber(params.build);
         updater.Set_UEIBytes_Load(params.useUEI);
         if (params.transport == TRANSPORT_RECOVER) {
-            // Recovery through the boot ROM is not available in this build.
-            return 1;
+            const bool ok = updater.Recover_Firmware(params.serialPort, build, params.baudRate, params.serialNumber,
+                                                     params.birdFile, params.override);
+            return ok ? 0 : 1;
         }
         if (params.serialNumber == 0) {
             display.message(Level::LEVEL_ERROR, "Must specify the specific device to be updated");

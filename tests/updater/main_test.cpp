@@ -168,7 +168,7 @@ TEST_F(UpdaterMain, ExitCodesAndMessagesOfCommandsThatNeedNoModule)
          "No build information for device\n"},
         {{"-U"}, 1, {}, "Must specify the specific device to be updated\n"},
         {{"-U", "-d"}, 1, {}, "Must specify the specific device to be updated\n"},
-        {{"-U", "-t", "RECOVER", "-s", "/dev/null"}, 1, {}, ""},
+        {{"-U", "-t", "RECOVER", "-s", "/dev/null"}, 1, {}, "Could not get Device Identifier\n"},
         {{"-B"}, 1, {}, "Error must supply a serial number for the List Builds command\n" + usage},
         {{"-L"}, 1, {}, "Error must supply a serial number for the List Local Builds command\n" + usage},
         {{"-J"}, 1, {}, "Error must supply a serial number for the Get JWT command\n" + usage},
