@@ -1,0 +1,340 @@
+/* The network server's life: creation, start, stop, setters, the streaming
+ * filter on the link's reader thread and the packet helpers its threads
+ * share. */
+#include "aServer.h"
+
+#include <arpa/inet.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "aDebug.h"
+#include "aDiscovery.h"
+#include "aLink.h"
+#include "aServerInternal.h"
+#include "aUEI.h"
+
+#define sENDPOINT_SIZE 96
+
+static bool sValid(const aServer* server)
+{
+    return server != NULL && server->check == aSERVER_CHECK;
+}
+
+/* ---- Packet helpers ---- */
+
+aPacket* _zFrame_To_aPacket(const uint8_t* data, size_t size)
+{
+    if (data == NULL || size < 2 || size > aPACKET_MAX_SIZE) {
+        return NULL;
+    }
+    uint8_t address = data[0];
+    uint8_t dataSize = data[1];
+    if (dataSize > aPACKET_MAX_DATA || size != (size_t)dataSize + 2u) {
+        return NULL;
+    }
+    bool linkCommand = address == aLINK_SYNC_ADDRESS || address == aLINK_FORCE_ROUTE_ADDRESS;
+    if (!linkCommand && (address == 0 || (address & 1u) != 0)) {
+        return NULL;
+    }
+    static const uint8_t none = 0;
+    return aPacket_CreateWithData(address, dataSize, dataSize > 0 ? data + 2 : &none);
+}
+
+size_t _aServer_Wire(const aPacket* packet, uint8_t* out)
+{
+    size_t size = packet->dataSize <= aPACKET_MAX_DATA ? packet->dataSize : aPACKET_MAX_DATA;
+    out[0] = packet->address;
+    out[1] = (uint8_t)size;
+    memcpy(out + 2, packet->data, size);
+    return size + 2;
+}
+
+bool _aServer_ExpectsReply(const aPacket* packet)
+{
+    if (packet->address == aLINK_FORCE_ROUTE_ADDRESS) {
+        return false;
+    }
+    return !(aUEI_isUEIPayload(packet) && aUEI_getBytesFullPacket(packet) && aUEI_getBytesContinue(packet));
+}
+
+void _printMVPacket(const aPacket* packet)
+{
+    if (!aDebug_IsOn(aDEBUG_SERVER)) {
+        return;
+    }
+    if (packet->dataSize < 2) {
+        aDEBUG_TRACE(aDEBUG_SERVER, "Weird Packet: Address: %d, Size: %d\n", packet->address, packet->dataSize);
+        return;
+    }
+    char line[aPACKET_MAX_DATA * 6 + 64];
+    int used = snprintf(line, sizeof(line), "Address: %d, Size: %d Data: ", packet->address, packet->dataSize);
+    for (uint8_t i = 0; i < packet->dataSize && i < aPACKET_MAX_DATA && used > 0 && (size_t)used < sizeof(line);
+         i++) {
+        used += snprintf(line + used, sizeof(line) - (size_t)used, "0x%X ", packet->data[i]);
+    }
+    aDEBUG_TRACE(aDEBUG_SERVER, "%s\n", line);
+}
+
+/* ---- Streaming filter (the link's reader thread) ---- */
+
+static bool sIsHeartbeat(const aPacket* packet)
+{
+    return packet->dataSize == 2 && packet->data[0] == 0;
+}
+
+static void sFlushStream(aServer* server)
+{
+    if (server->streamFill == 0) {
+        return;
+    }
+    zframe_t* frame = zframe_new(server->streamBuffer, server->streamFill);
+    if (frame == NULL || zframe_send(&frame, server->streamFilter, ZFRAME_DONTWAIT) != 0) {
+        aDEBUG_TRACE(aDEBUG_SERVER, "stream frame of %u bytes not sent\n", (unsigned)server->streamFill);
+        zframe_destroy(&frame);
+    }
+    server->streamFill = 0;
+}
+
+static uint8_t _streamingPacketFilter(const aPacket* packet, void* ref)
+{
+    aServer* server = (aServer*)ref;
+    if (!aVALIDPACKET(packet) || !sValid(server)) {
+        return 0;
+    }
+    uint8_t consumed = 0;
+    if (aUEI_isStreamPacket(packet)) {
+        if ((size_t)server->streamFill + aPACKET_MAX_SIZE > aSERVER_STREAM_BUFFER) {
+            sFlushStream(server);
+        }
+        server->streamFill = (uint16_t)(server->streamFill + _aServer_Wire(packet, server->streamBuffer + server->streamFill));
+        consumed = 1;
+    }
+    if (sIsHeartbeat(packet) || server->streamFill > aSERVER_STREAM_FLUSH) {
+        sFlushStream(server);
+    }
+    return consumed;
+}
+
+static int drainAll(const aPacket* packet, void* ref)
+{
+    (void)packet;
+    (void)ref;
+    return 1;
+}
+
+/* ---- Create and start ---- */
+
+aServer* aServer_Create(int linkId, uint32_t interfaceAddress, uint8_t localOnly)
+{
+    aLinkEntry* entry = sLookupEntryByID(linkId);
+    if (entry == NULL || entry->link == NULL) {
+        aDEBUG_TRACE(aDEBUG_SERVER, "Could not find device Item\n");
+        return NULL;
+    }
+    aServer* server = (aServer*)calloc(1, sizeof(*server));
+    if (server == NULL) {
+        return NULL;
+    }
+    server->check = aSERVER_CHECK;
+    server->linkId = linkId;
+    server->entry = entry;
+    server->link = entry->link;
+    server->identifier = entry->identifier;
+    server->localOnly = localOnly ? 1 : 0;
+    server->interfaceAddress = interfaceAddress != 0 ? interfaceAddress : htonl(INADDR_LOOPBACK);
+    server->multicastSlot = -1;
+    return server;
+}
+
+/* Unique inproc endpoint names: a name is free again only some time after
+ * its socket closed. */
+static void sEndpoint(char* buffer, size_t size, const char* what)
+{
+    static uint32_t counter;
+    uint32_t number = __atomic_add_fetch(&counter, 1, __ATOMIC_SEQ_CST);
+    snprintf(buffer, size, "inproc://morvasset-server-%d-%u-%s", (int)getpid(), number, what);
+}
+
+/* Binds one side and connects the other; true when both worked. */
+static bool sPair(zsock_t* bound, zsock_t* connected, const char* what)
+{
+    if (bound == NULL || connected == NULL) {
+        return false;
+    }
+    zsock_set_sndhwm(bound, aSERVER_PAIR_HWM);
+    zsock_set_rcvhwm(bound, aSERVER_PAIR_HWM);
+    zsock_set_sndhwm(connected, aSERVER_PAIR_HWM);
+    zsock_set_rcvhwm(connected, aSERVER_PAIR_HWM);
+    char endpoint[sENDPOINT_SIZE];
+    sEndpoint(endpoint, sizeof(endpoint), what);
+    if (zsock_bind(bound, "%s", endpoint) != 0) {
+        return false;
+    }
+    return zsock_connect(connected, "%s", endpoint) == 0;
+}
+
+static int _findPortAndBindSocket(aServer* server)
+{
+    char text[INET_ADDRSTRLEN + 1];
+    int port = -1;
+    zsock_set_router_mandatory(server->frontend, 1);
+    zsock_set_sndhwm(server->frontend, aSERVER_FRONTEND_HWM);
+    if (server->localOnly) {
+        snprintf(text, sizeof(text), "127.0.0.1");
+    } else if (aDiscovery_ConvertIPv4Interface(server->interfaceAddress, text, sizeof(text)) == 0) {
+        return 0;
+    }
+    port = zsock_bind(server->frontend, "tcp://%s:*", text);
+    aDEBUG_TRACE(aDEBUG_SERVER, "_findPortAndBindSocket: %d - %s\n", port, text);
+    return port > 0 && port <= 0xFFFF ? port : 0;
+}
+
+/* Starts an actor and waits for the status it reports once it is ready. */
+static zactor_t* sStartActor(zactor_fn* task, aServer* server)
+{
+    zactor_t* actor = zactor_new(task, server);
+    if (actor == NULL) {
+        return NULL;
+    }
+    if (zsock_wait(actor) != 0) {
+        zactor_destroy(&actor);
+    }
+    return actor;
+}
+
+static aErr _initServer(aServer* server)
+{
+    aDEBUG_TRACE(aDEBUG_LINK, "_initServer:\n");
+    server->frontend = zsock_new(ZMQ_ROUTER);
+    server->syncWorker = zsock_new(ZMQ_DEALER);
+    server->syncBroker = zsock_new(ZMQ_DEALER);
+    server->streamFilter = zsock_new(ZMQ_DEALER);
+    server->streamBroker = zsock_new(ZMQ_DEALER);
+
+    aErr discovery = _configureInterface(server);
+
+    if (server->frontend != NULL) {
+        __atomic_store_n(&server->port, (uint16_t)_findPortAndBindSocket(server), __ATOMIC_SEQ_CST);
+    }
+    server->streamConnected = sPair(server->streamBroker, server->streamFilter, "stream");
+    server->syncConnected = sPair(server->syncBroker, server->syncWorker, "sync");
+
+    bool ready = discovery == aErrNone && __atomic_load_n(&server->port, __ATOMIC_SEQ_CST) != 0 &&
+                 server->streamConnected && server->syncConnected;
+    if (ready) {
+        server->broker = sStartActor(_serverWorker_broker, server);
+        server->sync = server->broker != NULL ? sStartActor(_serverWorker_syncCommands, server) : NULL;
+        ready = server->broker != NULL && server->sync != NULL &&
+                (server->discoveryMode == aSERVER_MODE_BEACON ? server->beacon != NULL : server->discovery != NULL);
+    }
+    if (ready && aLink_InstallUserPacketFilter(server->linkId, _streamingPacketFilter, server) == aErrNone) {
+        server->filterInstalled = 1;
+        aLink_DrainPackets(server->linkId, drainAll, NULL);
+        return aErrNone;
+    }
+    aDEBUG_TRACE(aDEBUG_SERVER, "Could not find open port\n");
+    return aErrResource;
+}
+
+aErr aServer_Start(aServer* server)
+{
+    if (!sValid(server)) {
+        return aErrParam;
+    }
+    if (server->broker != NULL || server->frontend != NULL) {
+        /* Started once already; a second start would bind everything again. */
+        return aErrResource;
+    }
+    return _initServer(server);
+}
+
+/* ---- Stop ---- */
+
+static void _deinitServer(aServer* server)
+{
+    aDEBUG_TRACE(aDEBUG_SERVER, "PIPE! - Task\n");
+    if (server->filterInstalled) {
+        /* A link torn down has dropped its filter already. */
+        aLink_InstallUserPacketFilter(server->linkId, NULL, NULL);
+        server->filterInstalled = 0;
+    }
+    __atomic_store_n(&server->stopping, 1, __ATOMIC_SEQ_CST);
+    zactor_destroy(&server->sync);
+    zactor_destroy(&server->broker);
+    if (server->discovery != NULL) {
+        _stopMulticastDiscovery(server);
+        zactor_destroy(&server->discovery);
+    }
+    zactor_destroy(&server->beacon);
+    zsock_destroy(&server->syncBroker);
+    zsock_destroy(&server->syncWorker);
+    zsock_destroy(&server->streamBroker);
+    zsock_destroy(&server->streamFilter);
+    zsock_destroy(&server->frontend);
+    aDEBUG_TRACE(aDEBUG_SERVER, "server task exit\n");
+}
+
+aErr aServer_Destroy(aServer** server)
+{
+    if (server == NULL || !sValid(*server)) {
+        return aErrParam;
+    }
+    aServer* s = *server;
+    _deinitServer(s);
+    s->check = 0;
+    free(s);
+    *server = NULL;
+    return aErrNone;
+}
+
+/* ---- Accessors ---- */
+
+aErr aServer_GetPort(const aServer* server, uint16_t* port)
+{
+    if (!sValid(server) || port == NULL) {
+        return aErrParam;
+    }
+    *port = __atomic_load_n(&server->port, __ATOMIC_SEQ_CST);
+    return aErrNone;
+}
+
+aErr aServer_GetInterface(const aServer* server, uint32_t* interfaceAddress)
+{
+    if (!sValid(server) || interfaceAddress == NULL) {
+        return aErrParam;
+    }
+    *interfaceAddress = server->interfaceAddress;
+    return aErrNone;
+}
+
+aErr aServer_SetModuleAddress(aServer* server, uint8_t address)
+{
+    if (!sValid(server)) {
+        return aErrParam;
+    }
+    __atomic_store_n(&server->moduleAddress, address, __ATOMIC_SEQ_CST);
+    return aErrNone;
+}
+
+aErr aServer_SetModel(aServer* server, uint8_t model)
+{
+    if (!sValid(server)) {
+        return aErrParam;
+    }
+    __atomic_store_n(&server->model, model, __ATOMIC_SEQ_CST);
+    return aErrNone;
+}
+
+aErr aServer_FlushFIFO(aServer* server)
+{
+    aDEBUG_TRACE(aDEBUG_SERVER, "aServer_FlushFIFO\n");
+    if (!sValid(server)) {
+        return aErrParam;
+    }
+    if (server->broker != NULL) {
+        zsock_signal(server->broker, aSERVER_FLUSH_SIGNAL);
+    }
+    return aErrNone;
+}

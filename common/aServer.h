@@ -1,0 +1,49 @@
+/* Network server sharing a module link with other processes and hosts:
+ * clients connect over ZeroMQ, their packets go to the module one request at
+ * a time, each reply goes back to the client that asked, stream samples go to
+ * every client that enabled streaming, and a client's multi-packet byte
+ * transfer reaches the module as one uninterrupted burst. The server also
+ * answers discovery (loopback multicast or beacon) once its model is known. */
+#ifndef MORV_ASERVER_H
+#define MORV_ASERVER_H
+
+#include <stdint.h>
+
+#include "aError.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct aServer aServer;
+
+/* A new server for the link of that id (its registry entry gives the link and
+ * the identifier advertised as serial number). interfaceAddress is IPv4 in
+ * network order, 0 for 127.0.0.1; localOnly serves the loopback interface
+ * only. NULL when the id has no registry entry or memory runs out. */
+aServer* aServer_Create(int linkId, uint32_t interfaceAddress, uint8_t localOnly);
+/* Binds the sockets, starts the actors and installs the streaming filter on
+ * the link. aErrParam for NULL, aErrResource when any part failed (what was
+ * made is released by aServer_Destroy). */
+aErr aServer_Start(aServer* server);
+/* Stops and frees the server and clears *server; aErrParam when server or
+ * *server is NULL. */
+aErr aServer_Destroy(aServer** server);
+
+/* The frontend's TCP port (host order); aErrParam for NULL arguments. */
+aErr aServer_GetPort(const aServer* server, uint16_t* port);
+/* The interface served (IPv4, network order); aErrParam for NULL arguments. */
+aErr aServer_GetInterface(const aServer* server, uint32_t* interfaceAddress);
+/* Kept for the caller; the advertised spec carries address 0. */
+aErr aServer_SetModuleAddress(aServer* server, uint8_t address);
+/* A non-zero model lets the server answer discovery. */
+aErr aServer_SetModel(aServer* server, uint8_t model);
+/* Forgets every client still awaiting a reply: answers the module gives to
+ * their requests later are dropped. aErrParam for NULL. */
+aErr aServer_FlushFIFO(aServer* server);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

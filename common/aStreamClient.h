@@ -1,0 +1,29 @@
+/* Network client stream: a byte stream to a module shared by a network
+ * server of this system. The link engine reads it byte by byte on its reader
+ * thread and writes packets on its writer thread; a broker thread relays
+ * between them and the one socket connected to the server. */
+#ifndef MORV_ASTREAMCLIENT_H
+#define MORV_ASTREAMCLIENT_H
+
+#include <stdint.h>
+
+#include "aError.h"
+#include "aStream.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Server address in network order, port in host order. aErrParam for a NULL
+ * out, aErrMemory, aErrConnection or aErrResource on failure (*out stays
+ * NULL). Get waits at most 1 s and then gives aErrNotReady; put is
+ * aErrUnimplemented; a write of one or more whole packets (wire form) sends
+ * each packet as one frame, and gives aErrParam, sending nothing, for bytes
+ * that are not whole packets, aErrIO when a frame could not be sent. */
+aErr aStream_CreateClient(uint32_t address, uint16_t port, aStream** out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
