@@ -1,8 +1,9 @@
 // The network server over real ZeroMQ, to the module simulator behind a TCP
 // link, each figure next to its baseline from the same run:
-//   round trip   an echo through a local server and a network-client link,
-//                next to the same echo on the direct link, and the floor:
-//                one bare DEALER-ROUTER echo over ZeroMQ on TCP loopback;
+//   round trip   SystemClass::getSerialNumber through a local server (a
+//                network-client Link), next to the same call on a direct
+//                link, and the floor: one bare DEALER-ROUTER echo over
+//                ZeroMQ on TCP loopback; the same for a bare echo packet;
 //   requests/s   1 and 4 clients asking at once, with how evenly the
 //                clients were served (fewest / most answers of one client);
 //   transfer     a 3 KiB byte-buffer set (128 packets) through the server,
@@ -18,15 +19,19 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Module.h"
 #include "ModuleSimulator.h"
 #include "PrivateNetns.h"
 #include "SimEntities.h"
+#include "SimSystemEntity.h"
+#include "SystemClass.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"
 #include "aServer.h"
@@ -41,6 +46,7 @@ constexpr std::uint8_t kModule = 4;
 constexpr std::uint8_t kEcho = 23;
 constexpr std::uint8_t kBufferCommand = 10;
 constexpr std::uint8_t kBufferOption = 5;
+constexpr std::uint32_t kSerial = 0x1234ABCD;
 
 const int kNoCzmqSignalHandler = setenv("ZSYS_SIGHANDLER", "false", 1);
 
@@ -105,8 +111,9 @@ bool transfer(int id, const Bytes& bytes)
 
 // The simulated module behind a TCP link, served by a local server.
 struct Rig {
-    Rig() : sim(kModule)
+    Rig() : sim(morvsim::SimModule(kModule, kSerial, 17))
     {
+        sim.withModule(kModule, [](morvsim::SimModule& m) { morvsim::installSystemEntity(m); });
         sim.setHandler(kModule, kEcho, [](morvsim::SimModule& m, const morvsim::SimPacket& p, morvsim::SimReply& r) {
             r.packet(m.address, p.data);
         });
@@ -114,7 +121,7 @@ struct Rig {
             morvsim::installEntityHandler(m, kBufferCommand);
             m.entities[morvsim::bufferKey(kBufferCommand, kBufferOption, 0)] = Bytes();
         });
-        std::uint16_t simPort = sim.listenTcp("127.0.0.1");
+        simPort = sim.listenTcp("127.0.0.1");
         linkId = aLink_CreateTCPIP(htonl(INADDR_LOOPBACK), simPort);
         server = linkId != 0 ? aServer_Create(linkId, 0, 0) : nullptr;
         if (server != nullptr && aServer_Start(server) == aErrNone)
@@ -138,6 +145,7 @@ struct Rig {
     bool ok() const { return port != 0; }
 
     morvsim::ModuleSimulator sim;
+    std::uint16_t simPort = 0;
     int linkId = 0;
     aServer* server = nullptr;
     std::uint16_t port = 0;
@@ -173,6 +181,63 @@ void BM_DirectRoundTrip(benchmark::State& state)
 void BM_ServerRoundTrip(benchmark::State& state)
 {
     roundTrips(state, true, "rtt_server");
+}
+
+// A Module on its own link: a TCP link to the simulator, or a network-client
+// link to the rig's server.
+struct SystemRig {
+    explicit SystemRig(bool served) : module(0, std::uint8_t(0))
+    {
+        using namespace Zorventa::Morvasset;
+        linkSpec spec;
+        std::memset(&spec, 0, sizeof(spec));
+        spec.type = served ? linkTypeAEther : linkTypeTCPIP;
+        spec.ipAddress = htonl(INADDR_LOOPBACK);
+        spec.port = served ? gRig->port : gRig->simPort;
+        aEtherConfig config;
+        config.enabled = served;
+        config.fallback = false;
+        ok = module.setConfig(config) == aErrNone && module.connectFromSpec(spec) == aErrNone &&
+             system.init(&module, 0) == aErrNone;
+    }
+    bool roundTrip()
+    {
+        std::uint32_t serial = 0;
+        return system.getSerialNumber(&serial) == aErrNone && serial == kSerial;
+    }
+    Zorventa::Morvasset::Module module;
+    Zorventa::Morvasset::SystemClass system;
+    bool ok = false;
+};
+
+void serialNumbers(benchmark::State& state, bool served, const char* key)
+{
+    SystemRig rig(served);
+    if (!rig.ok || !rig.roundTrip()) {
+        state.SkipWithError("no module");
+        return;
+    }
+    std::vector<double> samples;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        if (!rig.roundTrip()) {
+            state.SkipWithError("getSerialNumber failed");
+            break;
+        }
+        samples.push_back(microsSince(start));
+    }
+    gFigures[std::string(key) + "_p50"] = percentile(samples, 0.5);
+    gFigures[std::string(key) + "_p99"] = percentile(samples, 0.99);
+}
+
+void BM_DirectSerialNumber(benchmark::State& state)
+{
+    serialNumbers(state, false, "sn_direct");
+}
+
+void BM_ServerSerialNumber(benchmark::State& state)
+{
+    serialNumbers(state, true, "sn_server");
 }
 
 void BM_ServerRequests(benchmark::State& state)
@@ -280,6 +345,8 @@ void BM_ServerTransfer(benchmark::State& state)
     transfers(state, true, "xfer_server");
 }
 
+BENCHMARK(BM_DirectSerialNumber)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ServerSerialNumber)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DirectRoundTrip)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ServerRoundTrip)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ZeroMQFloor)->Iterations(5000)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -315,12 +382,16 @@ int main(int argc, char** argv)
     auto f = [](const char* key) { return gFigures.count(key) ? gFigures[key] : 0.0; };
     std::printf("\nnetwork server on a TCP link to the simulator, ZeroMQ on loopback\n");
     std::printf("%-40s %14s %14s %10s\n", "", "server", "direct", "target");
-    std::printf("%-40s %14.1f %14.1f %10s\n", "round trip p50 (us)", f("rtt_server_p50"), f("rtt_direct_p50"),
+    std::printf("%-40s %14.1f %14.1f %10s\n", "getSerialNumber p50 (us)", f("sn_server_p50"), f("sn_direct_p50"),
                 "<= 2x");
-    std::printf("%-40s %14.1f %14.1f\n", "round trip p99 (us)", f("rtt_server_p99"), f("rtt_direct_p99"));
+    std::printf("%-40s %14.1f %14.1f\n", "getSerialNumber p99 (us)", f("sn_server_p99"), f("sn_direct_p99"));
+    if (f("sn_direct_p50") > 0)
+        std::printf("%-40s %14.2f\n", "getSerialNumber p50 ratio", f("sn_server_p50") / f("sn_direct_p50"));
     std::printf("%-40s %14.1f\n", "bare ZeroMQ TCP echo p50 (us), the floor", f("rtt_zmq_p50"));
+    std::printf("%-40s %14.1f %14.1f\n", "echo packet round trip p50 (us)", f("rtt_server_p50"), f("rtt_direct_p50"));
+    std::printf("%-40s %14.1f %14.1f\n", "echo packet round trip p99 (us)", f("rtt_server_p99"), f("rtt_direct_p99"));
     if (f("rtt_direct_p50") > 0)
-        std::printf("%-40s %14.2f\n", "round trip p50 ratio", f("rtt_server_p50") / f("rtt_direct_p50"));
+        std::printf("%-40s %14.2f\n", "echo packet round trip p50 ratio", f("rtt_server_p50") / f("rtt_direct_p50"));
     std::printf("%-40s %14.0f\n", "requests/s, 1 client", f("req_1"));
     std::printf("%-40s %14.0f\n", "requests/s, 4 clients", f("req_4"));
     std::printf("%-40s %14.2f\n", "4 clients: fewest / most answers", f("req_4_even"));

@@ -1,20 +1,21 @@
 // Creation of links through a network server of this system: the server
-// case of a USB connection and the network-client links. Sharing over the
-// network is not part of this build yet, so each creation fails the way a
-// failed creator does, with no link id.
+// case of a USB connection and the network-client links.
 #include "LinkImpl.h"
+
+#include "aLinkNetwork.h"
 
 namespace Zorventa {
 namespace Morvasset {
 
-int linkCreateServer(std::uint32_t, std::uint16_t*, std::uint32_t*, std::uint8_t)
+int linkCreateServer(std::uint32_t serialNumber, std::uint16_t* port, std::uint32_t* networkInterface,
+                     std::uint8_t localOnly)
 {
-    return 0;
+    return aLink_CreateServer(serialNumber, port, networkInterface, localOnly);
 }
 
-int linkCreateClient(std::uint32_t, std::uint16_t, int)
+int linkCreateClient(std::uint32_t address, std::uint16_t port, int existingID)
 {
-    return 0;
+    return aLink_CreateClient(address, port, existingID);
 }
 
 }  // namespace Morvasset
