@@ -94,10 +94,26 @@ static aPacketFifoId sOutFifo(aLink* link)
     return __atomic_load_n(&link->outFifo, __ATOMIC_ACQUIRE);
 }
 
-static aLink* sValidLink(int id)
+static void sFreeEntry(aLinkEntry* entry);
+
+/* Rule: operations hold a link, never take a use, so none (nor a filter on a pipe thread) tears one down. */
+aLink* sAcquireLink(int id, aLinkEntry** hold)
 {
-    aLink* link = sGetLink(id);
-    return (link != NULL && link->check == aLINK_CHECK) ? link : NULL;
+    aLinkEntry* entry = sHoldEntryByID(id);
+    if (entry == NULL || entry->link == NULL || entry->link->check != aLINK_CHECK) {
+        sReleaseLink(entry);
+        *hold = NULL;
+        return NULL;
+    }
+    *hold = entry;
+    return entry->link;
+}
+
+void sReleaseLink(aLinkEntry* hold)
+{
+    if (hold != NULL && sUnholdEntry(hold)) {
+        sFreeEntry(hold);
+    }
 }
 
 static uint64_t sMicros(void)
@@ -494,13 +510,8 @@ static void* sOutPipeProcess(void* arg)
 
 /* ---- Operations ---- */
 
-int aLink_Init(int id, aStream* stream)
+static int sInit(aLink* link, int id, aStream* stream)
 {
-    aLinkEntry* entry = sLookupEntryByID(id);
-    if (entry == NULL || entry->link == NULL) {
-        return 0;
-    }
-    aLink* link = entry->link;
     if (link->check == aLINK_CHECK) {
         return 0;
     }
@@ -538,12 +549,16 @@ int aLink_Init(int id, aStream* stream)
     return id;
 }
 
-aErr aLink_Start(int id)
+int aLink_Init(int id, aStream* stream)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL) {
-        return aErrParam;
-    }
+    aLinkEntry* hold = sHoldEntryByID(id);
+    int result = (hold != NULL && hold->link != NULL) ? sInit(hold->link, id, stream) : 0;
+    sReleaseLink(hold);
+    return result;
+}
+
+static aErr sStart(aLink* link)
+{
     if (link->stream == NULL || sInFifo(link) == 0 || sOutFifo(link) == 0 || link->inPacket == NULL ||
         link->userFilterMutex == NULL) {
         return aErrConnection;
@@ -588,6 +603,15 @@ aErr aLink_Start(int id)
     return sPutForceRoute(link, 1);
 }
 
+aErr aLink_Start(int id)
+{
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aErr err = link != NULL ? sStart(link) : aErrParam;
+    sReleaseLink(hold);
+    return err;
+}
+
 aErr aLink_Stop(aLink* link)
 {
     if (link == NULL) {
@@ -624,12 +648,8 @@ aErr aLink_Stop(aLink* link)
     return result;
 }
 
-aErr aLink_Sync(int id)
+static aErr sSync(aLink* link)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL) {
-        return aErrParam;
-    }
     /* Without the in-pipe nobody could answer; do not leave a stopped link
      * marked as syncing. */
     if (!sRunning(link) || !sSetStatusUnlessStopped(link, linkStatusSyncing)) {
@@ -653,16 +673,27 @@ aErr aLink_Sync(int id)
     return result;
 }
 
+aErr aLink_Sync(int id)
+{
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aErr err = link != NULL ? sSync(link) : aErrParam;
+    sReleaseLink(hold);
+    return err;
+}
+
 aErr aLink_ForceRoute(int id, uint8_t value)
 {
-    aLinkEntry* entry = sLookupEntryByID(id);
-    if (entry == NULL) {
+    aLinkEntry* hold = sHoldEntryByID(id);
+    if (hold == NULL) {
         return aErrNotFound;
     }
-    if (entry->link == NULL || entry->link->check != aLINK_CHECK) {
-        return aErrParam;
+    aErr err = aErrParam;
+    if (hold->link != NULL && hold->link->check == aLINK_CHECK) {
+        err = sPutForceRoute(hold->link, value);
     }
-    return sPutForceRoute(entry->link, value);
+    sReleaseLink(hold);
+    return err;
 }
 
 aErr aLink_PublishPacketLog(aLink* link, aPacketLog* log, aMutex* logMutex)
@@ -682,46 +713,55 @@ aErr aLink_PublishPacketLog(aLink* link, aPacketLog* log, aMutex* logMutex)
 
 int32_t aLink_GetStatus(int id)
 {
-    aLink* link = sValidLink(id);
-    return link != NULL ? sStatus(link) : linkStatusNoStream;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    int32_t status = link != NULL ? sStatus(link) : linkStatusNoStream;
+    sReleaseLink(hold);
+    return status;
 }
 
 aErr aLink_PutPacket(int id, const aPacket* packet)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL) {
-        return aErrParam;
-    }
-    return aPacketFifo_Put(sOutFifo(link), packet);
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aErr err = link != NULL ? aPacketFifo_Put(sOutFifo(link), packet) : aErrParam;
+    sReleaseLink(hold);
+    return err;
 }
 
 aPacket* aLink_GetPacket(int id)
 {
-    aLink* link = sValidLink(id);
-    return link != NULL ? aPacketFifo_Get(sInFifo(link)) : NULL;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aPacket* packet = link != NULL ? aPacketFifo_Get(sInFifo(link)) : NULL;
+    sReleaseLink(hold);
+    return packet;
 }
 
 aPacket* aLink_AwaitPacket(int id, uint64_t ms)
 {
-    aLink* link = sValidLink(id);
-    return link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    /* A teardown destroys the queue, which ends the wait. */
+    aPacket* packet = link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
+    sReleaseLink(hold);
+    return packet;
 }
 
 aPacket* aLink_GetFirst(int id, aPacketFifoProc predicate, void* ref)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL || predicate == NULL) {
-        return NULL;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aPacket* packet = NULL;
+    if (link != NULL && predicate != NULL) {
+        packet = aPacketFifo_GetFirst(sInFifo(link), predicate, ref);
     }
-    return aPacketFifo_GetFirst(sInFifo(link), predicate, ref);
+    sReleaseLink(hold);
+    return packet;
 }
 
-aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t ms)
+static aPacket* sAwaitFirst(aLink* link, aPacketFifoProc predicate, void* ref, uint64_t ms)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL || predicate == NULL) {
-        return NULL;
-    }
     uint64_t deadline = aTime_DeadlineAfter(ms);
     aPacket* packet = NULL;
     /* Waits in slices so that a link that stops running is noticed. */
@@ -737,27 +777,38 @@ aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t
     return packet;
 }
 
+aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t ms)
+{
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aPacket* packet = (link != NULL && predicate != NULL) ? sAwaitFirst(link, predicate, ref, ms) : NULL;
+    sReleaseLink(hold);
+    return packet;
+}
+
 uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL || predicate == NULL) {
-        return 0;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    uint32_t drained = 0;
+    if (link != NULL && predicate != NULL) {
+        drained = aPacketFifo_DrainPackets(sInFifo(link), predicate, ref);
     }
-    return aPacketFifo_DrainPackets(sInFifo(link), predicate, ref);
+    sReleaseLink(hold);
+    return drained;
 }
 
 uint32_t aLink_GetOutputLength(int id)
 {
-    aLink* link = sValidLink(id);
-    return link != NULL ? aPacketFifo_GetLength(sOutFifo(link)) : 0;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    uint32_t length = link != NULL ? aPacketFifo_GetLength(sOutFifo(link)) : 0;
+    sReleaseLink(hold);
+    return length;
 }
 
-aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
+static aErr sAwaitOutputRoom(aLink* link, uint32_t maxQueued, uint64_t ms)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL) {
-        return aErrParam;
-    }
     uint64_t deadline = aTime_DeadlineAfter(ms);
     aPacketFifoId out = sOutFifo(link);
     aErr err = aPacketFifo_AwaitLengthAtMost(out, maxQueued, 0);
@@ -790,31 +841,50 @@ aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
     return err;
 }
 
+aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
+{
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aErr err = link != NULL ? sAwaitOutputRoom(link, maxQueued, ms) : aErrParam;
+    sReleaseLink(hold);
+    return err;
+}
+
 aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* ref)
 {
-    aLink* link = sValidLink(id);
-    if (link == NULL || link->userFilterMutex == NULL) {
-        return aErrParam;
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
+    aErr err = aErrParam;
+    if (link != NULL && link->userFilterMutex != NULL) {
+        aMutex_Lock(link->userFilterMutex);
+        /* Set under this mutex by the teardown: a torn-down link calls no filter. */
+        if (!__atomic_load_n(&link->closed, __ATOMIC_SEQ_CST)) {
+            link->userFilter = filter;
+            link->userFilterRef = filter != NULL ? ref : NULL;
+            err = aErrNone;
+        }
+        aMutex_Unlock(link->userFilterMutex);
     }
-    aMutex_Lock(link->userFilterMutex);
-    link->userFilter = filter;
-    link->userFilterRef = filter != NULL ? ref : NULL;
-    aMutex_Unlock(link->userFilterMutex);
-    return aErrNone;
+    sReleaseLink(hold);
+    return err;
 }
 
 aErr aLink_EnablePooledPackets(int id, uint8_t pooled)
 {
-    aLink* link = sValidLink(id);
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
     __atomic_store_n(&link->pooled, pooled != 0 ? 1 : 0, __ATOMIC_RELAXED);
+    sReleaseLink(hold);
     return aErrNone;
 }
 
-/* Frees an extracted entry and everything its record owns; the record may
- * never have been initialised. The result of destroying the output queue. */
+/* Brings an extracted entry's link down: no filter, no pipes, no server, no
+ * queues (their waiters wake), no stream. The record may never have been
+ * initialised. Holders may still look at the record, so its memory waits for
+ * sFreeEntry. The result of destroying the output queue. */
 static aErr sTeardown(aLinkEntry* entry)
 {
     aLink* link = entry->link;
@@ -822,9 +892,19 @@ static aErr sTeardown(aLinkEntry* entry)
     if (link != NULL) {
         if (link->userFilterMutex != NULL) {
             aMutex_Lock(link->userFilterMutex);
+            __atomic_store_n(&link->closed, 1, __ATOMIC_SEQ_CST);
             link->userFilter = NULL;
             link->userFilterRef = NULL;
             aMutex_Unlock(link->userFilterMutex);
+        } else {
+            __atomic_store_n(&link->closed, 1, __ATOMIC_SEQ_CST);
+        }
+        /* A reset in progress restarts the pipes: let it end; none starts after. */
+        uint8_t idle = 0;
+        while (!__atomic_compare_exchange_n(&link->resetting, &idle, 1, false, __ATOMIC_SEQ_CST,
+                                            __ATOMIC_SEQ_CST)) {
+            idle = 0;
+            aTime_MSSleep(sPOLL_MS);
         }
         aLink_Stop(link);
     }
@@ -837,24 +917,34 @@ static aErr sTeardown(aLinkEntry* entry)
         aLink_Destroy(&parent);
     }
     if (link != NULL) {
-        if (link->inFifo != 0) {
-            aPacketFifo_Destroy(&link->inFifo);
+        aPacketFifoId in = sInFifo(link);
+        aPacketFifoId out = sOutFifo(link);
+        __atomic_store_n(&link->inFifo, 0, __ATOMIC_RELEASE);
+        __atomic_store_n(&link->outFifo, 0, __ATOMIC_RELEASE);
+        if (in != 0) {
+            aPacketFifo_Destroy(&in);
         }
-        if (link->outFifo != 0) {
-            result = aPacketFifo_Destroy(&link->outFifo);
+        if (out != 0) {
+            result = aPacketFifo_Destroy(&out);
         }
         if (link->inPacket != NULL) {
             aPacket_Destroy(&link->inPacket);
         }
-        /* Detached under its mutex: a reader that found the record sees it gone. */
-        aPacketLog* log = link->log;
-        if (link->logMutex != NULL) {
-            aMutex_Lock(link->logMutex);
-            __atomic_store_n(&link->log, NULL, __ATOMIC_RELEASE);
-            aMutex_Unlock(link->logMutex);
-        } else {
-            link->log = NULL;
+        if (link->stream != NULL) {
+            aStream_Destroy(&link->stream);
         }
+    }
+    return result;
+}
+
+/* Frees a torn-down entry that nobody holds any more: nothing else looks at
+ * it, so this never waits and may run on any thread. */
+static void sFreeEntry(aLinkEntry* entry)
+{
+    aLink* link = entry->link;
+    if (link != NULL) {
+        aPacketLog* log = link->log;
+        link->log = NULL;
         aPacketLog_Destroy(&log);
         if (link->logMutex != NULL) {
             aMutex_Destroy(&link->logMutex);
@@ -862,14 +952,10 @@ static aErr sTeardown(aLinkEntry* entry)
         if (link->userFilterMutex != NULL) {
             aMutex_Destroy(&link->userFilterMutex);
         }
-        if (link->stream != NULL) {
-            aStream_Destroy(&link->stream);
-        }
         link->check = 0;
         free(link);
     }
     free(entry);
-    return result;
 }
 
 aErr aLink_Destroy(int* id)
@@ -888,7 +974,11 @@ aErr aLink_Destroy(int* id)
     if (released == sRELEASE_IN_USE) {
         return aErrNone;
     }
-    return sTeardown(entry);
+    aErr result = sTeardown(entry);
+    if (sRetireEntry(entry)) {
+        sFreeEntry(entry);
+    }
+    return result;
 }
 
 /* Opens a new stream to the entry's module, by link type. */
@@ -948,7 +1038,12 @@ aErr aLink_ResetLink(aLinkEntry* entry)
     aLink* link = entry->link;
     uint8_t idle = 0;
     if (!__atomic_compare_exchange_n(&link->resetting, &idle, 1, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
-        return aErrBusy;
+        return __atomic_load_n(&link->closed, __ATOMIC_SEQ_CST) ? aErrParam : aErrBusy;
+    }
+    if (__atomic_load_n(&link->closed, __ATOMIC_SEQ_CST)) {
+        /* Being torn down, which waits for this flag. */
+        __atomic_store_n(&link->resetting, 0, __ATOMIC_SEQ_CST);
+        return aErrParam;
     }
 
     aLink_Stop(link);
@@ -998,5 +1093,8 @@ aErr aLink_ResetLink(aLinkEntry* entry)
 
 aErr aLink_Reset(int id)
 {
-    return aLink_ResetLink(sLookupEntryByID(id));
+    aLinkEntry* hold = sHoldEntryByID(id);
+    aErr err = aLink_ResetLink(hold);
+    sReleaseLink(hold);
+    return err;
 }

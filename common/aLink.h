@@ -51,12 +51,13 @@ typedef enum {
 
 /* User packet filter: runs on the in-pipe thread for every complete packet;
  * returning 1 consumes the packet. It must not wait for packets of its own
- * link. */
+ * link, nor release the last use of a link: a teardown may wait for it. */
 typedef uint8_t (*aLinkPacketFilterProc)(const aPacket* packet, void* ref);
 
 /* The record of one link. running, status, inStarted, outStarted, pooled,
- * inFifo, outFifo, log and logMutex are read by several threads: access them
- * with __atomic loads and stores (a reset replaces the queues). */
+ * inFifo, outFifo, log, logMutex and closed are read by several threads:
+ * access them with __atomic loads and stores (a reset replaces the queues, a
+ * teardown clears them). */
 typedef struct aLink {
     uint16_t check;
     int32_t id;
@@ -89,6 +90,7 @@ typedef struct aLink {
     uint64_t syncHeard;  /* in-pipe only: last sync start or end of a run of bytes (ms) */
     uint32_t inKnownLength; /* in-pipe only: input queue length at most, since last looked at */
     uint8_t inBacklogAbandoned; /* in-pipe only: the input queue's reader stalled */
+    uint8_t closed; /* torn down: only holders still look at the record */
 } aLink;
 
 /* ---- Operations on link ids ---- */
@@ -124,7 +126,9 @@ aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms);
 aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* ref);
 /* 1: the out-pipe gathers queued packets into one write. */
 aErr aLink_EnablePooledPackets(int id, uint8_t pooled);
-/* Releases one use of the link; the last use tears it down. *id becomes 0. */
+/* Releases one use of the link; the last use tears it down, which ends the
+ * waits of operations still running on it on other threads (the record is
+ * freed after the last of them). *id becomes 0. */
 aErr aLink_Destroy(int* id);
 /* Stops the link, opens a new stream to the same module and starts again,
  * keeping the user filter, the pooled flag and the packet log. When no stream

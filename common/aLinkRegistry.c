@@ -256,6 +256,42 @@ sReleaseResult sReleaseEntry(int id, aLinkEntry** entry, int* useCount)
     return sRELEASE_LAST;
 }
 
+aLinkEntry* sHoldEntryByID(int id)
+{
+    if (!sLock()) {
+        return NULL;
+    }
+    /* Found in the list, so not extracted: no teardown can have begun. */
+    aLinkEntry* entry = sFindByIdLocked(id);
+    if (entry != NULL) {
+        entry->holds++;
+    }
+    sUnlock();
+    return entry;
+}
+
+int sUnholdEntry(aLinkEntry* entry)
+{
+    if (entry == NULL || !sLock()) {
+        return 0;
+    }
+    entry->holds--;
+    int last = entry->holds <= 0 && entry->retired;
+    sUnlock();
+    return last;
+}
+
+int sRetireEntry(aLinkEntry* entry)
+{
+    if (entry == NULL || !sLock()) {
+        return 0;
+    }
+    entry->retired = 1;
+    int unheld = entry->holds <= 0;
+    sUnlock();
+    return unheld;
+}
+
 /* ---- Creators ---- */
 
 /* The new entry's record; NULL when it has none. */

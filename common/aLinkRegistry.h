@@ -1,7 +1,7 @@
 /* The link registry: every link of the process, found by id or by the keys of
  * its transport, with a use count. Internal to the library. The registry
  * mutex is held only while the list is walked or changed; an entry returned
- * stays valid while its user holds a use of it. */
+ * stays valid while its user holds a use or a hold of it. */
 #ifndef MORV_ALINKREGISTRY_H
 #define MORV_ALINKREGISTRY_H
 
@@ -33,6 +33,8 @@ typedef struct aLinkEntry {
     uint32_t key3;     /* client number of a network-client link, else 0 */
     uint32_t type;
     int16_t useCount;  /* guarded by the registry mutex */
+    int32_t holds;     /* operations running on the record; guarded likewise */
+    uint8_t retired;   /* torn down: the last hold frees it; guarded likewise */
     aLink* link;       /* allocated zero-filled with the entry */
     struct aLinkEntry* next; /* the next older entry */
 } aLinkEntry;
@@ -68,6 +70,28 @@ typedef enum { sRELEASE_NOT_FOUND, sRELEASE_IN_USE, sRELEASE_LAST } sReleaseResu
 /* Lowers the use count and, at 0 or below, extracts the entry, as one step
  * under the registry mutex; *entry receives it when extracted. */
 sReleaseResult sReleaseEntry(int id, aLinkEntry** entry, int* useCount);
+
+/* Holds: an operation on a link holds its entry, so that the record stays
+ * allocated while the operation runs. A hold is not a use: the last use still
+ * tears the link down at once (which wakes the holders' waits), and only the
+ * memory waits for the last hold. */
+/* Raises the holds of the entry of that id; the entry, or NULL when none. */
+aLinkEntry* sHoldEntryByID(int id);
+/* Lowers the holds; true when the caller must free the entry (it was retired
+ * and this was the last hold). */
+int sUnholdEntry(aLinkEntry* entry);
+/* Marks an extracted entry as torn down; true when no hold remains (the
+ * caller frees it), else the last hold does. */
+int sRetireEntry(aLinkEntry* entry);
+
+/* The record of a registered, initialised link with a hold of its entry in
+ * *hold, or NULL (nothing held). Every operation by link id goes through this
+ * pair and none takes or releases a use (only aLink_Destroy does), so no
+ * operation, not even one a filter calls on a pipe thread, tears a link down. */
+aLink* sAcquireLink(int id, aLinkEntry** hold);
+/* Releases a hold from sAcquireLink or sHoldEntryByID; NULL does nothing. The
+ * last hold of a torn-down link frees its memory, which never waits. */
+void sReleaseLink(aLinkEntry* hold);
 
 /* The work of aLink_Reset. */
 aErr aLink_ResetLink(aLinkEntry* entry);

@@ -13,29 +13,6 @@
 /* Serialises the size setting with the creation of logs. */
 static pthread_mutex_t sCreateLock = PTHREAD_MUTEX_INITIALIZER;
 
-/* Takes a use of a registered link, so that it is not torn down while we
- * look at it. The record, or NULL (then *use is 0). */
-static aLink* sAcquire(int id, int* use)
-{
-    *use = sShareEntryByID(id);
-    if (*use == 0) {
-        return NULL;
-    }
-    aLink* link = sGetLink(*use);
-    if (link == NULL || link->check != aLINK_CHECK) {
-        aLink_Destroy(use);
-        return NULL;
-    }
-    return link;
-}
-
-static void sRelease(int* use)
-{
-    if (*use != 0) {
-        aLink_Destroy(use);
-    }
-}
-
 static aMutex* sLogMutex(aLink* link)
 {
     return __atomic_load_n(&link->logMutex, __ATOMIC_ACQUIRE);
@@ -49,8 +26,8 @@ aErr aLink_PacketDebug_SetLogSize(int id, int size)
     if ((uint32_t)size > aPACKETLOG_MAX_SIZE) {
         return aErrParam;
     }
-    int use = 0;
-    aLink* link = sAcquire(id, &use);
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
@@ -62,7 +39,7 @@ aErr aLink_PacketDebug_SetLogSize(int id, int size)
         link->logSize = (uint32_t)size;
     }
     pthread_mutex_unlock(&sCreateLock);
-    sRelease(&use);
+    sReleaseLink(hold);
     return result;
 }
 
@@ -89,8 +66,8 @@ typedef aErr (*sLogOperation)(aPacketLog* log, void* ref);
 
 static aErr sWithLog(int id, sLogOperation operation, void* ref)
 {
-    int use = 0;
-    aLink* link = sAcquire(id, &use);
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
@@ -105,7 +82,7 @@ static aErr sWithLog(int id, sLogOperation operation, void* ref)
         }
         aMutex_Unlock(mutex);
     }
-    sRelease(&use);
+    sReleaseLink(hold);
     return result;
 }
 
@@ -118,8 +95,8 @@ static aErr sSetEnabled(aPacketLog* log, void* ref)
 
 aErr aLink_PacketDebug_Enable(int id)
 {
-    int use = 0;
-    aLink* link = sAcquire(id, &use);
+    aLinkEntry* hold = NULL;
+    aLink* link = sAcquireLink(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
@@ -135,7 +112,7 @@ aErr aLink_PacketDebug_Enable(int id)
         sSetEnabled(__atomic_load_n(&link->log, __ATOMIC_ACQUIRE), (void*)(uintptr_t)1);
         aMutex_Unlock(mutex);
     }
-    sRelease(&use);
+    sReleaseLink(hold);
     return result;
 }
 

@@ -559,6 +559,189 @@ TEST(EngineDestroy, ForceRouteOffIsTheLastPacket)
     EXPECT_EQ(aErrParam, aLink_Destroy(&link.id));
 }
 
+// ---------------------------------------------------------------- destroy racing operations
+
+// Operations by id on other threads while the link's last use is destroyed:
+// the record must outlive each of them (ASan sees it freed under them), and a
+// waiter must be woken, not left to its time-out.
+TEST(EngineDestroyRace, WaitersReturnPromptlyWhenTheLastUseGoes)
+{
+    constexpr std::uint64_t kLongWait = 10000;
+    struct Case {
+        const char* name;
+        std::function<aPacket*(int)> wait;
+    };
+    const std::vector<Case> cases = {
+        {"AwaitFirst", [](int id) { return aLink_AwaitFirst(id, acceptAll, nullptr, kLongWait); }},
+        {"AwaitPacket", [](int id) { return aLink_AwaitPacket(id, kLongWait); }},
+    };
+    for (const auto& c : cases) {
+        // Round 0 destroys while the waiter surely waits; the others at once
+        // or soon after, to land between the lookup and the wait.
+        for (int round = 0; round < 8; round++) {
+            SCOPED_TRACE(std::string(c.name) + " round " + std::to_string(round));
+            StreamLink link;
+            ASSERT_TRUE(link.startedAndRouted());
+            const int id = link.id;
+            std::atomic<bool> returned{false};
+            aPacket* got = nullptr;
+            Clock::time_point returnedAt;
+            std::thread waiter([&] {
+                got = c.wait(id);
+                returnedAt = Clock::now();
+                returned = true;
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(round == 0 ? 150 : round - 1));
+            if (round == 0) {
+                EXPECT_FALSE(returned.load()) << "not waiting";
+            }
+            auto destroyedAt = Clock::now();
+            EXPECT_EQ(aErrNone, aLink_Destroy(&link.id));
+            waiter.join();
+            PacketPtr packet(got);
+            EXPECT_FALSE(packet);
+            EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - destroyedAt).count(), 1000);
+            EXPECT_TRUE(link.control->deleted());
+        }
+    }
+}
+
+// Every operation by id hammered from its own thread while the last use is
+// destroyed: each sees the link or the unregistered answer, never anything
+// else, and no filter installed in the race runs after the destroy.
+TEST(EngineDestroyRace, OperationsFindTheLinkOrNothing)
+{
+    static std::atomic<bool> destroyed;
+    static std::atomic<int> lateFilterCalls;
+    destroyed = false;
+    lateFilterCalls = 0;
+    auto filter = [](const aPacket*, void*) -> std::uint8_t {
+        if (destroyed.load())
+            ++lateFilterCalls;
+        return 0;
+    };
+    using Op = std::function<bool(int)>;  // true: the unregistered answer
+    const std::vector<std::pair<const char*, Op>> ops = {
+        {"PutPacket",
+         [](int id) {
+             aErr e = put(id, kModule, {0x30});
+             // A queue filled faster than it is written is emptied and reported.
+             EXPECT_TRUE(e == aErrNone || e == aErrOverrun || e == aErrParam) << e;
+             return e == aErrParam;
+         }},
+        {"GetStatus", [](int id) { return aLink_GetStatus(id) == linkStatusNoStream; }},
+        {"GetPacket and DrainPackets",
+         [](int id) {
+             PacketPtr p(aLink_GetPacket(id));
+             PacketPtr q(aLink_GetFirst(id, acceptAll, nullptr));
+             aLink_DrainPackets(id, acceptAll, nullptr);
+             return aLink_GetStatus(id) == linkStatusNoStream;
+         }},
+        {"GetOutputLength and AwaitOutputRoom",
+         [](int id) {
+             aLink_GetOutputLength(id);
+             aErr e = aLink_AwaitOutputRoom(id, 0, 20);
+             EXPECT_TRUE(e == aErrNone || e == aErrTimeout || e == aErrConnection || e == aErrParam) << e;
+             return e == aErrParam;
+         }},
+        {"EnablePooledPackets",
+         [](int id) {
+             aErr e = aLink_EnablePooledPackets(id, 1);
+             EXPECT_TRUE(e == aErrNone || e == aErrParam) << e;
+             return e == aErrParam;
+         }},
+        {"InstallUserPacketFilter",
+         [filter](int id) {
+             aErr e = aLink_InstallUserPacketFilter(id, filter, nullptr);
+             EXPECT_TRUE(e == aErrNone || e == aErrParam) << e;
+             return e == aErrParam;
+         }},
+        {"ForceRoute",
+         [](int id) {
+             aErr e = aLink_ForceRoute(id, 1);
+             EXPECT_TRUE(e == aErrNone || e == aErrOverrun || e == aErrParam || e == aErrNotFound) << e;
+             return e == aErrNotFound;
+         }},
+    };
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(round);
+        destroyed = false;
+        StreamLink link;
+        ASSERT_TRUE(link.startedAndRouted());
+        const int id = link.id;
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        std::atomic<bool> stopSending{false};
+        std::thread sender([&] {
+            while (!stopSending.load() && Clock::now() < deadline) {
+                link.sim.sendPacket(kModule, {0x05});
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+        std::vector<std::thread> threads;
+        std::vector<int> sawGone(ops.size(), 0);
+        for (std::size_t i = 0; i < ops.size(); i++) {
+            threads.emplace_back([&, i] {
+                while (Clock::now() < deadline) {
+                    if (ops[i].second(id)) {
+                        sawGone[i] = 1;
+                        return;
+                    }
+                }
+            });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 + 20 * round));
+        EXPECT_EQ(aErrNone, aLink_Destroy(&link.id));
+        destroyed = true;
+        for (auto& t : threads)
+            t.join();
+        stopSending = true;
+        sender.join();
+        for (std::size_t i = 0; i < ops.size(); i++)
+            EXPECT_EQ(1, sawGone[i]) << ops[i].first;
+    }
+    EXPECT_EQ(0, lateFilterCalls.load());
+}
+
+// A filter that answers on its own link from the in-pipe thread while the
+// link goes: the teardown neither waits on it nor runs on that thread.
+TEST(EngineDestroyRace, FilterPuttingOnItsOwnLinkDuringTeardown)
+{
+    static std::atomic<int> answered;
+    answered = 0;
+    for (int round = 0; round < 5; round++) {
+        SCOPED_TRACE(round);
+        StreamLink link;
+        ASSERT_TRUE(link.startedAndRouted());
+        static int target;
+        target = link.id;
+        ASSERT_EQ(aErrNone, aLink_InstallUserPacketFilter(
+                                link.id,
+                                [](const aPacket*, void*) -> std::uint8_t {
+                                    if (put(target, kModule, {0x06}) == aErrNone)
+                                        ++answered;
+                                    return 1;
+                                },
+                                nullptr));
+        const auto deadline = Clock::now() + std::chrono::seconds(3);
+        std::atomic<bool> stop{false};
+        std::thread sender([&] {
+            while (!stop.load() && Clock::now() < deadline) {
+                link.sim.sendPacket(kModule, {0x05});
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        ASSERT_TRUE(link.simGot(kModule, {0x06}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(round * 3));
+        auto start = Clock::now();
+        EXPECT_EQ(aErrNone, aLink_Destroy(&link.id));
+        EXPECT_LT(msSince(start), 1000);
+        stop = true;
+        sender.join();
+        EXPECT_TRUE(link.control->deleted());
+    }
+    EXPECT_GT(answered.load(), 0);
+}
+
 // ---------------------------------------------------------------- taking packets
 
 TEST(EngineReceive, AwaitFirstPicksAndWaitsWithoutDeadlineWrap)
