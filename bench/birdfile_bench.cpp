@@ -37,7 +37,7 @@ namespace {
 std::atomic<int64_t> g_live{0};
 std::atomic<int64_t> g_peak{0};
 
-void noteAllocated(void* p)
+[[maybe_unused]] void noteAllocated(void* p)
 {
     if (!p)
         return;
@@ -47,7 +47,7 @@ void noteAllocated(void* p)
     }
 }
 
-void noteFreed(void* p)
+[[maybe_unused]] void noteFreed(void* p)
 {
     if (p)
         g_live.fetch_sub(int64_t(malloc_usable_size(p)));

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "PtyPair.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"
@@ -41,50 +42,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using benchsupport::noDelay;
+using benchsupport::readAll;
+using benchsupport::secondsSince;
+using benchsupport::writeAll;
 
 constexpr std::uint8_t kModule = 4;
 constexpr std::uint8_t kCommand = 0x30;
 
 std::map<std::string, double> gFigures;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-void noDelay(int fd)
-{
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-}
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // A listening socket on 127.0.0.1 with a free port.
 class Listener {

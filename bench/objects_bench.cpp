@@ -1,6 +1,7 @@
 // Link against the module simulator over TCP loopback: byte-buffer transfers
 // (next to a bare socket carrying the same wire bytes), streamed samples to a
 // callback with their latency, and the idle CPU of a Link with a stream.
+#include "BenchSupport.h"
 #include "Link.h"
 #include "ModuleSimulator.h"
 #include "SimEntities.h"
@@ -50,16 +51,8 @@ struct Rig {
             morvsim::installEntityHandler(m, 3);
             morvsim::installStreamControl(m);
         });
-        linkSpec spec;
-        std::memset(&spec, 0, sizeof spec);
-        spec.type = linkTypeTCPIP;
-        spec.ipAddress = inet_addr(ip);
-        spec.port = sim.listenTcp(ip);
-        aEtherConfig config;
-        config.enabled = false;
-        config.fallback = false;
-        link.setConfig(config);
-        link.setLinkSpecifier(spec);
+        link.setConfig(benchsupport::directConfig());
+        link.setLinkSpecifier(benchsupport::tcpSpec(ip, sim.listenTcp(ip)));
         ok = link.connect() == aErrNone;
     }
 

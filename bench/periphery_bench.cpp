@@ -1,6 +1,7 @@
 // The packet log against the module simulator over TCP loopback: a Link's
 // round trip and receive throughput with the log off and on (same run), the
 // logger's drain rate, and how many records it loses at a given packet rate.
+#include "BenchSupport.h"
 #include "LinkImpl.h"
 #include "ModuleSimulator.h"
 #include "SimIntrospection.h"
@@ -39,16 +40,8 @@ struct Rig {
     explicit Rig(const char* ip) : sim(SimModule(kModule, 0x1234, 19))
     {
         sim.withModule(kModule, [](SimModule& m) { morvsim::installEcho(m); });
-        linkSpec spec;
-        std::memset(&spec, 0, sizeof spec);
-        spec.type = linkTypeTCPIP;
-        spec.ipAddress = inet_addr(ip);
-        spec.port = sim.listenTcp(ip);
-        aEtherConfig config;
-        config.enabled = false;
-        config.fallback = false;
-        link.setConfig(config);
-        link.setLinkSpecifier(spec);
+        link.setConfig(benchsupport::directConfig());
+        link.setLinkSpecifier(benchsupport::tcpSpec(ip, sim.listenTcp(ip)));
         ok = link.connect() == aErrNone;
     }
 

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Module.h"
 #include "ModuleSimulator.h"
 #include "SimSystemEntity.h"
@@ -28,6 +29,10 @@ namespace {
 
 using namespace Zorventa::Morvasset;
 using Clock = std::chrono::steady_clock;
+using benchsupport::microsSince;
+using benchsupport::noDelay;
+using benchsupport::readAll;
+using benchsupport::writeAll;
 
 constexpr std::uint8_t kAddress = 4;
 constexpr std::uint32_t kSerial = 0x1234ABCD;
@@ -42,41 +47,6 @@ double percentile(std::vector<double> samples, double p)
     std::sort(samples.begin(), samples.end());
     std::size_t at = static_cast<std::size_t>(p * static_cast<double>(samples.size() - 1));
     return samples[at];
-}
-
-double microsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-bool writeAll(int fd, const std::uint8_t* bytes, std::size_t n)
-{
-    while (n > 0) {
-        ssize_t w = ::send(fd, bytes, n, MSG_NOSIGNAL);
-        if (w <= 0)
-            return false;
-        bytes += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
-bool readAll(int fd, std::uint8_t* bytes, std::size_t n)
-{
-    while (n > 0) {
-        ssize_t r = ::recv(fd, bytes, n, 0);
-        if (r <= 0)
-            return false;
-        bytes += r;
-        n -= static_cast<std::size_t>(r);
-    }
-    return true;
-}
-
-void noDelay(int fd)
-{
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
 }
 
 // A peer that answers each request with the reply, over blocking sockets.
@@ -136,16 +106,8 @@ public:
     {
         sim_.withModule(kAddress, [](morvsim::SimModule& m) { morvsim::installSystemEntity(m); });
         const std::uint16_t port = sim_.listenTcp("127.0.0.1");
-        linkSpec spec;
-        std::memset(&spec, 0, sizeof(spec));
-        spec.type = linkTypeTCPIP;
-        spec.ipAddress = htonl(INADDR_LOOPBACK);
-        spec.port = port;
-        aEtherConfig config;
-        config.enabled = false;
-        config.fallback = false;
-        module_.setConfig(config);
-        if (module_.connectFromSpec(spec) != aErrNone)
+        module_.setConfig(benchsupport::directConfig());
+        if (module_.connectFromSpec(benchsupport::tcpSpec("127.0.0.1", port)) != aErrNone)
             throw std::runtime_error("simulated module: connect");
         system_.init(&module_, 0);
     }

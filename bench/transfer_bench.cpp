@@ -24,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Link.h"
 #include "Module.h"
 #include "ModuleSimulator.h"
@@ -38,17 +39,13 @@ namespace {
 using namespace Zorventa::Morvasset;
 using morvsim::Bytes;
 using Clock = std::chrono::steady_clock;
+using benchsupport::secondsSince;
 
 constexpr const char* kIp = "127.0.0.61";
 constexpr std::uint8_t kAddress = 4;
 constexpr std::uint32_t kImageBytes = 256 * 1024;
 constexpr std::uint16_t kBlockSize = 4096;
 constexpr std::uint8_t kSilentCommand = 0x31;  // no handler: never answered
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 struct NullDisplay : UpdaterDisplayInterface {
     void display_progress(bool) override {}
@@ -79,18 +76,8 @@ struct Rig {
         loader->setStage(morvsim::LoaderStage::Loader);
 
         module = std::make_unique<Module>(0, true, 0);
-        aEtherConfig direct;
-        direct.enabled = false;
-        direct.fallback = false;
-        module->setConfig(direct);
-        linkSpec spec;
-        std::memset(&spec, 0, sizeof(spec));
-        spec.type = linkTypeTCPIP;
-        in_addr ip{};
-        inet_pton(AF_INET, kIp, &ip);
-        spec.ipAddress = ip.s_addr;
-        spec.port = port;
-        ok = module->connectFromSpec(spec) == aErrNone;
+        module->setConfig(benchsupport::directConfig());
+        ok = module->connectFromSpec(benchsupport::tcpSpec(kIp, port)) == aErrNone;
     }
 
     ~Rig()

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CCAMap.h"
 #include "Module.h"
 #include "ModuleSimulator.h"
@@ -36,20 +37,11 @@ public:
     Hub(const char* ip, std::uint32_t serial) : sim_(SimModule(kAddress, serial, 19))
     {
         sim_.withModule(kAddress, [](SimModule& m) { morvsim::installSystemEntity(m); });
-        linkSpec spec;
-        std::memset(&spec, 0, sizeof(spec));
-        spec.type = linkTypeTCPIP;
+        linkSpec spec = benchsupport::tcpSpec(ip, sim_.listenTcp(ip));
         spec.serialNumber = serial;
-        in_addr address{};
-        inet_pton(AF_INET, ip, &address);
-        spec.ipAddress = address.s_addr;
-        spec.port = sim_.listenTcp(ip);
 
         auto module = std::make_unique<Module>(std::uint8_t(0), true, std::uint8_t(0));
-        aEtherConfig config;
-        config.enabled = false;
-        config.fallback = false;
-        if (module->setConfig(config) != aErrNone || module->connectFromSpec(spec) != aErrNone)
+        if (module->setConfig(benchsupport::directConfig()) != aErrNone || module->connectFromSpec(spec) != aErrNone)
             throw std::runtime_error("no connection to the simulated module");
         module_ = module.get();
         if (registerDevice(std::move(module), &id_) != aErrNone)

@@ -46,6 +46,17 @@ std::uint8_t requestSpecifier(std::uint8_t index)
     return static_cast<std::uint8_t>((index & ueiSpecifierIndexMask) | ueiSpecifierRequest);
 }
 
+// Addresses a request to one entity; the option carries the get or set bit.
+void addressRequest(uei* request, std::uint8_t address, std::uint8_t command, std::uint8_t option,
+                    std::uint8_t index)
+{
+    request->module = address;
+    request->command = command;
+    request->option = option;
+    request->specifier = requestSpecifier(index);
+    request->error = 0;
+}
+
 }  // namespace
 
 EntityClass::EntityClass() : m_impl(new impl(*this)) {}
@@ -124,11 +135,8 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
         return err;
     }
 
-    value->module = address;
-    value->command = m_impl->command;
-    value->option = static_cast<std::uint8_t>(option | ueiOptionGet);
-    value->specifier = requestSpecifier(m_impl->index);
-    value->error = 0;
+    addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
+                   m_impl->index);
     err = link->sendUEI(*value);
     if (err != aErrNone)
         return err;
@@ -146,30 +154,15 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
 
 aErr EntityClass::setUEI(std::uint8_t option, uei* value)
 {
-    if (value == nullptr)
-        return aErrParam;
-    Link* link = nullptr;
-    aErr err = boundLink(&link, true);
-    if (err != aErrNone)
-        return err;
-    const std::uint8_t address = m_impl->module->getModuleAddress();
-    value->module = address;
-    value->command = m_impl->command;
-    value->option = static_cast<std::uint8_t>(option | ueiOptionSet);
-    value->specifier = requestSpecifier(m_impl->index);
-    value->error = 0;
-    err = link->sendUEI(*value);
-    if (err != aErrNone)
-        return err;
-    value->option = static_cast<std::uint8_t>(option | ueiOptionSetReply);
-    value->specifier = m_impl->index;
-    err = link->receiveUEI(address, m_impl->command, value->option, m_impl->index, value);
-    if (err != aErrNone)
-        return err;
-    return replyResult(*value);
+    return setRecord(option, nullptr, value);
 }
 
 aErr EntityClass::setUEI(std::uint8_t option, std::uint8_t subindex, uei* value)
+{
+    return setRecord(option, &subindex, value);
+}
+
+aErr EntityClass::setRecord(std::uint8_t option, const std::uint8_t* subindex, uei* value)
 {
     if (value == nullptr)
         return aErrParam;
@@ -178,12 +171,9 @@ aErr EntityClass::setUEI(std::uint8_t option, std::uint8_t subindex, uei* value)
     if (err != aErrNone)
         return err;
     const std::uint8_t address = m_impl->module->getModuleAddress();
-    value->module = address;
-    value->command = m_impl->command;
-    value->option = static_cast<std::uint8_t>(option | ueiOptionSet);
-    value->specifier = requestSpecifier(m_impl->index);
-    value->error = 0;
-    err = link->sendUEI(*value, subindex);
+    addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionSet),
+                   m_impl->index);
+    err = subindex ? link->sendUEI(*value, *subindex) : link->sendUEI(*value);
     if (err != aErrNone)
         return err;
     value->option = static_cast<std::uint8_t>(option | ueiOptionSetReply);
@@ -219,70 +209,46 @@ aErr EntityClass::getScalar(std::uint8_t option, bool hasSubindex, std::uint8_t 
     return err;
 }
 
-aErr EntityClass::getUEI8(std::uint8_t option, std::uint8_t* value)
+template <typename T>
+aErr EntityClass::getScalarAs(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, T* value)
 {
     if (value == nullptr)
         return aErrParam;
     std::uint32_t word = 0;
-    aErr err = getScalar(option, false, 0, &word);
+    aErr err = getScalar(option, hasSubindex, subindex, &word);
     if (err == aErrNone || err == aErrStreamStale)
-        *value = static_cast<std::uint8_t>(word);
+        *value = static_cast<T>(word);
     return err;
+}
+
+aErr EntityClass::getUEI8(std::uint8_t option, std::uint8_t* value)
+{
+    return getScalarAs(option, false, 0, value);
 }
 
 aErr EntityClass::getUEI8(std::uint8_t option, std::uint8_t subindex, std::uint8_t* value)
 {
-    if (value == nullptr)
-        return aErrParam;
-    std::uint32_t word = 0;
-    aErr err = getScalar(option, true, subindex, &word);
-    if (err == aErrNone || err == aErrStreamStale)
-        *value = static_cast<std::uint8_t>(word);
-    return err;
+    return getScalarAs(option, true, subindex, value);
 }
 
 aErr EntityClass::getUEI16(std::uint8_t option, std::uint16_t* value)
 {
-    if (value == nullptr)
-        return aErrParam;
-    std::uint32_t word = 0;
-    aErr err = getScalar(option, false, 0, &word);
-    if (err == aErrNone || err == aErrStreamStale)
-        *value = static_cast<std::uint16_t>(word);
-    return err;
+    return getScalarAs(option, false, 0, value);
 }
 
 aErr EntityClass::getUEI16(std::uint8_t option, std::uint8_t subindex, std::uint16_t* value)
 {
-    if (value == nullptr)
-        return aErrParam;
-    std::uint32_t word = 0;
-    aErr err = getScalar(option, true, subindex, &word);
-    if (err == aErrNone || err == aErrStreamStale)
-        *value = static_cast<std::uint16_t>(word);
-    return err;
+    return getScalarAs(option, true, subindex, value);
 }
 
 aErr EntityClass::getUEI32(std::uint8_t option, std::uint32_t* value)
 {
-    if (value == nullptr)
-        return aErrParam;
-    std::uint32_t word = 0;
-    aErr err = getScalar(option, false, 0, &word);
-    if (err == aErrNone || err == aErrStreamStale)
-        *value = word;
-    return err;
+    return getScalarAs(option, false, 0, value);
 }
 
 aErr EntityClass::getUEI32(std::uint8_t option, std::uint8_t subindex, std::uint32_t* value)
 {
-    if (value == nullptr)
-        return aErrParam;
-    std::uint32_t word = 0;
-    aErr err = getScalar(option, true, subindex, &word);
-    if (err == aErrNone || err == aErrStreamStale)
-        *value = word;
-    return err;
+    return getScalarAs(option, true, subindex, value);
 }
 
 aErr EntityClass::setScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, int type,
@@ -355,10 +321,8 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     const std::uint8_t address = m_impl->module->getModuleAddress();
 
     uei request;
-    request.module = address;
-    request.command = m_impl->command;
-    request.option = static_cast<std::uint8_t>(option | ueiOptionGet);
-    request.specifier = requestSpecifier(m_impl->index);
+    addressRequest(&request, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
+                   m_impl->index);
     request.type = ueiTypeVoid;
     err = link->sendUEI(request);
     if (err != aErrNone)

@@ -87,7 +87,12 @@ private:
     aErr boundLink(Link** link, bool checkIndex) const;
     // A get whose reply must carry a value; *value as a u32.
     aErr getScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, std::uint32_t* value);
+    // getScalar narrowed to the caller's width (also for a stale stream value).
+    template <typename T>
+    aErr getScalarAs(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, T* value);
     aErr setScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, int type, std::uint32_t value);
+    // A set or call of one record; subindex, where given, goes with the request.
+    aErr setRecord(std::uint8_t option, const std::uint8_t* subindex, uei* value);
 };
 
 }  // namespace Morvasset

@@ -272,9 +272,7 @@ protected:
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
     }
 };
 

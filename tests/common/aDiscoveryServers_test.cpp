@@ -12,6 +12,7 @@
 
 #include "DiscoveryCollector.h"
 #include "FakeDiscoveryPeers.h"
+#include "Elapsed.h"
 #include "PrivateNetns.h"
 #include "aDiscovery.h"
 #include "aMulticast.h"
@@ -31,6 +32,7 @@ namespace {
 const int kNoCzmqSignalHandler = setenv("ZSYS_SIGHANDLER", "false", 1);
 
 using Clock = std::chrono::steady_clock;
+using morvtest::msSince;
 using morvsim::Bytes;
 using morvsim::FakeBeaconServer;
 using morvsim::FakeMulticastServer;
@@ -38,11 +40,6 @@ using morvsim::serverSpec;
 using morvsim::specBytes;
 
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
-
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 std::uint32_t ipv4(const char* text)
 {
@@ -71,9 +68,7 @@ protected:
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
         host_ = std::make_unique<morvtest::NetnsThread>(true);
         ASSERT_EQ(host_->error(), "");
     }
@@ -243,12 +238,8 @@ protected:
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        host_ = std::make_unique<morvtest::NetnsThread>(true);
-        net_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(morvtest::linkWithVeth(*host_, kHostAddress, *net_, kServerAddress), "");
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
+        ASSERT_EQ(morvtest::startVethPair(host_, kHostAddress, net_, kServerAddress, true), "");
     }
     void TearDown() override
     {

@@ -12,6 +12,7 @@
 
 #include "DiscoveryCollector.h"
 #include "FakeDiscoveryPeers.h"
+#include "Elapsed.h"
 #include "PrivateNetns.h"
 #include "aDiscovery.h"
 
@@ -20,17 +21,13 @@ namespace {
 const int kNoCzmqSignalHandler = setenv("ZSYS_SIGHANDLER", "false", 1);
 
 using Clock = std::chrono::steady_clock;
+using morvtest::msSince;
 using morvsim::Bytes;
 using morvsim::FakeTcpipModule;
 using morvsim::tcpipReply;
 
 const char* const kHostAddress = "10.213.0.1";
 const char* const kModuleAddress = "10.213.0.2";
-
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 std::uint32_t ipv4(const char* text)
 {
@@ -50,12 +47,8 @@ protected:
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        host_ = std::make_unique<morvtest::NetnsThread>();
-        net_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(morvtest::linkWithVeth(*host_, kHostAddress, *net_, kModuleAddress), "");
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
+        ASSERT_EQ(morvtest::startVethPair(host_, kHostAddress, net_, kModuleAddress), "");
     }
     void TearDown() override
     {
@@ -220,9 +213,7 @@ TEST_F(TcpipDiscovery, TheCountStopsAt255)
 TEST(TcpipDiscoveryLoopbackOnly, SendsNothingAndReturnsAtOnce)
 {
     (void)kNoCzmqSignalHandler;
-    std::string why = morvtest::whyNotPrivateNetns();
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
     morvtest::NetnsThread host;
     ASSERT_EQ(host.error(), "");
     host.run([] {

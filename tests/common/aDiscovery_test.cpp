@@ -62,9 +62,7 @@ TEST(DiscoveryAddressText, DottedTextOrNothing)
 TEST(DiscoveryInterfaces, ListsTheNamespacesAddressesUpToTheMaximum)
 {
     EXPECT_EQ(aDiscovery_GetIPv4Interfaces(nullptr, 50), 0u);
-    std::string why = morvtest::whyNotPrivateNetns();
-    if (!why.empty())
-        GTEST_SKIP() << why;
+    MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
     // Only listing here; nothing is sent.
     morvtest::NetnsThread a;
     morvtest::NetnsThread b;

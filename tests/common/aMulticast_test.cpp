@@ -7,21 +7,18 @@
 #include <cstring>
 #include <vector>
 
+#include "Elapsed.h"
 #include "PrivateNetns.h"
 #include "aMulticast.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using morvtest::msSince;
 
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 const std::uint32_t kGroup = htonl(aMULTICAST_GROUP);
 constexpr std::uint16_t kPort = 9861;
-
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 TEST(MulticastHandle, MissingHandleGivesMinusTwo)
 {
@@ -38,9 +35,7 @@ class MulticastOnLoopback : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
         ns_ = std::make_unique<morvtest::NetnsThread>(true);
         ASSERT_EQ(ns_->error(), "");
     }

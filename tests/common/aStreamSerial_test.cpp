@@ -2,7 +2,6 @@
 // tcgetattr on the slave, data is exchanged with the master.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <fcntl.h>
 #include <ostream>
 #include <string>
@@ -10,19 +9,13 @@
 #include <unistd.h>
 
 #include "PtyPair.h"
+#include "StreamReads.h"
 #include "TempDir.h"
 #include "aStream.h"
 
 using morvtest::PtyPair;
-using Clock = std::chrono::steady_clock;
 
 namespace {
-
-long msSince(Clock::time_point start)
-{
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 termios attributes(int fd)
 {
@@ -136,16 +129,9 @@ protected:
         if (stream != nullptr)
             aStream_Destroy(&stream);
     }
-    // Reads count bytes, retrying "not ready" until timeoutMs passed.
     aErr readWithin(std::string& out, size_t count, int timeoutMs)
     {
-        out.assign(count, '\0');
-        auto start = Clock::now();
-        aErr err;
-        do {
-            err = aStream_Read(stream, &out[0], count);
-        } while (err == aErrNotReady && msSince(start) < timeoutMs);
-        return err;
+        return morvtest::readWithin(stream, out, count, timeoutMs);
     }
 
     PtyPair pty;
@@ -174,13 +160,7 @@ TEST_F(SerialStream, RawBytesBothWays)
 TEST_F(SerialStream, HangUpIsAnErrorNotEndlessNotReady)
 {
     pty.closeMaster();
-    char c;
-    auto start = Clock::now();
-    aErr err;
-    do {
-        err = aStream_Read(stream, &c, 1);
-    } while (err == aErrNotReady && msSince(start) < 1000);
-    EXPECT_EQ(aErrIO, err);
+    EXPECT_EQ(aErrIO, morvtest::readByteWithin(stream, 1000));
 }
 
 TEST(SerialStreamCreate, Refusals)

@@ -9,31 +9,16 @@
 #include <thread>
 
 #include "LoopbackListener.h"
+#include "StreamReads.h"
 #include "aStream.h"
 
 using morvtest::LoopbackListener;
 using morvtest::LoopbackPeer;
 using Clock = std::chrono::steady_clock;
+using morvtest::msSince;
+using morvtest::readWithin;
 
 namespace {
-
-long msSince(Clock::time_point start)
-{
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-// Reads count bytes, retrying "not ready" until timeoutMs passed.
-aErr readWithin(aStream* stream, std::string& out, size_t count, int timeoutMs)
-{
-    out.assign(count, '\0');
-    auto start = Clock::now();
-    aErr err;
-    do {
-        err = aStream_Read(stream, &out[0], count);
-    } while (err == aErrNotReady && msSince(start) < timeoutMs);
-    return err;
-}
 
 std::string pattern(size_t size)
 {
@@ -107,13 +92,7 @@ TEST_P(SocketStreamLoss, ReaderReconnectsAndGoesOn)
     else
         peer->close();
 
-    char c;
-    auto start = Clock::now();
-    aErr err;
-    do {
-        err = aStream_Read(stream, &c, 1);
-    } while (err == aErrNotReady && msSince(start) < 300);
-    EXPECT_EQ(aErrNotReady, err);  // reconnected: nothing to read yet
+    EXPECT_EQ(aErrNotReady, morvtest::readByteWithin(stream, 300));  // reconnected: nothing to read yet
 
     auto second = listener.accept(2000);
     ASSERT_NE(nullptr, second);
@@ -132,13 +111,8 @@ TEST_P(SocketStreamLoss, WithNobodyListeningEveryCallIsAConnectionError)
         peer->reset();
     else
         peer->close();
+    EXPECT_EQ(aErrConnection, morvtest::readByteWithin(stream, 1000));
     char c;
-    auto start = Clock::now();
-    aErr err;
-    do {
-        err = aStream_Read(stream, &c, 1);
-    } while (err == aErrNotReady && msSince(start) < 1000);
-    EXPECT_EQ(aErrConnection, err);
     EXPECT_EQ(aErrConnection, aStream_Read(stream, &c, 1));
     EXPECT_EQ(aErrConnection, aStream_Write(stream, "x", 1));
 }

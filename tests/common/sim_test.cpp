@@ -1,5 +1,6 @@
 // The module simulator, driven by the test acting as the host over plain
 // descriptors: socketpairs, TCP on 127.0.0.x and pty pairs.
+#include "FdIo.h"
 #include "ModuleSimulator.h"
 #include "PtyPair.h"
 
@@ -48,19 +49,7 @@ public:
         fd_ = -1;
     }
 
-    bool write(const Bytes& bytes)
-    {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool write(const Bytes& bytes) { return morvtest::writeAll(fd_, bytes.data(), bytes.size()); }
 
     // Bytes until count arrived, the stream ended or the time-out passed.
     Bytes read(std::size_t count, Millis timeout)

@@ -23,9 +23,7 @@ protected:
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
         UsbTest::SetUp();
         device_ = fakeusb::plug(fakeusb::moduleSpec(kSerial, kModel, 64));
         sim_.attachFd(fakeusb::takePeerFd(device_));

@@ -205,6 +205,18 @@ protected:
         std::uint8_t address = 0;
         ASSERT_EQ(link.getModuleAddress(&address), aErrNone);
     }
+    // A callback on 10/5 that counts its calls; the first waits at the gate.
+    aErr registerBlockedAtFirstCall(Gate& gate, std::atomic<int>& calls)
+    {
+        return link.registerStreamCallback(
+            kModule, 10, 5, 0, true,
+            [&](const aPacket*, void*) -> std::uint8_t {
+                if (calls.fetch_add(1) == 0)
+                    gate.wait();
+                return 0;
+            },
+            nullptr);
+    }
 };
 
 TEST_F(LinkStreams, RegisterSendsTheEnableAndCallbacksRunOnTheWorker)
@@ -384,15 +396,7 @@ TEST_F(LinkStreams, AFullQueueDropsThe500thWaitingJob)
 {
     Gate gate;
     std::atomic<int> calls{0};
-    ASSERT_EQ(link.registerStreamCallback(
-                  kModule, 10, 5, 0, true,
-                  [&](const aPacket*, void*) -> std::uint8_t {
-                      if (calls.fetch_add(1) == 0)
-                          gate.wait();
-                      return 0;
-                  },
-                  nullptr),
-              aErrNone);
+    ASSERT_EQ(registerBlockedAtFirstCall(gate, calls), aErrNone);
     ASSERT_TRUE(sample(1, 10, 5, 0, 0));
     ASSERT_TRUE(eventually([&] { return calls.load() == 1; }));  // the first job runs and blocks
     for (std::uint32_t v = 1; v <= 500; ++v)  // 499 fit in the queue, the 500th does not
@@ -412,15 +416,7 @@ TEST_F(LinkStreams, StoppingDestroysQueuedJobsInsteadOfRunningThem)
 {
     Gate gate;
     std::atomic<int> calls{0};
-    ASSERT_EQ(link.registerStreamCallback(
-                  kModule, 10, 5, 0, true,
-                  [&](const aPacket*, void*) -> std::uint8_t {
-                      if (calls.fetch_add(1) == 0)
-                          gate.wait();
-                      return 0;
-                  },
-                  nullptr),
-              aErrNone);
+    ASSERT_EQ(registerBlockedAtFirstCall(gate, calls), aErrNone);
     for (std::uint32_t v = 0; v < 20; ++v)
         ASSERT_TRUE(sample(1, 10, 5, 0, v));
     settle();

@@ -208,12 +208,8 @@ protected:
 
     void SetUp() override
     {
-        const std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        host_ = std::make_unique<morvtest::NetnsThread>();
-        net_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(morvtest::linkWithVeth(*host_, kHost, *net_, kModule), "");
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
+        ASSERT_EQ(morvtest::startVethPair(host_, kHost, net_, kModule), "");
         sim_ = std::make_unique<ModuleSimulator>(SimModule(kRouterAddress, kSerial, kRouterModel));
         sim_->withModule(kRouterAddress, [](SimModule& m) { morvsim::installSystemEntity(m); });
 

@@ -390,6 +390,30 @@ void LpcIspSimulator::runCommand(const std::string& line)
         reply(PARAM_ERROR);
         return false;
     };
+    // P and E: a range of the 30 sectors.
+    auto wantSectorRange = [&] {
+        if (!wantArgs(2))
+            return false;
+        if (args[1] < args[0] || args[1] > 29) {
+            reply(INVALID_SECTOR);
+            return false;
+        }
+        return true;
+    };
+    // W and R: a word-aligned address and a non-zero count of whole words.
+    auto wantWordTransfer = [&] {
+        if (!wantArgs(2))
+            return false;
+        if (args[0] % 4 != 0) {
+            reply(ADDR_ERROR);
+            return false;
+        }
+        if (args[1] == 0 || args[1] % 4 != 0) {
+            reply(COUNT_ERROR);
+            return false;
+        }
+        return true;
+    };
 
     switch (letter) {
     case 'U':
@@ -424,12 +448,8 @@ void LpcIspSimulator::runCommand(const std::string& line)
         return;
     }
     case 'P':
-        if (!wantArgs(2))
+        if (!wantSectorRange())
             return;
-        if (args[1] < args[0] || args[1] > 29) {
-            reply(INVALID_SECTOR);
-            return;
-        }
         for (std::uint32_t s = args[0]; s <= args[1]; s++)
             prepared_[s] = true;
         reply(CMD_SUCCESS);
@@ -439,12 +459,8 @@ void LpcIspSimulator::runCommand(const std::string& line)
             reply(CMD_LOCKED);
             return;
         }
-        if (!wantArgs(2))
+        if (!wantSectorRange())
             return;
-        if (args[1] < args[0] || args[1] > 29) {
-            reply(INVALID_SECTOR);
-            return;
-        }
         if (!sectorsPrepared(args[0], args[1])) {
             reply(SECTOR_NOT_PREPARED);
             return;
@@ -454,16 +470,8 @@ void LpcIspSimulator::runCommand(const std::string& line)
         reply(CMD_SUCCESS);
         return;
     case 'W':
-        if (!wantArgs(2))
+        if (!wantWordTransfer())
             return;
-        if (args[0] % 4 != 0) {
-            reply(ADDR_ERROR);
-            return;
-        }
-        if (args[1] == 0 || args[1] % 4 != 0) {
-            reply(COUNT_ERROR);
-            return;
-        }
         if (!inRam(args[0], args[1])) {
             reply(ADDR_NOT_MAPPED);
             return;
@@ -514,16 +522,8 @@ void LpcIspSimulator::runCommand(const std::string& line)
         return;
     }
     case 'R':
-        if (!wantArgs(2))
+        if (!wantWordTransfer())
             return;
-        if (args[0] % 4 != 0) {
-            reply(ADDR_ERROR);
-            return;
-        }
-        if (args[1] == 0 || args[1] % 4 != 0) {
-            reply(COUNT_ERROR);
-            return;
-        }
         if (!inFlash(args[0], args[1]) && !inRam(args[0], args[1])) {
             reply(ADDR_NOT_MAPPED);
             return;
@@ -728,8 +728,7 @@ void LpcIspSimulator::setFaults(const LpcIspFaults& faults)
 
 LpcIspFaults LpcIspSimulator::faults() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return faults_;
+    return locked(faults_);
 }
 
 void LpcIspSimulator::setDeviceSerial(const std::array<std::uint32_t, 4>& words)
@@ -773,14 +772,12 @@ void LpcIspSimulator::reset()
 
 std::vector<std::uint8_t> LpcIspSimulator::flash() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return flash_;
+    return locked(flash_);
 }
 
 std::vector<std::uint8_t> LpcIspSimulator::ram() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return ram_;
+    return locked(ram_);
 }
 
 std::vector<std::uint8_t> LpcIspSimulator::memory(std::uint32_t address, std::size_t count) const
@@ -802,50 +799,42 @@ std::vector<std::uint8_t> LpcIspSimulator::memory(std::uint32_t address, std::si
 
 std::vector<std::string> LpcIspSimulator::commands() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return commands_;
+    return locked(commands_);
 }
 
 LpcIspStats LpcIspSimulator::stats() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stats_;
+    return locked(stats_);
 }
 
 bool LpcIspSimulator::synchronized() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return synchronized_;
+    return locked(synchronized_);
 }
 
 bool LpcIspSimulator::echo() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return echo_;
+    return locked(echo_);
 }
 
 bool LpcIspSimulator::unlocked() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return unlocked_;
+    return locked(unlocked_);
 }
 
 bool LpcIspSimulator::started() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
+    return locked(started_);
 }
 
 std::uint32_t LpcIspSimulator::goAddress() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return goAddress_;
+    return locked(goAddress_);
 }
 
 std::uint32_t LpcIspSimulator::crystalKHz() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return crystal_;
+    return locked(crystal_);
 }
 
 bool LpcIspSimulator::waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const

@@ -132,6 +132,13 @@ public:
     bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const;
 
 private:
+    // A copy of a field taken under the lock.
+    template <typename T>
+    T locked(const T& field) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return field;
+    }
     enum class Mode { Autobaud, SyncWord, Crystal, Command, WriteData, WriteChecksum, ReadAck, Running };
     struct Transfer {
         std::uint32_t address = 0;

@@ -330,8 +330,7 @@ std::uint16_t ModuleSimulator::listenTcp(const std::string& ip, std::uint16_t po
 
 std::uint16_t ModuleSimulator::listenPort() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return listenPort_;
+    return locked(listenPort_);
 }
 
 void ModuleSimulator::stopListening()
@@ -386,14 +385,12 @@ bool ModuleSimulator::connected() const
 
 std::uint64_t ModuleSimulator::connectionCount() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return connections_;
+    return locked(connections_);
 }
 
 std::vector<ConnectionEvent> ModuleSimulator::connectionEvents() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
+    return locked(events_);
 }
 
 void ModuleSimulator::acceptOne()
@@ -710,8 +707,7 @@ void ModuleSimulator::setLinkModule(std::uint8_t address)
 
 std::uint8_t ModuleSimulator::linkModule() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return linkModule_;
+    return locked(linkModule_);
 }
 
 void ModuleSimulator::setHandler(std::uint8_t moduleAddress, std::uint8_t command, Handler handler)
@@ -764,14 +760,12 @@ void ModuleSimulator::setFaults(const Faults& faults)
 
 Faults ModuleSimulator::faults() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return faults_;
+    return locked(faults_);
 }
 
 std::vector<SimPacket> ModuleSimulator::packets() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return packets_;
+    return locked(packets_);
 }
 
 std::size_t ModuleSimulator::packetCount() const
@@ -782,44 +776,37 @@ std::size_t ModuleSimulator::packetCount() const
 
 Bytes ModuleSimulator::rawReceived() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return raw_;
+    return locked(raw_);
 }
 
 std::uint64_t ModuleSimulator::framingErrors() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return framingErrors_;
+    return locked(framingErrors_);
 }
 
 std::uint64_t ModuleSimulator::unroutedPackets() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return unrouted_;
+    return locked(unrouted_);
 }
 
 std::uint64_t ModuleSimulator::handlerFailures() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return handlerFailures_;
+    return locked(handlerFailures_);
 }
 
 std::uint64_t ModuleSimulator::bytesWritten() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return bytesWritten_;
+    return locked(bytesWritten_);
 }
 
 std::uint64_t ModuleSimulator::droppedBytes() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return droppedBytes_;
+    return locked(droppedBytes_);
 }
 
 std::uint64_t ModuleSimulator::wakeups() const
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return wakeups_;
+    return locked(wakeups_);
 }
 
 void ModuleSimulator::clearRecords()

@@ -170,6 +170,13 @@ public:
     bool waitForRawBytes(std::size_t count, Millis timeout) const;
 
 private:
+    // A copy of a field taken under the lock.
+    template <typename T>
+    T locked(const T& field) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return field;
+    }
     enum class Transport { None, Fd, Pty, Tcp };
     struct OutChunk {
         Clock::time_point due;

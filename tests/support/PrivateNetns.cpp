@@ -250,4 +250,13 @@ std::string linkWithVeth(NetnsThread& a, const std::string& addressA, NetnsThrea
     return error;
 }
 
+std::string startVethPair(std::unique_ptr<NetnsThread>& a, const std::string& addressA,
+                          std::unique_ptr<NetnsThread>& b, const std::string& addressB,
+                          bool aLoopbackMulticast)
+{
+    a = std::make_unique<NetnsThread>(aLoopbackMulticast);
+    b = std::make_unique<NetnsThread>();
+    return linkWithVeth(*a, addressA, *b, addressB);
+}
+
 }  // namespace morvtest

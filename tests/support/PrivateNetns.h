@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +20,15 @@ namespace morvtest {
 // with no interface but lo (and veths named with kVethPrefix); otherwise why
 // not, for GTEST_SKIP.
 std::string whyNotPrivateNetns();
+
+// Skips the calling test (GTEST_SKIP returns from the calling function)
+// unless it runs inside a private network namespace.
+#define MORVTEST_SKIP_UNLESS_PRIVATE_NETNS()                              \
+    do {                                                                  \
+        const std::string morvtestWhy = ::morvtest::whyNotPrivateNetns(); \
+        if (!morvtestWhy.empty())                                         \
+            GTEST_SKIP() << morvtestWhy;                                  \
+    } while (0)
 
 // Names of the interfaces of the calling thread's network namespace.
 std::vector<std::string> interfaceNames();
@@ -69,5 +79,11 @@ private:
 // failure. Afterwards each namespace holds only lo and its veth end.
 std::string linkWithVeth(NetnsThread& a, const std::string& addressA, NetnsThread& b,
                          const std::string& addressB, int prefix = 24);
+
+// Starts a and b in fresh namespaces (a with loopback multicast where asked)
+// and links them as linkWithVeth does; "" or the failure.
+std::string startVethPair(std::unique_ptr<NetnsThread>& a, const std::string& addressA,
+                          std::unique_ptr<NetnsThread>& b, const std::string& addressB,
+                          bool aLoopbackMulticast = false);
 
 }  // namespace morvtest

@@ -1,5 +1,7 @@
 #include "PtyPair.h"
 
+#include "FdIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -36,16 +38,7 @@ PtyPair::~PtyPair()
 
 bool PtyPair::writeMaster(const std::string& bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return writeAll(master_, bytes.data(), bytes.size());
 }
 
 std::string PtyPair::readMaster(std::size_t count, int timeoutMs)

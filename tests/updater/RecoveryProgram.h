@@ -18,13 +18,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "AcceptLoop.h"
 #include "ChildProcess.h"
 #include "ModuleSimulator.h"
+#include "UpdaterProgram.h"
 
 namespace rectest {
 
@@ -41,22 +44,19 @@ public:
         if (path_.size() >= sizeof address.sun_path)
             throw std::runtime_error("ModuleGate: socket path too long");
         std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0 || pipe2(stop_, O_CLOEXEC) != 0)
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
             throw std::runtime_error("ModuleGate: socket");
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 4) != 0)
-            throw std::runtime_error(std::string("ModuleGate: bind/listen: ") + std::strerror(errno));
-        thread_ = std::thread([this] { loop(); });
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0) {
+            const std::string why = std::strerror(errno);
+            close(fd);
+            throw std::runtime_error("ModuleGate: bind/listen: " + why);
+        }
+        loop_ = std::make_unique<morvtest::AcceptLoop>(fd, [this](int connection) { accept(connection); });
     }
     ~ModuleGate()
     {
-        const char byte = 1;
-        if (::write(stop_[1], &byte, 1) != 1)
-            std::perror("ModuleGate");
-        thread_.join();
-        close(fd_);
-        close(stop_[0]);
-        close(stop_[1]);
+        loop_.reset();
         unlink(path_.c_str());
     }
     ModuleGate(const ModuleGate&) = delete;
@@ -67,39 +67,24 @@ public:
     int early() const { return early_.load(); }
 
 private:
-    void loop()
+    void accept(int connection)
     {
-        for (;;) {
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            if (fds[1].revents != 0)
-                return;
-            const int connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection < 0)
-                continue;
-            struct stat st {};
-            if (sim_ == nullptr || stat(marker_.c_str(), &st) != 0) {
-                ++early_;
-                close(connection);
-                continue;
-            }
-            ++accepted_;
-            sim_->attachFd(connection);
+        struct stat st {};
+        if (sim_ == nullptr || stat(marker_.c_str(), &st) != 0) {
+            ++early_;
+            close(connection);
+            return;
         }
+        ++accepted_;
+        sim_->attachFd(connection);
     }
 
     morvsim::ModuleSimulator* sim_;
     std::string path_;
     std::string marker_;
-    int fd_ = -1;
-    int stop_[2] = {-1, -1};
     std::atomic<int> accepted_{0};
     std::atomic<int> early_{0};
-    std::thread thread_;
+    std::unique_ptr<morvtest::AcceptLoop> loop_;
 };
 
 class RecoveryProgram {
@@ -112,13 +97,13 @@ public:
     }
 
     // One config line per USB device ("device serial=... model=... peer=...").
-    void setUsbDevices(const std::vector<std::string>& lines) { write(usbConfig(), lines); }
+    void setUsbDevices(const std::vector<std::string>& lines) { updtest::writeLines(usbConfig(), lines); }
     // The HID device's config lines; the jump marker is always added.
     void setHidConfig(const std::vector<std::string>& lines)
     {
         std::vector<std::string> all = lines;
         all.push_back("jump-marker " + jumpMarker());
-        write(hidConfig(), all);
+        updtest::writeLines(hidConfig(), all);
     }
 
     std::string storage() const { return base_ + "/updater"; }
@@ -127,38 +112,14 @@ public:
     morvtest::ChildResult run(const std::vector<std::string>& arguments,
                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
-        std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", base_, "-u", url_};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        morvtest::ChildOptions options;
-        options.timeout = timeout;
-        options.environment["LD_PRELOAD"] = std::string(MORV_FAKEUSB_LIBRARY) + ":" + MORV_FAKEHID_LIBRARY;
-        options.environment["FAKEUSB_CONFIG"] = usbConfig();
-        options.environment["FAKEHID_CONFIG"] = hidConfig();
-        options.environment["HOME"] = base_;
-        options.environment["ZSYS_SIGHANDLER"] = "false";
-        options.environment["NO_PROXY"] = "127.0.0.1,localhost";
-        options.environment["no_proxy"] = "127.0.0.1,localhost";
-        // A sanitized build must accept the preloaded libraries ahead of its runtime.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        options.environment["ASAN_OPTIONS"] =
-            std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
-        options.unset = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
-        options.workingDirectory = base_;
-        return morvtest::RunChild(argv, options);
+        return updtest::runUpdater(base_, url_, arguments, timeout,
+                                   std::string(MORV_FAKEUSB_LIBRARY) + ":" + MORV_FAKEHID_LIBRARY,
+                                   {{"FAKEUSB_CONFIG", usbConfig()}, {"FAKEHID_CONFIG", hidConfig()}});
     }
 
 private:
     std::string usbConfig() const { return base_ + "/fakeusb.conf"; }
     std::string hidConfig() const { return base_ + "/fakehid.conf"; }
-    static void write(const std::string& path, const std::vector<std::string>& lines)
-    {
-        std::ofstream out(path, std::ios::trunc);
-        for (const std::string& line : lines)
-            out << line << "\n";
-        if (!out)
-            throw std::runtime_error("cannot write " + path);
-    }
-
     std::string base_;
     std::string url_;
 };

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "AcceptLoop.h"
 #include "BundleBuilder.h"
 #include "FakeDiscoveryPeers.h"
 #include "FakeUpdateServer.h"
@@ -50,31 +51,25 @@ public:
     ModuleAcceptor(morvsim::ModuleSimulator& sim, const morvsim::SimFirmwareLoader& loader, const std::string& ip)
         : sim_(sim), loader_(loader)
     {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0 || pipe(stop_) != 0)
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
             throw std::runtime_error("ModuleAcceptor: socket");
         const int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 4) != 0)
-            throw std::runtime_error(std::string("ModuleAcceptor: bind/listen: ") + std::strerror(errno));
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 4) != 0) {
+            const std::string why = std::strerror(errno);
+            close(fd);
+            throw std::runtime_error("ModuleAcceptor: bind/listen: " + why);
+        }
         socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { loop(); });
+        loop_ = std::make_unique<morvtest::AcceptLoop>(fd, [this](int connection) { accept(connection); });
     }
-    ~ModuleAcceptor()
-    {
-        const char byte = 1;
-        if (write(stop_[1], &byte, 1) != 1)
-            std::perror("ModuleAcceptor");
-        thread_.join();
-        close(fd_);
-        close(stop_[0]);
-        close(stop_[1]);
-    }
+    ~ModuleAcceptor() { loop_.reset(); }
     ModuleAcceptor(const ModuleAcceptor&) = delete;
     ModuleAcceptor& operator=(const ModuleAcceptor&) = delete;
 
@@ -83,40 +78,25 @@ public:
     int refused() const { return refused_.load(); }
 
 private:
-    void loop()
+    void accept(int connection)
     {
-        for (;;) {
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            if (fds[1].revents != 0)
-                return;
-            const int connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection < 0)
-                continue;
-            if (loader_.record().stage == morvsim::LoaderStage::Rebooted) {
-                ++refused_;
-                linger reset{1, 0};
-                setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-                close(connection);
-                continue;
-            }
-            ++accepted_;
-            sim_.attachFd(connection);
+        if (loader_.record().stage == morvsim::LoaderStage::Rebooted) {
+            ++refused_;
+            linger reset{1, 0};
+            setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            close(connection);
+            return;
         }
+        ++accepted_;
+        sim_.attachFd(connection);
     }
 
     morvsim::ModuleSimulator& sim_;
     const morvsim::SimFirmwareLoader& loader_;
-    int fd_ = -1;
-    int stop_[2] = {-1, -1};
     std::uint16_t port_ = 0;
     std::atomic<int> accepted_{0};
     std::atomic<int> refused_{0};
-    std::thread thread_;
+    std::unique_ptr<morvtest::AcceptLoop> loop_;
 };
 
 // One simulated module: system entity, introspection and firmware loader.

@@ -130,14 +130,8 @@ class NetworkDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        host_ = std::make_unique<morvtest::NetnsThread>();
-        net_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(host_->error(), "");
-        ASSERT_EQ(net_->error(), "");
-        ASSERT_EQ(morvtest::linkWithVeth(*host_, kHostAddress, *net_, kModuleAddress), "");
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
+        ASSERT_EQ(morvtest::startVethPair(host_, kHostAddress, net_, kModuleAddress), "");
         updater_ = std::make_unique<Updater>("http://127.0.0.1:1/cgi/u", store_.path().c_str(), display_);
     }
     void TearDown() override

@@ -4,7 +4,9 @@
 // config file, and with HOME pointed at the test's own directory.
 #pragma once
 
+#include <chrono>
 #include <cstdlib>
+#include <map>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -29,7 +31,52 @@ inline std::string golden(const std::string& name)
     return readText(std::string(MORV_TEST_SOURCE_DIR) + "/updater/golden/" + name);
 }
 
+// A child's exit, output and errors, for a failed expectation's message.
+inline std::string describe(const morvtest::ChildResult& r)
+{
+    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
+           "--- stderr\n" + r.err;
+}
+
 inline const std::string kVersionLine = "Updater (Version: 2.11.3 Jun  6 2025)";
+
+// Writes a fake library's config file, one line each.
+inline void writeLines(const std::string& path, const std::vector<std::string>& lines)
+{
+    std::ofstream out(path, std::ios::trunc);
+    for (const std::string& line : lines)
+        out << line << "\n";
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+// Runs the Updater with "-i base -u url" and the arguments, in base (also
+// HOME), with preload (the fake libraries) in LD_PRELOAD and their config
+// variables set, and no proxy in the way of the loopback server.
+inline morvtest::ChildResult runUpdater(const std::string& base, const std::string& url,
+                                        const std::vector<std::string>& arguments,
+                                        std::chrono::milliseconds timeout, const std::string& preload,
+                                        const std::map<std::string, std::string>& configs)
+{
+    std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", base, "-u", url};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    morvtest::ChildOptions options;
+    options.timeout = timeout;
+    options.environment["LD_PRELOAD"] = preload;
+    for (const auto& config : configs)
+        options.environment[config.first] = config.second;
+    options.environment["HOME"] = base;
+    options.environment["ZSYS_SIGHANDLER"] = "false";
+    options.environment["NO_PROXY"] = "127.0.0.1,localhost";
+    options.environment["no_proxy"] = "127.0.0.1,localhost";
+    // A sanitized build must accept the preloaded libraries ahead of its runtime.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    options.environment["ASAN_OPTIONS"] =
+        std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+    options.unset = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+    options.workingDirectory = base;
+    return morvtest::RunChild(argv, options);
+}
 
 class UpdaterProgram {
 public:
@@ -43,11 +90,7 @@ public:
     void setUsbDevices(const std::vector<std::string>& lines)
     {
         config_ = base_ + "/fakeusb.conf";
-        std::ofstream out(config_, std::ios::trunc);
-        for (const std::string& line : lines)
-            out << line << "\n";
-        if (!out)
-            throw std::runtime_error("cannot write " + config_);
+        writeLines(config_, lines);
     }
 
     const std::string& base() const { return base_; }
@@ -56,23 +99,7 @@ public:
     morvtest::ChildResult run(const std::vector<std::string>& arguments,
                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
-        std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", base_, "-u", url_};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
-        morvtest::ChildOptions options;
-        options.timeout = timeout;
-        options.environment["LD_PRELOAD"] = MORV_FAKEUSB_LIBRARY;
-        options.environment["FAKEUSB_CONFIG"] = config_;
-        options.environment["HOME"] = base_;
-        options.environment["ZSYS_SIGHANDLER"] = "false";
-        options.environment["NO_PROXY"] = "127.0.0.1,localhost";
-        options.environment["no_proxy"] = "127.0.0.1,localhost";
-        // A sanitized build must accept the preloaded library ahead of its runtime.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        options.environment["ASAN_OPTIONS"] =
-            std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
-        options.unset = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
-        options.workingDirectory = base_;
-        return morvtest::RunChild(argv, options);
+        return runUpdater(base_, url_, arguments, timeout, MORV_FAKEUSB_LIBRARY, {{"FAKEUSB_CONFIG", config_}});
     }
 
 private:

@@ -30,6 +30,7 @@
 namespace {
 
 using morvtest::ChildResult;
+using updtest::describe;
 using morvtest::FakeUpdateServer;
 using morvtest::SplitLines;
 using rectest::BundleBuilder;
@@ -44,12 +45,6 @@ constexpr std::uint32_t kUniqueId[4] = {0x11112222u, 0x33334444u, 0x55556666u, 0
 // Word 3 - i is sub-index i.
 const std::string kImxFingerprintLine = "[ 77778888 55556666 33334444 11112222 ]";
 const std::string kImxFingerprintQuery = "brief=true&fp=77778888%2055556666%2033334444%2011112222&op=fix&";
-
-std::string describe(const ChildResult& r)
-{
-    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
-           "--- stderr\n" + r.err;
-}
 
 bool exists(const std::string& path)
 {

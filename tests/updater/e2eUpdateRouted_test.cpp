@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "NetnsUpdaterTest.h"
 #include "SimI2C.h"
 #include "UpdateRig.h"
 
@@ -19,6 +20,7 @@ namespace {
 using morvsim::Bytes;
 using morvtest::BundleBuilder;
 using morvtest::ChildResult;
+using updtest::describe;
 using morvtest::FakeUpdateServer;
 using morvtest::SplitLines;
 using Lines = std::vector<std::string>;
@@ -31,12 +33,6 @@ constexpr std::uint8_t kRouterModel = 17;  // "MTMIOSerial"
 constexpr std::uint32_t kSerial = 0x2181F0EE;
 const std::string kSerialHex = "2181F0EE";
 constexpr std::uint8_t kTargetAddress = 6;
-
-std::string describe(const ChildResult& r)
-{
-    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
-           "--- stderr\n" + r.err;
-}
 
 bool exists(const std::string& path)
 {
@@ -78,43 +74,20 @@ struct RoutedModules {
     std::uint16_t port = 0;
 };
 
-class RoutedUpdate : public ::testing::Test {
+class RoutedUpdate : public updtest::NetnsUpdaterTest {
 protected:
     void SetUp() override
     {
-        const std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        ns_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(ns_->error(), "");
-        ns_->run([&] {
-            server_ = std::make_unique<FakeUpdateServer>();
-            modules_ = std::make_unique<RoutedModules>();
-        });
-        program_ = std::make_unique<updtest::UpdaterProgram>(dir_.path(), server_->url());
+        NetnsUpdaterTest::SetUp();
+        if (!ready())
+            return;
+        ns_->run([&] { modules_ = std::make_unique<RoutedModules>(); });
         program_->setUsbDevices({"device serial=" + kRouterHex + " model=17 peer=127.0.0.1:" +
                                  std::to_string(modules_->port)});
     }
-    void TearDown() override
-    {
-        if (ns_)
-            ns_->run([&] {
-                modules_.reset();
-                server_.reset();
-            });
-    }
-    ChildResult run(const std::vector<std::string>& args)
-    {
-        ChildResult r;
-        ns_->run([&] { r = program_->run(args); });
-        return r;
-    }
+    void tearDownInNamespace() override { modules_.reset(); }
 
-    morvtest::TempDir dir_;
-    std::unique_ptr<morvtest::NetnsThread> ns_;
-    std::unique_ptr<FakeUpdateServer> server_;
     std::unique_ptr<RoutedModules> modules_;
-    std::unique_ptr<updtest::UpdaterProgram> program_;
 };
 
 TEST_F(RoutedUpdate, DiscoveryBehindTheRouterListsItsModules)

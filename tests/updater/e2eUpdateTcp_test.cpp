@@ -19,6 +19,7 @@ using morvsim::Bytes;
 using morvsim::LoaderStage;
 using morvtest::BundleBuilder;
 using morvtest::ChildResult;
+using updtest::describe;
 using morvtest::FakeUpdateServer;
 using morvtest::SplitLines;
 using Reply = FakeUpdateServer::Reply;
@@ -36,22 +37,12 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
-std::string describe(const ChildResult& r)
-{
-    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
-           "--- stderr\n" + r.err;
-}
-
 class TcpUpdate : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        host_ = std::make_unique<morvtest::NetnsThread>();
-        net_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(morvtest::linkWithVeth(*host_, kHostAddress, *net_, kNetAddress), "");
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
+        ASSERT_EQ(morvtest::startVethPair(host_, kHostAddress, net_, kNetAddress), "");
         host_->run([&] { server_ = std::make_unique<FakeUpdateServer>(); });
         program_ = std::make_unique<updtest::UpdaterProgram>(dir_.path(), server_->url());
     }
@@ -85,6 +76,17 @@ protected:
         return r;
     }
 
+    // A bundle of one small loader and one firmware block for this module; its path.
+    std::string smallBundle() const
+    {
+        const std::string path = dir_.path() + "/fw.bird";
+        BundleBuilder()
+            .descriptor("5", "2.11.3", kSerialHex, updtest::kModelName)
+            .loader(0x20000000, Bytes(40, 1))
+            .firmware(0x4000, Bytes(100, 2))
+            .writeTo(path);
+        return path;
+    }
     std::string device(const std::string& name) const { return program_->storage() + "/" + kSerialHex + "/" + name; }
     std::string settings() const { return updtest::readText(device(".settings")); }
     Bytes flash(std::uint32_t address, std::size_t length) const { return module_->loader->flash(address, length); }
@@ -265,13 +267,8 @@ TEST_F(TcpUpdate, AModelThatCannotBeReadFailsTheValidation)
     module_->sim.withModule(updtest::kModuleAddress, [](morvsim::SimModule& m) {
         m.entities[morvsim::errorKey(morvsim::kSystemCommand, 8, 0)] = {29};
     });
-    const std::string path = dir_.path() + "/fw.bird";
     // An empty model name would match any model, so the failed read must decide.
-    BundleBuilder()
-        .descriptor("5", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(40, 1))
-        .firmware(0x4000, Bytes(100, 2))
-        .writeTo(path);
+    const std::string path = smallBundle();
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     EXPECT_EQ(r.exitCode, 1) << describe(r);
     EXPECT_EQ(r.err, "Connected device model and Bird file model do not match [Unknown] (29)\n"
@@ -287,12 +284,7 @@ TEST_F(TcpUpdate, AFirmwareBlockIsTriedFiveTimesAndAFailedUpdateRecordsNothing)
     morvsim::LoaderFaults faults;
     faults.statuses[5] = 1;  // every WRITE refused
     module_->loader->setFaults(faults);
-    const std::string path = dir_.path() + "/fw.bird";
-    BundleBuilder()
-        .descriptor("5", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(40, 1))
-        .firmware(0x4000, Bytes(100, 2))
-        .writeTo(path);
+    const std::string path = smallBundle();
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     EXPECT_EQ(r.exitCode, 1) << describe(r);
     Lines expected = {kVersionLine,

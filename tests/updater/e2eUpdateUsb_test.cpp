@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "NetnsUpdaterTest.h"
 #include "UpdateRig.h"
 #include "base64.h"
 
@@ -19,6 +20,7 @@ namespace {
 using morvsim::Bytes;
 using morvtest::BundleBuilder;
 using morvtest::ChildResult;
+using updtest::describe;
 using morvtest::FakeUpdateServer;
 using morvtest::SplitLines;
 using Reply = FakeUpdateServer::Reply;
@@ -28,40 +30,23 @@ using updtest::kVersionLine;
 constexpr std::uint32_t kSerial = 0x0012ABCD;
 const std::string kSerialHex = "0012ABCD";
 
-std::string describe(const ChildResult& r)
-{
-    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
-           "--- stderr\n" + r.err;
-}
-
-class UsbUpdate : public ::testing::Test {
+class UsbUpdate : public updtest::NetnsUpdaterTest {
 protected:
     void SetUp() override
     {
-        const std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        ns_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(ns_->error(), "");
+        NetnsUpdaterTest::SetUp();
+        if (!ready())
+            return;
         ns_->run([&] {
-            server_ = std::make_unique<FakeUpdateServer>();
             morvsim::LoaderConfig config;
             config.listenIp = "127.0.0.1";
             // The simulator's threads and its listener belong to the namespace.
             module_ = std::make_unique<updtest::SimulatedModule>(kSerial, config);
             port_ = module_->sim.listenTcp("127.0.0.1");
         });
-        program_ = std::make_unique<updtest::UpdaterProgram>(dir_.path(), server_->url());
         program_->setUsbDevices({"device serial=" + kSerialHex + " model=5 peer=127.0.0.1:" + std::to_string(port_)});
     }
-    void TearDown() override
-    {
-        if (ns_)
-            ns_->run([&] {
-                module_.reset();
-                server_.reset();
-            });
-    }
+    void tearDownInNamespace() override { module_.reset(); }
     // A fresh module on the bus (optionally with the byte-buffer data path).
     void replaceModule(bool ueiData)
     {
@@ -82,20 +67,10 @@ protected:
         });
         program_->setUsbDevices({"device serial=" + kSerialHex + " model=5 peer=127.0.0.1:" + std::to_string(port_)});
     }
-    ChildResult run(const std::vector<std::string>& args)
-    {
-        ChildResult r;
-        ns_->run([&] { r = program_->run(args); });
-        return r;
-    }
     std::string device(const std::string& name) const { return program_->storage() + "/" + kSerialHex + "/" + name; }
 
-    morvtest::TempDir dir_;
-    std::unique_ptr<morvtest::NetnsThread> ns_;
-    std::unique_ptr<FakeUpdateServer> server_;
     std::unique_ptr<updtest::SimulatedModule> module_;
     std::uint16_t port_ = 0;
-    std::unique_ptr<updtest::UpdaterProgram> program_;
 };
 
 TEST_F(UsbUpdate, DiscoveryListsTheModuleAsItDescribesItself)

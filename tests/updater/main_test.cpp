@@ -12,6 +12,7 @@
 #include "BundleBuilder.h"
 #include "ChildProcess.h"
 #include "FakeUpdateServer.h"
+#include "NetnsUpdaterTest.h"
 #include "PrivateNetns.h"
 #include "TempDir.h"
 #include "UpdaterProgram.h"
@@ -22,6 +23,7 @@ namespace {
 using morvtest::BundleBuilder;
 using morvtest::Bytes;
 using morvtest::ChildResult;
+using updtest::describe;
 using morvtest::FakeUpdateServer;
 using morvtest::SplitLines;
 using Reply = FakeUpdateServer::Reply;
@@ -53,12 +55,6 @@ Bytes bundle(const std::string& build, const std::string& version)
         .loader(0x20000000, Bytes(16, 0x11))
         .firmware(0x08000000, Bytes(64, 0x22))
         .file();
-}
-
-std::string describe(const ChildResult& r)
-{
-    return "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\n--- stdout\n" + r.out +
-           "--- stderr\n" + r.err;
 }
 
 class UpdaterMain : public ::testing::Test {
@@ -275,35 +271,7 @@ TEST_F(UpdaterMain, DownloadAloneEndsWithItsOwnResult)
 // An update falls back to TCP/IP discovery, which multicasts: these run in a
 // fresh network namespace of their own.
 
-class UpdaterMainNetns : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const std::string why = morvtest::whyNotPrivateNetns();
-        if (!why.empty())
-            GTEST_SKIP() << why;
-        ns_ = std::make_unique<morvtest::NetnsThread>();
-        ASSERT_EQ(ns_->error(), "");
-        ns_->run([&] { server_ = std::make_unique<FakeUpdateServer>(); });
-        program_ = std::make_unique<updtest::UpdaterProgram>(dir_.path(), server_->url());
-    }
-    void TearDown() override
-    {
-        if (ns_)
-            ns_->run([&] { server_.reset(); });
-    }
-    ChildResult run(const std::vector<std::string>& args)
-    {
-        ChildResult r;
-        ns_->run([&] { r = program_->run(args); });
-        return r;
-    }
-
-    morvtest::TempDir dir_;
-    std::unique_ptr<morvtest::NetnsThread> ns_;
-    std::unique_ptr<FakeUpdateServer> server_;
-    std::unique_ptr<updtest::UpdaterProgram> program_;
-};
+class UpdaterMainNetns : public updtest::NetnsUpdaterTest {};
 
 TEST_F(UpdaterMainNetns, TcpDiscoveryListsWithTheAddressColumn)
 {
