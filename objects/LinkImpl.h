@@ -54,7 +54,7 @@ struct Link::impl {
     aErr setSpecifier(const linkSpec& newSpec);
     aErr getSpecifier(linkSpec* out) const;
     const char* getName() const { return name.get(); }
-    // Creates a link for the spec; existingID is a link to share (another
+    // Creates a link for the linkSpec; existingID is a link to share (another
     // Link's), 0 for none. On success *created holds the new id, else 0.
     aErr linkCreateHelper(const linkSpec& linkSpecifier, int existingID, int* created);
     aErr discoveryAndConnectHelper(linkType type, std::uint32_t serialNumber, std::uint8_t model);

@@ -14,7 +14,7 @@ namespace DeviceQuery {
 
 // Introspection [73, 0xFF]: the module's build number, 0 on any failure.
 uint32_t _get_build_number(Zorventa::Morvasset::Module& module);
-// Firmware version, then the module's own address and router address into the spec.
+// Firmware version, then the module's own address and router address into the linkSpec.
 aErr _get_version(Zorventa::Morvasset::Module& module, DeviceInfo& info);
 // The module's name, as many bytes as it reports (at most 32).
 aErr _get_device_name(Zorventa::Morvasset::Module& module, DeviceInfo& info);

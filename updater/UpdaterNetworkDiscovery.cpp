@@ -44,7 +44,7 @@ uint32_t loopbackInterface()
     return htonl(INADDR_LOOPBACK);
 }
 
-// Reference: LinkSearch. Stops at the spec of the serial number sought.
+// Reference: LinkSearch. Stops at the linkSpec of the serial number sought.
 uint8_t _discovered_link(const linkSpec* spec, bool* accepted, void* reference)
 {
     if (spec == nullptr || accepted == nullptr || reference == nullptr)

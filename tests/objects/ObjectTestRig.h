@@ -87,7 +87,7 @@ public:
         spec = tcpSpec(ip, port, serial);
     }
 
-    // A Module connected over TCP through the spec; gtest failure when it does not connect.
+    // A Module connected over TCP through the linkSpec; gtest failure when it does not connect.
     std::unique_ptr<Module> connect(std::uint8_t address = 0, bool networking = true)
     {
         auto module = std::make_unique<Module>(address, networking, std::uint8_t(0));
