@@ -203,9 +203,12 @@ TEST(ClientStreamDelete, RefusesANullReference)
 TEST(ClientStreamNoServer, RequestsAreNotKeptForAServerThatComesLater)
 {
     (void)kNoCzmqSignalHandler;
+    // A port outside both the kernel's ephemeral range and the one CZMQ's "*" binds count up
+    // from (49152), so no other test's server takes it while no one listens here.
     std::uint16_t port = 0;
-    {
-        FakeFrontend probe;
+    for (int i = 0; i < 200 && port == 0; ++i) {
+        const int candidate = 20000 + (int(getpid()) * 37 + i * 101) % 10000;
+        FakeFrontend probe(candidate);
         port = probe.port();
     }
     ASSERT_NE(port, 0);
