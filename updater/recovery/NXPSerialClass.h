@@ -96,6 +96,8 @@ private:
     // Sends a command and reads its return code: 0, 2 for a failed or
     // unreadable code, aErrTimeout when no code line came, or the stream's error.
     aErr RunCommand(const char* text, const char* errorPrefix);
+    // Checks a W or R request and sends its command line; the data lines follow it.
+    aErr BeginTransfer(char letter, const char* name, uint32_t address, uint32_t count, bool haveBuffer);
     // Reads a line that must hold one number and nothing else.
     aErr GetNumberLine(uint64_t maximum, uint64_t& value, const char* what);
 

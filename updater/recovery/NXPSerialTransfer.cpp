@@ -37,17 +37,25 @@ double Percent(uint32_t done, uint32_t total)
 
 }  // namespace
 
-aErr NXPSerialClass::Write(uint32_t address, uint32_t count, const uint8_t* data)
+aErr NXPSerialClass::BeginTransfer(char letter, const char* name, uint32_t address, uint32_t count,
+                                   bool haveBuffer)
 {
-    if (count == 0 || count % 4 != 0 || data == nullptr) {
-        Log::log(DEBUG_NXPSerial, "Write() count %u is not a positive multiple of 4\n", count);
+    if (count == 0 || count % 4 != 0 || !haveBuffer) {
+        Log::log(DEBUG_NXPSerial, "%s() count %u is not a positive multiple of 4\n", name, count);
         return aErrParam;
     }
     if (stream_ == nullptr)
         return aErrConnection;
     char command[48];
-    std::snprintf(command, sizeof(command), "W %u %u\r\n", address, count);
-    aErr err = RunCommand(command, "Write() ");
+    std::snprintf(command, sizeof(command), "%c %u %u\r\n", letter, address, count);
+    char prefix[16];
+    std::snprintf(prefix, sizeof(prefix), "%s() ", name);
+    return RunCommand(command, prefix);
+}
+
+aErr NXPSerialClass::Write(uint32_t address, uint32_t count, const uint8_t* data)
+{
+    aErr err = BeginTransfer('W', "Write", address, count, data != nullptr);
     if (err != aErrNone)
         return err;
 
@@ -121,15 +129,7 @@ aErr NXPSerialClass::Write(uint32_t address, uint32_t count, const uint8_t* data
 
 aErr NXPSerialClass::Read(uint32_t address, uint32_t count, uint8_t* buffer)
 {
-    if (count == 0 || count % 4 != 0 || buffer == nullptr) {
-        Log::log(DEBUG_NXPSerial, "Read() count %u is not a positive multiple of 4\n", count);
-        return aErrParam;
-    }
-    if (stream_ == nullptr)
-        return aErrConnection;
-    char command[48];
-    std::snprintf(command, sizeof(command), "R %u %u\r\n", address, count);
-    aErr err = RunCommand(command, "Read() ");
+    aErr err = BeginTransfer('R', "Read", address, count, buffer != nullptr);
     if (err != aErrNone)
         return err;
 
