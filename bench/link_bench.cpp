@@ -4,7 +4,8 @@
 //                CPU time of the process, next to the same 2 s with no link;
 //   round trip   a packet put into the link and its echo taken with
 //                aLink_AwaitFirst, next to a bare socket ping-pong of the same
-//                bytes against the same echo peer;
+//                bytes against the same echo peer, and next to a two-thread
+//                relay that makes the link's hand-offs with nothing else;
 //   receive      a raw writer thread streams packets as fast as it can, the
 //                link's input queue is drained by a consumer, every sequence
 //                number checked; next to a bare socket reader framing the
@@ -25,10 +26,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -274,22 +278,113 @@ int matchesSequence(const aPacket* packet, void* ref)
            sequenceOf(packet) == *static_cast<std::uint32_t*>(ref);
 }
 
+// The hand-offs a link makes, with nothing else: the caller queues the bytes
+// for a writer thread, a reader thread polls the socket and queues the echo
+// for the caller. Plain mutex and condition variable queues.
+class ThreadRelay {
+public:
+    explicit ThreadRelay(int fd) : fd_(fd)
+    {
+        writer_ = std::thread([this] {
+            std::unique_lock<std::mutex> held(outLock_);
+            while (!stop_) {
+                outReady_.wait(held, [this] { return stop_ || !out_.empty(); });
+                while (!out_.empty()) {
+                    Bytes bytes = std::move(out_.front());
+                    out_.erase(out_.begin());
+                    held.unlock();
+                    writeAll(fd_, bytes.data(), bytes.size());
+                    held.lock();
+                }
+            }
+        });
+        reader_ = std::thread([this] {
+            Framer framer;
+            Bytes packet;
+            std::uint8_t buffer[4096];
+            while (!stop_) {
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 10) <= 0)
+                    continue;
+                ssize_t n = ::recv(fd_, buffer, sizeof(buffer), MSG_DONTWAIT);
+                if (n <= 0)
+                    continue;
+                for (ssize_t i = 0; i < n; i++) {
+                    if (framer.feed(buffer[i], packet)) {
+                        {
+                            std::lock_guard<std::mutex> guard(inLock_);
+                            in_.push_back(packet);
+                        }
+                        inReady_.notify_all();
+                    }
+                }
+            }
+        });
+    }
+    ~ThreadRelay()
+    {
+        {
+            std::lock_guard<std::mutex> guard(outLock_);
+            stop_ = true;
+        }
+        outReady_.notify_all();
+        writer_.join();
+        reader_.join();
+    }
+    void put(Bytes bytes)
+    {
+        {
+            std::lock_guard<std::mutex> guard(outLock_);
+            out_.push_back(std::move(bytes));
+        }
+        outReady_.notify_all();
+    }
+    // The next packet, or an empty one after a second.
+    Bytes await()
+    {
+        std::unique_lock<std::mutex> held(inLock_);
+        if (!inReady_.wait_for(held, std::chrono::seconds(1), [this] { return !in_.empty(); }))
+            return {};
+        Bytes packet = std::move(in_.front());
+        in_.erase(in_.begin());
+        return packet;
+    }
+
+private:
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::mutex outLock_;
+    std::condition_variable outReady_;
+    std::vector<Bytes> out_;
+    std::mutex inLock_;
+    std::condition_variable inReady_;
+    std::vector<Bytes> in_;
+    std::thread writer_;
+    std::thread reader_;
+};
+
 // Bare and link round trips alternate, so that both see the same load.
 void BM_RoundTrip(benchmark::State& state)
 {
     EchoPeer bareEcho;
+    EchoPeer relayEcho;
     EchoPeer linkEcho;
     int fd = bareEcho.listener().connect();
+    int relayFd = relayEcho.listener().connect();
     int id = aLink_CreateTCPIP(Listener::address(), linkEcho.port());
-    if (fd < 0 || id == 0) {
+    if (fd < 0 || relayFd < 0 || id == 0) {
         state.SkipWithError("no connection");
         if (fd >= 0)
             ::close(fd);
+        if (relayFd >= 0)
+            ::close(relayFd);
         aLink_Destroy(&id);
         return;
     }
     std::vector<double> bare;
+    std::vector<double> relayed;
     std::vector<double> link;
+    auto relay = std::make_unique<ThreadRelay>(relayFd);
     std::uint32_t sequence = 0;
     std::uint8_t back[7];
     for (auto _ : state) {
@@ -301,6 +396,15 @@ void BM_RoundTrip(benchmark::State& state)
             break;
         }
         bare.push_back(secondsSince(start) * 1e6);
+
+        start = Clock::now();
+        relay->put(request);
+        Bytes echoed = relay->await();
+        if (echoed != request) {
+            state.SkipWithError("relayed echo failed");
+            break;
+        }
+        relayed.push_back(secondsSince(start) * 1e6);
 
         aPacket* packet = aPacket_CreateWithData(kModule, 5, request.data() + 2);
         start = Clock::now();
@@ -316,11 +420,16 @@ void BM_RoundTrip(benchmark::State& state)
         link.push_back(us);
     }
     ::close(fd);
+    relay.reset();
+    ::close(relayFd);
     aLink_Destroy(&id);
     std::sort(bare.begin(), bare.end());
+    std::sort(relayed.begin(), relayed.end());
     std::sort(link.begin(), link.end());
-    if (bare.empty() || link.empty())
+    if (bare.empty() || relayed.empty() || link.empty())
         return;
+    gFigures["rtt_relay_p50"] = relayed[relayed.size() / 2];
+    gFigures["rtt_relay_p99"] = relayed[relayed.size() * 99 / 100];
     gFigures["rtt_bare_p50"] = bare[bare.size() / 2];
     gFigures["rtt_bare_p99"] = bare[bare.size() * 99 / 100];
     gFigures["rtt_link_p50"] = link[link.size() / 2];
@@ -589,6 +698,10 @@ int main(int argc, char** argv)
     std::printf("%-40s %14.1f %14.1f\n", "round trip p99 (us)", f("rtt_link_p99"), f("rtt_bare_p99"));
     if (f("rtt_bare_p50") > 0)
         std::printf("%-40s %14.2f\n", "round trip p50 ratio", f("rtt_link_p50") / f("rtt_bare_p50"));
+    std::printf("%-40s %14.1f %14.1f\n", "round trip p50, two-thread relay (us)", f("rtt_relay_p50"),
+                f("rtt_bare_p50"));
+    if (f("rtt_bare_p50") > 0)
+        std::printf("%-40s %14.2f\n", "two-thread relay p50 ratio", f("rtt_relay_p50") / f("rtt_bare_p50"));
     std::printf("%-40s %14.0f %14.0f %10s\n", "receive packets/s", f("rx_link"), f("rx_bare"), ">= 200000");
     std::printf("%-40s %14.0f %14.0f %10s\n", "receive packets lost or out of order", f("rx_link_lost"),
                 f("rx_bare_lost"), "0");
