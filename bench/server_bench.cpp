@@ -388,6 +388,11 @@ int main(int argc, char** argv)
     if (f("sn_direct_p50") > 0)
         std::printf("%-40s %14.2f\n", "getSerialNumber p50 ratio", f("sn_server_p50") / f("sn_direct_p50"));
     std::printf("%-40s %14.1f\n", "bare ZeroMQ TCP echo p50 (us), the floor", f("rtt_zmq_p50"));
+    // The least a served call can cost: the direct call plus one bare ZeroMQ
+    // exchange, before any hand-off of the client's or the server's own.
+    if (f("sn_direct_p50") > 0)
+        std::printf("%-40s %14.2f\n", "(direct + bare echo) / direct", (f("sn_direct_p50") + f("rtt_zmq_p50")) /
+                                                                             f("sn_direct_p50"));
     std::printf("%-40s %14.1f %14.1f\n", "echo packet round trip p50 (us)", f("rtt_server_p50"), f("rtt_direct_p50"));
     std::printf("%-40s %14.1f %14.1f\n", "echo packet round trip p99 (us)", f("rtt_server_p99"), f("rtt_direct_p99"));
     if (f("rtt_direct_p50") > 0)
