@@ -17,7 +17,10 @@
  * functions without an output report 0. A failed call reports the value as
  * the entity left it, usually 0. Buffers and their lengths go to the entity
  * unchanged; a list getter reports how many elements (or bytes) it stored.
- * Lengths and counts of uint32_t lists are in elements everywhere.
+ * Lengths and counts of uint32_t lists are in elements, with one exception:
+ * when the module's reply to system_getInputPowerBehaviorConfig is not a
+ * whole number of 32-bit words, the call reports error 1 and a count in
+ * bytes.
  *
  * Calls on different devices may run on any number of threads at once;
  * calls on the same device must not overlap.
