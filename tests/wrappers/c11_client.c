@@ -6,18 +6,20 @@
  *
  * Usage: c11_client roundtrip ADDRESS PORT
  *        c11_client refused   ADDRESS PORT CLOSED_PORT
- *        c11_client removed   ADDRESS PORT   (the module never answers port calls)
+ *        c11_client removed   ADDRESS PORT ASKED_FILE
+ *          (the module never answers port calls, and creates ASKED_FILE when
+ *          one reaches it)
  *        c11_client cycles    ADDRESS PORT COUNT
  * ADDRESS is dotted IPv4. Exit 0 when every check made here held, 1 when one
  * failed (a line "FAILED: ..." says which), 2 for a usage error. */
 #define _POSIX_C_SOURCE 200809L
 
 #include <dirent.h>
+#include <pthread.h> /* not threads.h: ThreadSanitizer does not follow thrd_create */
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <threads.h>
 #include <time.h>
 
 #include <morvwrappers.h>
@@ -70,7 +72,7 @@ static int parsePort(const char* text, uint16_t* port)
 static void sleepMs(long ms)
 {
     struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-    thrd_sleep(&pause, NULL);
+    nanosleep(&pause, NULL);
 }
 
 /* Entries of a /proc/self directory, or -1. */
@@ -163,7 +165,7 @@ struct BlockedCall {
     long long ms;
 };
 
-static int callPort(void* argument)
+static void* callPort(void* argument)
 {
     struct BlockedCall* call = argument;
     atomic_store(&call->started, 1);
@@ -171,16 +173,25 @@ static int callPort(void* argument)
     port_getVbusVoltage(&call->id, &call->result, 0);
     call->ms = monotonicMs() - start;
     atomic_store(&call->done, 1);
-    return 0;
+    return NULL;
 }
 
 /* The device goes from the registry while another thread's call on it waits
  * for an answer that never comes: that call waits out the link's time-out on
  * a device that is still there. */
-static int removedUnderCall(uint32_t address, uint16_t port)
+static int exists(const char* path)
+{
+    FILE* file = fopen(path, "r");
+    if (file == NULL)
+        return 0;
+    fclose(file);
+    return 1;
+}
+
+static int removedUnderCall(uint32_t address, uint16_t port, const char* askedFile)
 {
     struct BlockedCall call;
-    thrd_t thread;
+    pthread_t thread;
     Result after = {-1, -1};
 
     call.id = 0;
@@ -192,17 +203,18 @@ static int removedUnderCall(uint32_t address, uint16_t port)
     report("connect", call.id, connected);
     if (connected != 0)
         return 1;
-    if (thrd_create(&thread, callPort, &call) != thrd_success) {
+    if (pthread_create(&thread, NULL, callPort, &call) != 0) {
         printf("FAILED: no thread\n");
         return 1;
     }
-    for (int waited = 0; !atomic_load(&call.started) && waited < 5000; ++waited)
+    /* The request has reached the module: the call now waits up to one
+     * second for its answer. */
+    for (int waited = 0; !exists(askedFile) && waited < 10000; ++waited)
         sleepMs(1);
-    /* Well inside the call's one-second wait for its answer. */
-    sleepMs(300);
+    report("asked", exists(askedFile), 0);
     report("in_flight", !atomic_load(&call.done), 0);
     report("disconnect", 0, morv_disconnect(call.id));
-    thrd_join(thread, NULL);
+    pthread_join(thread, NULL);
     reportResult("call", &call.result);
     report("call_ms", call.ms, 0);
 
@@ -266,8 +278,8 @@ int main(int argc, char** argv)
         status = roundTrip(address, port);
     else if (strcmp(argv[1], "refused") == 0 && argc == 5 && parsePort(argv[4], &closedPort))
         status = refused(address, port, closedPort);
-    else if (strcmp(argv[1], "removed") == 0 && argc == 4)
-        status = removedUnderCall(address, port);
+    else if (strcmp(argv[1], "removed") == 0 && argc == 5)
+        status = removedUnderCall(address, port, argv[4]);
     else if (strcmp(argv[1], "cycles") == 0 && argc == 5 && atol(argv[4]) > 0 && atol(argv[4]) <= 1000)
         status = cycles(address, port, atol(argv[4]));
     if (status == 2)
