@@ -1,13 +1,15 @@
 // Cost of the C-callable wrappers: one wrapper call next to the same
-// SystemClass call on the same link to the simulated module (the wrapper's
-// share should vanish in the round trip), registry lookups and bare wrapper
+// SystemClass call on the same link to the simulated module, interleaved
+// (the wrapper's share should vanish in the round trip), registry lookups and bare wrapper
 // calls from many threads on distinct devices, and calls on one device while
 // another thread is blocked on a silent one.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -65,32 +67,61 @@ Hub& sharedHub()
     return hub;
 }
 
-void BM_SystemClassRoundTrip(benchmark::State& state)
+aErr directRoundTrip(Module* module)
 {
-    Hub& hub = sharedHub();
-    for (auto _ : state) {
-        SystemClass system;
-        system.init(hub.module(), 0);
-        std::uint32_t serial = 0;
-        if (system.getSerialNumber(&serial) != aErrNone)
-            state.SkipWithError("getSerialNumber failed");
-        benchmark::DoNotOptimize(serial);
-    }
+    SystemClass system;
+    system.init(module, 0);
+    std::uint32_t serial = 0;
+    const aErr err = system.getSerialNumber(&serial);
+    benchmark::DoNotOptimize(serial);
+    return err;
 }
-BENCHMARK(BM_SystemClassRoundTrip)->UseRealTime();
 
-void BM_WrapperRoundTrip(benchmark::State& state)
+aErr wrappedRoundTrip(const std::uint32_t* id)
+{
+    Result r{};
+    system_getSerialNumber(id, &r, 0);
+    benchmark::DoNotOptimize(r);
+    return static_cast<aErr>(r.error);
+}
+
+double medianOf(std::vector<double> samples)
+{
+    if (samples.empty())
+        return 0.0;
+    const auto middle = samples.begin() + static_cast<std::ptrdiff_t>(samples.size() / 2);
+    std::nth_element(samples.begin(), middle, samples.end());
+    return *middle;
+}
+
+// The same SystemClass call directly and through its wrapper, one of each per
+// iteration (their order alternating), so that a change of load hits both
+// alike; the ratio of the medians is the wrapper's cost.
+void BM_DirectAndWrappedRoundTrip(benchmark::State& state)
 {
     Hub& hub = sharedHub();
+    std::vector<double> direct;
+    std::vector<double> wrapped;
+    bool directFirst = true;
     for (auto _ : state) {
-        Result r{};
-        system_getSerialNumber(hub.id(), &r, 0);
-        if (r.error != aErrNone)
-            state.SkipWithError("system_getSerialNumber failed");
-        benchmark::DoNotOptimize(r);
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isDirect = (turn == 0) == directFirst;
+            const auto start = benchsupport::Clock::now();
+            const aErr err = isDirect ? directRoundTrip(hub.module()) : wrappedRoundTrip(hub.id());
+            const double micros = benchsupport::microsSince(start);
+            if (err != aErrNone)
+                state.SkipWithError("getSerialNumber failed");
+            (isDirect ? direct : wrapped).push_back(micros);
+        }
+        directFirst = !directFirst;
     }
+    const double directMedian = medianOf(direct);
+    const double wrappedMedian = medianOf(wrapped);
+    state.counters["direct_median_us"] = directMedian;
+    state.counters["wrapped_median_us"] = wrappedMedian;
+    state.counters["wrapped_over_direct"] = directMedian > 0.0 ? wrappedMedian / directMedian : 0.0;
 }
-BENCHMARK(BM_WrapperRoundTrip)->UseRealTime();
+BENCHMARK(BM_DirectAndWrappedRoundTrip)->UseRealTime()->MinTime(1.0);
 
 // Unconnected devices, one per thread: the wrapper's own work without I/O.
 std::vector<std::uint32_t> idleDevices()
@@ -126,7 +157,7 @@ void BM_WrapperCallWithoutIO(benchmark::State& state)
 BENCHMARK(BM_WrapperCallWithoutIO)->Threads(1)->Threads(kThreads)->UseRealTime();
 
 // Calls on the shared hub while another thread keeps waiting on a silent
-// module; compare with BM_WrapperRoundTrip.
+// module; compare with wrapped_median_us of BM_DirectAndWrappedRoundTrip.
 void BM_WrapperBesideBlockedDevice(benchmark::State& state)
 {
     Hub& hub = sharedHub();

@@ -3,6 +3,8 @@
 #     classes (tests/wrappers/fakes) and linked with the real registry.
 #   every other *_test.cpp: the wrapper library's static form, the real entity
 #     classes and the module simulator.
+#   installed_test: installs the library into a temporary prefix, builds
+#     c11_client.c against it through pkg-config and runs it on the simulator.
 #   c99_caller: a C99 program built with -Werror against the public header
 #     and the shared library.
 set(MORV_WRAPPER_FAKES_DIR ${CMAKE_CURRENT_SOURCE_DIR}/wrappers/fakes)
@@ -32,3 +34,22 @@ set_target_properties(wrappers_c99_caller PROPERTIES C_STANDARD 99 C_STANDARD_RE
 target_compile_options(wrappers_c99_caller PRIVATE -Wall -Wextra -Wpedantic -Werror)
 target_link_libraries(wrappers_c99_caller PRIVATE morvwrappers)
 add_test(NAME wrappers.c99_caller COMMAND wrappers_c99_caller)
+
+if(TARGET wrappers_installed_test)
+  include(GNUInstallDirs)
+  set(MORV_C_CLIENT_FLAGS "")
+  if(MORV_SANITIZE)
+    set(MORV_C_CLIENT_FLAGS "-fsanitize=address,undefined -fno-omit-frame-pointer")
+  elseif(MORV_TSAN)
+    set(MORV_C_CLIENT_FLAGS "-fsanitize=thread")
+  endif()
+  add_dependencies(wrappers_installed_test morvwrappers)
+  target_compile_definitions(wrappers_installed_test PRIVATE
+    MORV_CMAKE_COMMAND="${CMAKE_COMMAND}"
+    MORV_BUILD_DIR="${CMAKE_BINARY_DIR}"
+    MORV_C_COMPILER="${CMAKE_C_COMPILER}"
+    MORV_C_CLIENT_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/wrappers/c11_client.c"
+    MORV_C_CLIENT_FLAGS="${MORV_C_CLIENT_FLAGS}"
+    MORV_INSTALL_LIBDIR="${CMAKE_INSTALL_LIBDIR}"
+    MORV_INSTALL_INCLUDEDIR="${CMAKE_INSTALL_INCLUDEDIR}")
+endif()

@@ -1,6 +1,9 @@
 /* C-callable entity functions of Zorventa modules.
  *
- * Every function takes a pointer to the device id under which the host
+ * A device is opened with morv_connect or morv_connectAddress, which give its
+ * id, and closed with morv_disconnect (declared below the Result record).
+ *
+ * Every entity function takes a pointer to the device id under which the host
  * registered the device, the caller's Result record and an entity index (only
  * its low 8 bits are used), then its inputs. It reports its outcome exactly
  * once through the Result: the value and an error code (0 success, 3 no
@@ -14,7 +17,10 @@
  * functions without an output report 0. A failed call reports the value as
  * the entity left it, usually 0. Buffers and their lengths go to the entity
  * unchanged; a list getter reports how many elements (or bytes) it stored.
- * Lengths and counts of uint32_t lists are in elements everywhere.
+ * Lengths and counts of uint32_t lists are in elements, with one exception:
+ * when the module's reply to system_getInputPowerBehaviorConfig is not a
+ * whole number of 32-bit words, the call reports error 1 and a count in
+ * bytes.
  *
  * Calls on different devices may run on any number of threads at once;
  * calls on the same device must not overlap.
@@ -55,6 +61,32 @@ static inline int32_t result_getError(const Result* result)
 {
     return result->error;
 }
+
+/* ----------------------------------------------------------------------
+ * Opening and closing devices.
+ *
+ * Each returns an error code, 0 on success. Ids are never 0 and never used
+ * twice while the process runs; after a failure *id is 0 and nothing was
+ * registered. A NULL id pointer gives 2.
+ */
+
+/* Finds the module with this serial number over USB (linkType 1) or TCP/IP
+ * (linkType 2), connects it and registers it under a new id in *id. 2 for
+ * serial number 0 or another link type; otherwise the connection's error
+ * (3 when no such module is found, 11 when it did not tell its address). */
+MORV_WRAPPER_API int32_t morv_connect(uint32_t linkType, uint32_t serialNumber, uint32_t* id);
+
+/* Connects the TCP/IP module at this address and port without discovery and
+ * registers it under a new id in *id. The address is in host order:
+ * 127.0.0.1 is 0x7F000001. 2 for port 0; otherwise the connection's error
+ * (25 when nothing answers there). */
+MORV_WRAPPER_API int32_t morv_connectAddress(uint32_t ipv4Address, uint16_t port, uint32_t* id);
+
+/* Removes the device from the registry, so later calls with its id report
+ * 3, and disconnects it: at once, or, when a call on it is still running on
+ * another thread, as that call returns (the call finishes on the device it
+ * found). 3 for an id that is not registered. */
+MORV_WRAPPER_API int32_t morv_disconnect(uint32_t id);
 
 /* ----------------------------------------------------------------------
  * port_ functions (71).

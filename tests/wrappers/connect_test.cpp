@@ -1,0 +1,178 @@
+// Opening and closing devices through the C calls, seen from the registry:
+// a failed connection leaves it as it was, and morv_connect finds a module
+// by TCP/IP discovery (behind a veth pair, each end in a private namespace).
+#include "WrapperRig.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
+#include "FakeDiscoveryPeers.h"
+#include "PrivateNetns.h"
+
+namespace {
+
+using namespace wraptest;
+
+struct Refusal {
+    const char* name;
+    std::function<std::int32_t(std::uint32_t* id)> connect;
+    std::int32_t error;
+};
+
+std::ostream& operator<<(std::ostream& os, const Refusal& r)
+{
+    return os << r.name;
+}
+
+std::uint16_t closedPort()
+{
+    ModuleSimulator gone(4);
+    return gone.listenTcp("127.0.0.3");
+}
+
+class RefusedConnections : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusedConnections, RegisterNothingAndLeaveIdZero)
+{
+    const std::size_t before = CCAMap.size();
+    std::uint32_t id = 77;
+    EXPECT_EQ(GetParam().connect(&id), GetParam().error);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(CCAMap.size(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MorvConnect, RefusedConnections,
+    ::testing::Values(
+        Refusal{"closed_port", [](std::uint32_t* id) { return morv_connectAddress(0x7F000003, closedPort(), id); },
+                aErrConnection},
+        Refusal{"port_zero", [](std::uint32_t* id) { return morv_connectAddress(0x7F000001, 0, id); }, aErrParam},
+        Refusal{"serial_line_type", [](std::uint32_t* id) { return morv_connect(linkTypeSerial, 5, id); },
+                aErrParam},
+        Refusal{"network_client_type", [](std::uint32_t* id) { return morv_connect(linkTypeAEther, 5, id); },
+                aErrParam},
+        Refusal{"serial_zero", [](std::uint32_t* id) { return morv_connect(linkTypeTCPIP, 0, id); }, aErrParam}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST(MorvConnect, NullIdPointersAreRefused)
+{
+    const std::size_t before = CCAMap.size();
+    EXPECT_EQ(morv_connect(linkTypeTCPIP, 5, nullptr), aErrParam);
+    EXPECT_EQ(morv_connectAddress(0x7F000001, 9, nullptr), aErrParam);
+    EXPECT_EQ(CCAMap.size(), before);
+}
+
+// The registry holds exactly what morv_connectAddress added until
+// morv_disconnect takes it out again.
+TEST(MorvConnect, ConnectAddressRegistersAndDisconnectRemoves)
+{
+    HubRig rig;
+    const std::size_t before = CCAMap.size();
+    std::uint32_t id = 0;
+    ASSERT_EQ(morv_connectAddress(0x7F000002, rig.sim.listenPort(), &id), aErrNone);
+    EXPECT_EQ(CCAMap.size(), before + 1);
+    std::shared_ptr<deviceInfo> record = CCAMap.findDevice(id);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->module->getModuleAddress(), kHubAddress) << "the module's own address was adopted";
+
+    EXPECT_EQ(morv_disconnect(id), aErrNone);
+    EXPECT_EQ(CCAMap.size(), before);
+    EXPECT_FALSE(CCAMap.findDevice(id));
+    // Our reference keeps the record and its module alive and connected.
+    EXPECT_TRUE(record->module->isConnected());
+    EXPECT_EQ(morv_disconnect(id), aErrNotFound);
+    record.reset();
+    EXPECT_TRUE(rig.sim.waitUntil([&] { return !rig.sim.connected(); }, Millis(5000)))
+        << "the link goes with the last reference";
+}
+
+class ConnectBySerial : public ::testing::Test {
+protected:
+    static constexpr const char* kHost = "10.213.9.1";
+    static constexpr const char* kModule = "10.213.9.2";
+    static constexpr std::uint32_t kSerial = 0x0BADF17E;
+
+    void SetUp() override
+    {
+        MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
+        ASSERT_EQ(morvtest::startVethPair(host_, kHost, net_, kModule), "");
+        sim_ = std::make_unique<ModuleSimulator>(SimModule(kHubAddress, kSerial, kHubModel));
+        sim_->withModule(kHubAddress, [](SimModule& m) { morvsim::installSystemEntity(m); });
+        std::uint16_t port = 0;
+        net_->run([&] {
+            listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            ASSERT_GE(listenFd_, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            ASSERT_EQ(inet_pton(AF_INET, kModule, &address.sin_addr), 1);
+            ASSERT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+            ASSERT_EQ(::listen(listenFd_, 1), 0);
+            socklen_t length = sizeof(address);
+            ASSERT_EQ(::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
+            port = ntohs(address.sin_port);
+            responder_ = std::make_unique<morvsim::FakeTcpipModule>(
+                kModule, morvsim::tcpipReply(kHubAddress, port, kSerial, kHubModel));
+        });
+        // Hands the one connection the link makes to the simulator.
+        acceptor_ = std::thread([this] {
+            pollfd p{listenFd_, POLLIN, 0};
+            if (::poll(&p, 1, 20000) == 1) {
+                const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0)
+                    sim_->attachFd(fd);
+            }
+        });
+    }
+
+    void TearDown() override
+    {
+        if (acceptor_.joinable()) {
+            ::shutdown(listenFd_, SHUT_RDWR);
+            acceptor_.join();
+        }
+        if (listenFd_ >= 0)
+            ::close(listenFd_);
+        if (net_)
+            net_->run([this] { responder_.reset(); });
+    }
+
+    std::unique_ptr<morvtest::NetnsThread> host_;
+    std::unique_ptr<morvtest::NetnsThread> net_;
+    std::unique_ptr<ModuleSimulator> sim_;
+    std::unique_ptr<morvsim::FakeTcpipModule> responder_;
+    int listenFd_ = -1;
+    std::thread acceptor_;
+};
+
+TEST_F(ConnectBySerial, FindsTheModuleOverTcpipAndRegistersIt)
+{
+    const std::size_t before = CCAMap.size();
+    std::uint32_t id = 77;
+    std::int32_t err = -1;
+    host_->run([&] { err = morv_connect(linkTypeTCPIP, kSerial + 1, &id); });
+    EXPECT_EQ(err, aErrNotFound) << "no module has that serial number";
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(CCAMap.size(), before);
+
+    host_->run([&] { err = morv_connect(linkTypeTCPIP, kSerial, &id); });
+    ASSERT_EQ(err, aErrNone);
+    EXPECT_NE(id, 0u);
+    EXPECT_EQ(CCAMap.size(), before + 1);
+    Result r{-1, -1};
+    system_getSerialNumber(&id, &r, 0);
+    EXPECT_EQ(result_getError(&r), aErrNone);
+    EXPECT_EQ(static_cast<std::uint32_t>(result_getValue(&r)), kSerial);
+
+    EXPECT_EQ(morv_disconnect(id), aErrNone);
+    EXPECT_EQ(CCAMap.size(), before);
+    system_getSerialNumber(&id, &r, 0);
+    EXPECT_EQ(result_getError(&r), aErrNotFound);
+}
+
+}  // namespace
