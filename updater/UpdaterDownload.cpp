@@ -12,6 +12,7 @@
 
 #include "BirdFile.h"
 #include "BuildNumber.h"
+#include "HTTPRequest.h"
 #include "KeyValueStore.h"
 #include "Log.h"
 #include "PrintableText.h"
@@ -20,6 +21,9 @@
 #include "base64.h"
 
 namespace {
+
+// A reply may carry the largest bundle there is.
+static_assert(kMaxBundleBytes >= BirdFile::MAX_FILE_SIZE, "reply limit below the bundle limit");
 
 const char* const kLatestDownload = "LATEST_DOWNLOAD";
 const char* const kLastDownloadDate = "LAST_DOWNLOAD_DATE";
