@@ -128,6 +128,9 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
     } else if (kind == "socket") {
         // Opening a socket file fails for everybody, root included.
         ASSERT_TRUE(storetest::makeSocketFile(path));
+    } else if (kind == "fifo") {
+        // Opened blocking, a FIFO without a writer would hold the reader for ever.
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
     } else {
         dir.makeDir(".settings");
         writeFile(path + "/keep", "x");
@@ -142,10 +145,10 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
     if (kind == "mode_000") {
         chmod(path.c_str(), 0644);
         EXPECT_EQ(readFile(path), "a=1\n");
-    } else if (kind == "socket") {
+    } else if (kind == "socket" || kind == "fifo") {
         struct stat info;
         ASSERT_EQ(lstat(path.c_str(), &info), 0);
-        EXPECT_TRUE(S_ISSOCK(info.st_mode));
+        EXPECT_TRUE(kind == "socket" ? S_ISSOCK(info.st_mode) : S_ISFIFO(info.st_mode));
     } else {
         EXPECT_TRUE(storetest::isDirectory(path));
         EXPECT_EQ(readFile(path + "/keep"), "x");
@@ -155,7 +158,7 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
     EXPECT_NE(readFile(file("other")).find("LATEST_DOWNLOAD=12.bird\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableFile, ::testing::Values("mode_000", "socket", "directory"));
+INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableFile, ::testing::Values("mode_000", "socket", "fifo", "directory"));
 
 // A save that fails keeps the good copy and the store dirty, so a later save
 // still writes the change.
