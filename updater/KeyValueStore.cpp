@@ -14,7 +14,7 @@
 
 #include "Log.h"
 #include "ReplaceFile.h"
-#include "aFile.h"
+#include "aError.h"
 
 const char* const KeyValueStore::DEFAULT_FILENAME = ".settings";
 const char* const KeyValueStore::KEY_CREATED_TIME = "CREATED_TIME";
@@ -265,19 +265,24 @@ bool KeyValueStore::Save(const char* path) {
     }
     if (_dirty) Add(KEY_UPDATED_TIME, TimeStamp());
 
+    std::string text;
+    // As C strings, as the lines were always written: nothing after a NUL byte.
+    for (const auto& pair : _pairs) {
+        text += pair.first.c_str();
+        text += '=';
+        text += pair.second.c_str();
+        text += '\n';
+    }
     ReplaceFile out(_path);
-    aFile* file = out.Open();
-    if (file == nullptr) {
+    if (!out.Open()) {
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
                  _path.c_str(), errno);
         return false;
     }
-    for (const auto& pair : _pairs) {
-        if (aFile_Printf(file, "%s=%s\n", pair.first.c_str(), pair.second.c_str()) != aErrNone) {
-            Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
-                     _path.c_str(), errno);
-            return false;
-        }
+    if (!out.Write(text.data(), text.size())) {
+        Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
+                 _path.c_str(), errno);
+        return false;
     }
     const aErr err = out.Commit();
     if (err != aErrNone) {
