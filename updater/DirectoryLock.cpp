@@ -18,6 +18,8 @@ DirectoryLock::DirectoryLock(const std::string& directory, std::chrono::millisec
     _fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (_fd < 0) {
         _error = errno;
+        // A directory we may write in but not read cannot carry the lock either.
+        _unsupported = errno == EACCES;
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -27,7 +29,10 @@ DirectoryLock::DirectoryLock(const std::string& directory, std::chrono::millisec
             return;
         }
         if (errno == EINTR) continue;
-        if (errno != EWOULDBLOCK) break;
+        if (errno != EWOULDBLOCK) {
+            _unsupported = errno == EBADF || errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL;
+            break;
+        }
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             errno = ETIMEDOUT;

@@ -19,11 +19,16 @@ public:
 
     bool Held() const { return _held; }
     int Error() const { return _error; }
+    // True when the directory cannot carry the lock: its file system offers
+    // none (NFS, for one, refuses it on a directory) or it may not be read.
+    // Callers go on without it.
+    bool Unsupported() const { return _unsupported; }
 
 private:
     int _fd = -1;
     bool _held = false;
     int _error = 0;
+    bool _unsupported = false;
 };
 
 #endif

@@ -22,7 +22,9 @@ constexpr std::chrono::milliseconds kLockWait(60000);
 
 // A turn in a device directory: the lock on it, held while this run reads and
 // writes there. Every writer there holds it, so the temporary files found
-// meanwhile are leftovers of runs that died, and are removed.
+// meanwhile are leftovers of runs that died, and are removed. Where the file
+// system has no such lock, writes go on without it (their temporaries are
+// unique all the same) and nothing is removed.
 class DirectoryTurn {
 public:
     explicit DirectoryTurn(const std::string& directory) : _lock(directory, kLockWait) {
@@ -31,7 +33,7 @@ public:
         else
             Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), _lock.Error());
     }
-    bool Held() const { return _lock.Held(); }
+    bool MayWrite() const { return _lock.Held() || _lock.Unsupported(); }
     bool TimedOut() const { return _lock.Error() == ETIMEDOUT; }
 
 private:
@@ -69,7 +71,7 @@ void UpdaterStoreItem::LoadAttributes() {
 bool UpdaterStoreItem::RecordAttributes(const KeyValueStore& changes) {
     if (!IsValid()) return false;
     DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
-    if (!turn.Held()) return false;
+    if (!turn.MayWrite()) return false;
     KeyValueStore fresh;
     fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
     fresh.Add(changes);
@@ -100,7 +102,7 @@ aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data
     const std::string full = BuildPath(path.c_str(), name.c_str(), fileName, nullptr);
 
     DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
-    if (!turn.Held()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
+    if (!turn.MayWrite()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
     ReplaceFile out(full);
     if (!out.Open()) {
         Log::log(DEBUG_Updater, "UpdaterStore: cannot create a temporary file for %s (%d).\n", full.c_str(), errno);

@@ -312,6 +312,24 @@ TEST_F(UpdaterStoreTest, DirectoryLockWaitsABoundedTime) {
     EXPECT_TRUE(storetest::entries(base()).empty());
 }
 
+// A device directory that may be written but not read cannot carry the lock:
+// writing there still works, as it did before runs took turns.
+TEST_F(UpdaterStoreTest, WritesGoOnInADirectoryThatCannotBeRead) {
+    UpdaterStore store(base().c_str());
+    UpdaterStoreItem item = store.AddDevice(0x1A2B3Cu);
+    ASSERT_EQ(chmod(device().c_str(), 0300), 0);
+    const unsigned char data[] = {1, 2, 3};
+    const aErr written = item.WriteFile("12.bird", data, sizeof data);
+    KeyValueStore record;
+    record.Add("LATEST_DOWNLOAD", "12.bird");
+    const bool recorded = item.RecordAttributes(record);
+    ASSERT_EQ(chmod(device().c_str(), 0755), 0);
+    EXPECT_EQ(written, aErrNone);
+    EXPECT_TRUE(recorded);
+    EXPECT_EQ(readFile(device() + "/12.bird"), "\x01\x02\x03");
+    EXPECT_THAT(readFile(device() + "/.settings"), HasSubstr("LATEST_DOWNLOAD=12.bird\n"));
+}
+
 // Runs that record different keys in one device's settings at the same time
 // each read the file afresh under the directory's lock: no record is lost.
 TEST(UpdaterStoreConcurrency, SimultaneousRecordsKeepEveryKey) {
