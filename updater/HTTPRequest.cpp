@@ -3,14 +3,24 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "Log.h"
 
-HTTPResponse::HTTPResponse(const char* request) : _request(request != nullptr ? request : "") {}
+HTTPResponse::HTTPResponse(const char* request, unsigned long long limit)
+    : _request(request != nullptr ? request : ""), _limit(limit) {}
 
-void HTTPResponse::process(const char* data, unsigned long length) { _body.append(data, length); }
+bool HTTPResponse::process(const char* data, unsigned long length) {
+    if (length > _limit || _body.size() > _limit - length) {
+        _overflowed = true;
+        return false;
+    }
+    _body.append(data, length);
+    return true;
+}
 
 size_t HTTPRequest::_rcv_data(void* data, size_t size, size_t count, void* reference) noexcept {
     if (count != 0 && size > SIZE_MAX / count) return 0;
@@ -21,7 +31,8 @@ size_t HTTPRequest::_rcv_data(void* data, size_t size, size_t count, void* refer
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(reference)), shown,
              static_cast<const char*>(data));
     try {
-        static_cast<HTTPResponse*>(reference)->process(static_cast<const char*>(data), total);
+        // Past the limit the transfer ends here rather than growing the process.
+        if (!static_cast<HTTPResponse*>(reference)->process(static_cast<const char*>(data), total)) return 0;
     } catch (...) {
         // Returning less than was handed in makes libcurl abort with a write error.
         return 0;
@@ -52,7 +63,7 @@ HTTPResponse HTTPRequest::GET(const char* url, const std::map<std::string, std::
             request += '&';
         }
     }
-    HTTPResponse response(request.c_str());
+    HTTPResponse response(request.c_str(), timeouts.max_reply_bytes);
     if (!curl) throw std::runtime_error("Could not create curl instance");
 
     CURL* h = curl.get();
@@ -71,6 +82,9 @@ HTTPResponse HTTPRequest::GET(const char* url, const std::map<std::string, std::
     if (code == CURLE_OK) code = curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connect_ms);
     if (code == CURLE_OK) code = curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, timeouts.low_speed_bytes);
     if (code == CURLE_OK) code = curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeouts.low_speed_seconds);
+    // A declared length above the limit fails before any of the body arrives.
+    if (code == CURLE_OK && timeouts.max_reply_bytes <= static_cast<unsigned long long>(std::numeric_limits<curl_off_t>::max()))
+        code = curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(timeouts.max_reply_bytes));
 
     if (code == CURLE_OK) {
         Log::log(DEBUG_ServerComm, "GET(%s)\n", response.get_request());
@@ -78,6 +92,8 @@ HTTPResponse HTTPRequest::GET(const char* url, const std::map<std::string, std::
     }
     long status = 0;
     if (code == CURLE_OK) code = curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (response.overflowed() || code == CURLE_FILESIZE_EXCEEDED)
+        throw std::runtime_error("Reply larger than " + std::to_string(timeouts.max_reply_bytes) + " bytes");
     if (code != CURLE_OK) throw std::runtime_error(curl_easy_strerror(code));
 
     response.set_status(status);

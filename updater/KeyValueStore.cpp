@@ -1,6 +1,8 @@
 #include "KeyValueStore.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -12,7 +14,7 @@
 
 #include "Log.h"
 #include "ReplaceFile.h"
-#include "aFile.h"
+#include "aError.h"
 
 const char* const KeyValueStore::DEFAULT_FILENAME = ".settings";
 const char* const KeyValueStore::KEY_CREATED_TIME = "CREATED_TIME";
@@ -53,6 +55,36 @@ bool parseLine(const char* line, size_t length, std::string& key, std::string& v
         value.assign(line + valueBegin, valueEnd - valueBegin);
     }
     return true;
+}
+
+// Opens the path for reading only when it is a regular file: a FIFO or a
+// device would block the open or never end. Symbolic links are followed.
+FILE* openRegular(const char* path, bool* notRegular) {
+    *notRegular = false;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *notRegular = true;
+        close(fd);
+        return nullptr;
+    }
+    FILE* in = fdopen(fd, "rb");
+    if (in == nullptr) close(fd);
+    return in;
+}
+
+// One line (newline kept) into buffer; aErrOverrun when it does not fit (the
+// rest stays for the next call), aErrEOF at the end, aErrIO on a read error.
+aErr readLine(FILE* in, char* buffer, size_t size, size_t* length) {
+    *length = 0;
+    buffer[0] = '\0';
+    clearerr(in);
+    if (std::fgets(buffer, static_cast<int>(size), in) == nullptr)
+        return std::feof(in) && !std::ferror(in) ? aErrEOF : aErrIO;
+    *length = std::strlen(buffer);
+    if (*length == size - 1 && buffer[*length - 1] != '\n') return aErrOverrun;
+    return aErrNone;
 }
 
 }  // namespace
@@ -159,8 +191,12 @@ void KeyValueStore::Load(const char* path) {
     }
     const std::string file = path;
     bool readable = true;
-    aFile* in = aFile_Open(path, aFILE_MODE_READ);
-    if (in == nullptr) {
+    bool notRegular = false;
+    FILE* in = openRegular(path, &notRegular);
+    if (notRegular) {
+        Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' is not a regular file, left as it is\n", path);
+        readable = false;
+    } else if (in == nullptr) {
         const int openError = errno;
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file: '%s' (%d)\n", path,
                  openError);
@@ -186,7 +222,7 @@ void KeyValueStore::Load(const char* path) {
         bool skipping = false;  // inside a line that did not fit the buffer
         std::string key, value;
         for (;;) {
-            const aErr err = aFile_ReadLine(in, line, sizeof line, &length);
+            const aErr err = readLine(in, line, sizeof line, &length);
             if (err == aErrOverrun) {
                 if (!skipping)
                     Log::log(DEBUG_Attributes, "Attibutes: Error - line too long in '%s', skipped\n", path);
@@ -209,7 +245,7 @@ void KeyValueStore::Load(const char* path) {
             // Only what stands before a stray NUL byte is text.
             if (parseLine(line, strnlen(line, length), key, value)) _pairs[key] = value;
         }
-        aFile_Close(&in);
+        std::fclose(in);
     }
     _unreadable = readable ? std::string() : file;
 }
@@ -229,19 +265,24 @@ bool KeyValueStore::Save(const char* path) {
     }
     if (_dirty) Add(KEY_UPDATED_TIME, TimeStamp());
 
+    std::string text;
+    // As C strings, as the lines were always written: nothing after a NUL byte.
+    for (const auto& pair : _pairs) {
+        text += pair.first.c_str();
+        text += '=';
+        text += pair.second.c_str();
+        text += '\n';
+    }
     ReplaceFile out(_path);
-    aFile* file = out.Open();
-    if (file == nullptr) {
+    if (!out.Open()) {
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
                  _path.c_str(), errno);
         return false;
     }
-    for (const auto& pair : _pairs) {
-        if (aFile_Printf(file, "%s=%s\n", pair.first.c_str(), pair.second.c_str()) != aErrNone) {
-            Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
-                     _path.c_str(), errno);
-            return false;
-        }
+    if (!out.Write(text.data(), text.size())) {
+        Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
+                 _path.c_str(), errno);
+        return false;
     }
     const aErr err = out.Commit();
     if (err != aErrNone) {

@@ -45,8 +45,9 @@ public:
     bool Clear();
 
     // Merges the lines of the file into the pairs. A missing file is created
-    // holding the two time stamps; a file that exists but cannot be read is
-    // left alone, and Save refuses to replace it.
+    // holding the two time stamps; a file that exists but cannot be read, or
+    // is no regular file (a FIFO, a device), is left alone, and Save refuses
+    // to replace it.
     void Load(const char* path);
     // Writes every pair to the path (the loaded one when null, else
     // ".settings"). Returns false, keeping the store dirty and the old file,
@@ -55,6 +56,8 @@ public:
 
     const std::string& Path() const { return _path; }
     bool IsDirty() const { return _dirty; }
+    // True when the last Load found a file it could not read.
+    bool LoadFailed() const { return !_unreadable.empty(); }
     const std::map<std::string, std::string>& Pairs() const { return _pairs; }
 
     // ctime's text of the current local time without its newline.

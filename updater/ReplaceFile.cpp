@@ -1,42 +1,152 @@
 #include "ReplaceFile.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
-ReplaceFile::ReplaceFile(const std::string& target) : _target(target), _temp(TempPath(target)) {}
+namespace {
+
+constexpr int kNameAttempts = 64;
+const char kSuffix[] = ".tmp";
+
+std::string directoryOf(const std::string& target) {
+    const std::string::size_type slash = target.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : target.substr(0, slash);
+}
+
+// ".name.XXXXXX.tmp" beside the target (no second dot for a name that begins with one).
+std::string uniqueTempPath(const std::string& target) {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const std::string::size_type slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    unsigned char bytes[6];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+        // No entropy yet: the time, the process and a counter still differ between writers.
+        static std::atomic<unsigned> counter{0};
+        const auto now = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+        const unsigned long long mix = now ^ (static_cast<unsigned long long>(getpid()) << 20) ^ counter++;
+        for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
+    }
+    std::string tag;
+    for (unsigned char byte : bytes) tag += kChars[byte % (sizeof kChars - 1)];
+    return dir + (name.compare(0, 1, ".") == 0 ? "" : ".") + name + "." + tag + kSuffix;
+}
+
+bool closeChecked(int* fd) {
+    const int result = close(*fd);
+    *fd = -1;
+    // After EINTR the descriptor is gone on Linux; the data may not be.
+    return result == 0;
+}
+
+}  // namespace
+
+ReplaceFile::ReplaceFile(const std::string& target) : _target(target), _directory(directoryOf(target)) {}
 
 ReplaceFile::~ReplaceFile() {
     if (!_committed) discard();
 }
 
-std::string ReplaceFile::TempPath(const std::string& target) {
-    const std::string::size_type slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    // Hidden, so that directory listings that skip dot files never pick it up.
-    return dir + (name.compare(0, 1, ".") == 0 ? "" : ".") + name + ".tmp";
+bool ReplaceFile::IsTempName(const std::string& name) {
+    const size_t suffix = sizeof kSuffix - 1;
+    return name.size() > suffix + 1 && name[0] == '.' && name.compare(name.size() - suffix, suffix, kSuffix) == 0;
 }
 
-aFile* ReplaceFile::Open() {
-    if (_file == nullptr && !_committed) {
-        _file = aFile_Open(_temp.c_str(), aFILE_MODE_WRITE);
-        if (_file != nullptr) _opened = true;
+void ReplaceFile::RemoveLeftovers(const std::string& directory) {
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) return;
+    const int saved = errno;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsTempName(name)) continue;
+        struct stat info;
+        if (fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) unlinkat(dirfd(dir), name.c_str(), 0);
     }
-    return _file;
+    closedir(dir);
+    errno = saved;
+}
+
+bool ReplaceFile::Open() {
+    if (_fd >= 0 || _committed) return _fd >= 0;
+#ifdef O_TMPFILE
+    _fd = open(_directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (_fd >= 0) {
+        // It is linked in through /proc at the end: without /proc it never could be.
+        const std::string self = "/proc/self/fd/" + std::to_string(_fd);
+        if (access(self.c_str(), F_OK) == 0) return true;
+        close(_fd);
+        _fd = -1;
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return false;
+    }
+#endif
+    return openNamed();
+}
+
+bool ReplaceFile::openNamed() {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string temp = uniqueTempPath(_target);
+        _fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (_fd >= 0) {
+            _temp = temp;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool ReplaceFile::Write(const void* data, size_t length) {
+    if (_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    const char* next = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = write(_fd, next, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        next += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Gives the unnamed file a unique name beside the target.
+bool ReplaceFile::linkUnnamed(std::string* name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(_fd);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string temp = uniqueTempPath(_target);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            *name = temp;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
 }
 
 aErr ReplaceFile::Commit() {
-    if (_file == nullptr) return aErrNotFound;
-    // Buffered data reaches the file only here, so a full disk shows up as a failed close.
-    aErr err = aFile_Close(&_file);
-    if (err != aErrNone) {
+    if (_fd < 0) return aErrNotFound;
+    if (_temp.empty() && !linkUnnamed(&_temp)) {
         discard();
-        return err;
+        return aErrIO;
     }
-    if (std::rename(_temp.c_str(), _target.c_str()) != 0) {
-        const int saved = errno;
+    // A failed close can mean lost data (NFS): the file must not replace a good one.
+    if (!closeChecked(&_fd) || std::rename(_temp.c_str(), _target.c_str()) != 0) {
         discard();
-        errno = saved;
         return aErrIO;
     }
     _committed = true;
@@ -45,8 +155,10 @@ aErr ReplaceFile::Commit() {
 
 void ReplaceFile::discard() {
     const int saved = errno;
-    if (_file != nullptr) aFile_Close(&_file);
-    // Only a file we opened ourselves is removed; a directory squatting on the name stays.
-    if (_opened) aFile_Delete(_temp.c_str());
+    if (_fd >= 0) close(_fd);
+    _fd = -1;
+    // Only a name we created ourselves is removed.
+    if (!_temp.empty()) unlink(_temp.c_str());
+    _temp.clear();
     errno = saved;
 }

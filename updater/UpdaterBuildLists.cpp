@@ -65,6 +65,10 @@ std::map<std::string, std::string> Updater::Get_BuildListLocal(uint32_t serial)
         return builds;
     std::vector<UpdaterStoreItem> entries;
     try {
+        UpdaterStoreItem device;
+        if (store->FindDevice(serial, &device) && device.attributes.LoadFailed())
+            display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Failed to read the settings in %s",
+                            device.attributes.Path().c_str());
         store->FindLocalBuilds(serial, entries);
     } catch (const std::exception& e) {
         // What the listing gathered before the failure is still shown.

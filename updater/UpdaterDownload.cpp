@@ -12,6 +12,7 @@
 
 #include "BirdFile.h"
 #include "BuildNumber.h"
+#include "HTTPRequest.h"
 #include "KeyValueStore.h"
 #include "Log.h"
 #include "PrintableText.h"
@@ -20,6 +21,9 @@
 #include "base64.h"
 
 namespace {
+
+// A reply may carry the largest bundle there is.
+static_assert(kMaxBundleBytes >= BirdFile::MAX_FILE_SIZE, "reply limit below the bundle limit");
 
 const char* const kLatestDownload = "LATEST_DOWNLOAD";
 const char* const kLastDownloadDate = "LAST_DOWNLOAD_DATE";
@@ -211,9 +215,10 @@ uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool
         display.message(Level::LEVEL_ERROR, "Failed to write file with %d", static_cast<int>(err));
         return 0;
     }
-    item.attributes.Add(kLatestDownload, fileName);
-    item.attributes.Add(kLastDownloadDate, stamp);
-    if (!item.attributes.Save(nullptr)) {
+    KeyValueStore record;
+    record.Add(kLatestDownload, fileName);
+    record.Add(kLastDownloadDate, stamp);
+    if (!item.RecordAttributes(record)) {
         display.message(Level::LEVEL_ERROR, "Failed to record the download in %s", item.attributes.Path().c_str());
         return 0;
     }

@@ -1,9 +1,12 @@
 #include "UpdaterStoreItem.h"
 
+#include <cerrno>
+#include <chrono>
 #include <stdexcept>
 
 #include "BirdFile.h"
 #include "BuildPath.h"
+#include "DirectoryLock.h"
 #include "Log.h"
 #include "ReplaceFile.h"
 #include "UpdaterStoreListing.h"
@@ -11,9 +14,31 @@
 
 using StoreListing::_find_item;
 using StoreListing::result_t;
-#include "aFile.h"
 
 namespace {
+
+// Longer than any other run holds a device directory: a bundle write at most.
+constexpr std::chrono::milliseconds kLockWait(60000);
+
+// A turn in a device directory: the lock on it, held while this run reads and
+// writes there. Every writer there holds it, so the temporary files found
+// meanwhile are leftovers of runs that died, and are removed. Where the file
+// system has no such lock, writes go on without it (their temporaries are
+// unique all the same) and nothing is removed.
+class DirectoryTurn {
+public:
+    explicit DirectoryTurn(const std::string& directory) : _lock(directory, kLockWait) {
+        if (_lock.Held())
+            ReplaceFile::RemoveLeftovers(directory);
+        else
+            Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), _lock.Error());
+    }
+    bool MayWrite() const { return _lock.Held() || _lock.Unsupported(); }
+    bool TimedOut() const { return _lock.Error() == ETIMEDOUT; }
+
+private:
+    DirectoryLock _lock;
+};
 
 // A file name that stays inside the item's directory.
 bool isPlainName(const char* name) {
@@ -26,10 +51,33 @@ bool isPlainName(const char* name) {
 
 UpdaterStoreItem::UpdaterStoreItem(const char* path, const char* name, store_item_t type)
     : path(path != nullptr ? path : ""), name(name != nullptr ? name : ""), type(type) {
+    LoadAttributes();
+}
+
+void UpdaterStoreItem::LoadAttributes() {
     // An item without a directory has no settings file; never touch "//.settings".
-    if (IsValid())
-        attributes.Load(
-            BuildPath(this->path.c_str(), this->name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    if (!IsValid()) return;
+    const std::string settings = BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr);
+    if (type != STORE_ITEM_DIRECTORY) {
+        attributes.Load(settings.c_str());
+        return;
+    }
+    // Read (or created) whole, never while another run replaces it. Without
+    // the lock it is read all the same: only writes depend on it.
+    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    attributes.Load(settings.c_str());
+}
+
+bool UpdaterStoreItem::RecordAttributes(const KeyValueStore& changes) {
+    if (!IsValid()) return false;
+    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    if (!turn.MayWrite()) return false;
+    KeyValueStore fresh;
+    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    fresh.Add(changes);
+    if (!fresh.Save(nullptr)) return false;
+    attributes = fresh;
+    return true;
 }
 
 bool UpdaterStoreItem::FileExists(const char* fileName) const {
@@ -53,15 +101,14 @@ aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data
     if (!isPlainName(fileName)) return aErrParam;
     const std::string full = BuildPath(path.c_str(), name.c_str(), fileName, nullptr);
 
+    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    if (!turn.MayWrite()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
     ReplaceFile out(full);
-    aFile* file = out.Open();
-    if (file == nullptr) {
-        Log::log(DEBUG_Updater, "UpdaterStore: cannot create %s.\n", out.Temp().c_str());
+    if (!out.Open()) {
+        Log::log(DEBUG_Updater, "UpdaterStore: cannot create a temporary file for %s (%d).\n", full.c_str(), errno);
         return aErrNotFound;
     }
-    size_t written = 0;
-    aErr err = aFile_Write(file, data, length, &written);
-    if (err == aErrNone && written != length) err = aErrIO;
+    aErr err = out.Write(data, length) ? aErrNone : aErrIO;
     if (err == aErrNone) err = out.Commit();
     if (err != aErrNone)
         Log::log(DEBUG_Updater, "UpdaterStore: writing %s failed with %d.\n", full.c_str(), static_cast<int>(err));

@@ -26,11 +26,21 @@ public:
 
     bool IsValid() const { return !path.empty() && !name.empty(); }
 
+    // Merges path/name/.settings into the attributes, creating the file when
+    // missing; a directory's under its lock (see RecordAttributes).
+    void LoadAttributes();
+    // Records the pairs of `changes` in the directory's settings file: under the
+    // directory's lock, the file is read afresh, the pairs added and the file
+    // saved, so that no other run's record is lost. The attributes then hold
+    // the file as saved. False when the lock, the reading or the saving failed.
+    bool RecordAttributes(const KeyValueStore& changes);
+
     // True when the item's directory holds a file (not a directory) of exactly this name.
     bool FileExists(const char* fileName) const;
 
-    // Replaces path/name/fileName with the data. aErrNotFound without data or when
-    // the file cannot be created; the write or close error otherwise. A failed
+    // Replaces path/name/fileName with the data, under the directory's lock.
+    // aErrNotFound without data or when the file cannot be created; aErrBusy
+    // when the lock cannot be had; the write or close error otherwise. A failed
     // write leaves any earlier file of that name as it was.
     aErr WriteFile(const char* fileName, const unsigned char* data, size_t length) const;
 

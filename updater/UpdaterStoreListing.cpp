@@ -18,8 +18,7 @@ void FillItem(UpdaterStoreItem& item, const aDirectoryListData* data) {
     item.path = slash != std::string::npos ? full.substr(0, slash) : std::string();
     item.name = slash != std::string::npos ? full.substr(slash + 1) : full;
     item.type = data->isDirectory != 0 ? STORE_ITEM_DIRECTORY : STORE_ITEM_FILE;
-    item.attributes.Load(
-        BuildPath(item.path.c_str(), item.name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    item.LoadAttributes();
 }
 
 uint8_t _find_item(const aDirectoryListData* data, void* reference) {

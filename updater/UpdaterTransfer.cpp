@@ -422,9 +422,10 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         return false;
     }
     // A value must stay on its own settings line.
-    device.attributes.Add(kLatestTransfer, PrintableText(birdPath));
-    device.attributes.Add(kLastTransferDate, KeyValueStore::TimeStamp());
-    if (!device.attributes.Save(nullptr)) {
+    KeyValueStore record;
+    record.Add(kLatestTransfer, PrintableText(birdPath));
+    record.Add(kLastTransferDate, KeyValueStore::TimeStamp());
+    if (!device.RecordAttributes(record)) {
         display.message(Level::LEVEL_ERROR, "Failed to record the transfer in %s", device.attributes.Path().c_str());
         return false;
     }

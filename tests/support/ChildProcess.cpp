@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,6 +83,7 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     std::vector<char*> argp = pointers(args);
     std::vector<char*> envp = pointers(env);
     const std::string cwd = options.workingDirectory;
+    const long long fileSizeLimit = options.fileSizeLimit;
 
     Pipe out;
     Pipe err;
@@ -98,6 +100,15 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
         dup2(err.fds[1], 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
+        if (fileSizeLimit >= 0) {
+            const rlimit noCore = {0, 0};
+            const rlimit size = {static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+            struct sigaction fatal = {};
+            fatal.sa_handler = SIG_DFL;
+            if (setrlimit(RLIMIT_CORE, &noCore) != 0 || setrlimit(RLIMIT_FSIZE, &size) != 0 ||
+                sigaction(SIGXFSZ, &fatal, nullptr) != 0)
+                _exit(126);
+        }
         execve(argp[0], argp.data(), envp.data());
         _exit(127);
     }
@@ -160,6 +171,8 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     }
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
     return result;
 }
 

@@ -14,6 +14,7 @@ namespace morvtest {
 struct ChildResult {
     // Exit code; -1 when the child did not exit normally (a signal, or killed).
     int exitCode = -1;
+    int signal = 0;  // the signal that ended the child; 0 when it exited
     bool timedOut = false;
     std::string out;
     std::string err;
@@ -26,6 +27,9 @@ struct ChildOptions {
     std::vector<std::string> unset;
     std::string workingDirectory;  // empty: the test's own
     std::chrono::milliseconds timeout{30000};
+    // When not negative: the child's file size limit in bytes (RLIMIT_FSIZE), a
+    // write past it ending the child with SIGXFSZ (no core file).
+    long long fileSizeLimit = -1;
 };
 
 // argv[0] is the program path. Throws std::runtime_error when the child cannot

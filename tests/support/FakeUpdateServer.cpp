@@ -241,6 +241,25 @@ void FakeUpdateServer::holdStalled(int fd) {
     }
 }
 
+void FakeUpdateServer::sendEndless(int fd, const std::string& body) {
+    const std::string chunk = body.empty() ? std::string("x") : body;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxStall;
+    // Bounded, so that a client without a limit fails its test instead of the machine.
+    for (size_t sent = 0; sent < kMaxEndlessBytes && !stopping_ && std::chrono::steady_clock::now() < deadline;
+         sent += chunk.size())
+        if (!sendAll(fd, chunk.data(), chunk.size())) return;
+}
+
+void FakeUpdateServer::sendDribbling(int fd, const std::string& body, std::chrono::milliseconds interval) {
+    const auto deadline = std::chrono::steady_clock::now() + kMaxStall;
+    for (char c : body) {
+        if (std::chrono::steady_clock::now() >= deadline) return;
+        pollfd wake = {wakeFd_[0], POLLIN, 0};
+        if (poll(&wake, 1, static_cast<int>(interval.count())) != 0) return;  // shutdown (or a failed poll)
+        if (!sendAll(fd, &c, 1)) return;
+    }
+}
+
 void FakeUpdateServer::serve(int fd) {
     std::string target;
     if (!readRequest(fd, target)) {
@@ -270,12 +289,16 @@ void FakeUpdateServer::serve(int fd) {
         close(fd);
         return;
     }
-    const std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " +
-                             reasonFor(reply.status) +
-                             "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    const std::string length =
+        reply.endless ? std::string() : "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    const std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonFor(reply.status) +
+                             "\r\nContent-Type: text/plain\r\n" + length + "Connection: close\r\n\r\n";
     bool ok = sendAll(fd, head.data(), head.size());
-    if (reply.stall == Stall::MidBody) {
+    if (reply.endless) {
+        if (ok) sendEndless(fd, body);
+    } else if (reply.dribble.count() > 0) {
+        if (ok) sendDribbling(fd, body, reply.dribble);
+    } else if (reply.stall == Stall::MidBody) {
         const size_t part = reply.stallAfter < body.size() ? reply.stallAfter : body.size();
         if (ok && sendAll(fd, body.data(), part)) holdStalled(fd);
     } else if (ok) {

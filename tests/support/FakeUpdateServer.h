@@ -33,6 +33,11 @@ public:
         bool crlf = false;  // send every "\n" of body as "\r\n"
         Stall stall = Stall::None;
         size_t stallAfter = 0;
+        // Endless: headers without a length, then the body over and over until
+        // the client leaves (at most kMaxStall and kMaxEndlessBytes).
+        bool endless = false;
+        // Non-zero: the body goes out one byte per interval (at most kMaxStall).
+        std::chrono::milliseconds dribble{0};
 
         // "ok\n" followed by each line and "\n".
         static Reply Ok(const std::vector<std::string>& lines = {});
@@ -66,6 +71,8 @@ public:
 
     // A stalled connection is held at most this long (or until destruction).
     static constexpr std::chrono::seconds kMaxStall{20};
+    // An endless reply ends after this many bytes all the same.
+    static constexpr size_t kMaxEndlessBytes = 64 * 1024 * 1024;
 
 private:
     void acceptLoop();
@@ -73,6 +80,8 @@ private:
     bool readRequest(int fd, std::string& target);
     bool sendAll(int fd, const char* data, size_t length);
     void holdStalled(int fd);
+    void sendEndless(int fd, const std::string& body);
+    void sendDribbling(int fd, const std::string& body, std::chrono::milliseconds interval);
     Reply replyFor(const std::string& query) const;
 
     int listenFd_ = -1;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -138,6 +139,66 @@ TEST_F(HTTPRequestTest, AbandonsAStalledServer) {
         }
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << static_cast<int>(stall);
     }
+}
+
+// A body beyond the reply limit fails the request at once, whether its length
+// is declared or it never ends; a body of exactly the limit is taken whole.
+struct LimitCase {
+    const char* label;
+    size_t size;
+    bool endless;
+    bool fails;
+};
+
+void PrintTo(const LimitCase& c, std::ostream* out) { *out << c.label; }
+
+class ReplyLimit : public HTTPRequestTest, public ::testing::WithParamInterface<LimitCase> {};
+
+constexpr unsigned long long kSmallLimit = 64 * 1024;
+
+TEST_P(ReplyLimit, LongerBodiesFail) {
+    HTTPTimeouts limits = kQuick;
+    limits.max_reply_bytes = kSmallLimit;
+    Reply reply = Reply::Body(std::string(GetParam().size, 'q'));
+    reply.endless = GetParam().endless;
+    server.setReply("bird", reply);
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam().fails) {
+        try {
+            HTTPResponse r = HTTPRequest::GET(server.url().c_str(), {{"op", "bird"}}, limits);
+            ADD_FAILURE() << "a reply of " << std::strlen(r.get_response()) << " bytes was taken";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "Reply larger than 65536 bytes");
+        }
+    } else {
+        HTTPResponse r = HTTPRequest::GET(server.url().c_str(), {{"op", "bird"}}, limits);
+        EXPECT_EQ(std::string(r.get_response()), std::string(GetParam().size, 'q'));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReplyLimit,
+                         ::testing::Values(LimitCase{"exactly_the_limit", kSmallLimit, false, false},
+                                           LimitCase{"one_byte_over", kSmallLimit + 1, false, true},
+                                           LimitCase{"endless", 1000, true, true}),
+                         [](const ::testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.label); });
+
+TEST_F(HTTPRequestTest, AbandonsADribblingServerAtTheDefaultFloor) {
+    // 20 bytes a second: far below what any working server sends.
+    Reply reply = Reply::Ok({std::string(200, 'Y')});
+    reply.dribble = std::chrono::milliseconds(50);
+    server.setReply("bird", reply);
+    HTTPTimeouts limits;  // the default floor, over a short time
+    limits.connect_ms = 2000;
+    limits.low_speed_seconds = 1;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        HTTPRequest::GET(server.url().c_str(), {{"op", "bird"}}, limits);
+        ADD_FAILURE() << "a dribbling transfer returned";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Timeout was reached");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(HTTPRequestTest, TracesTheRequestAndWhatArrives) {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "Log.h"
-#include "ReplaceFile.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 
@@ -99,7 +98,7 @@ TEST_F(KeyValueStoreTest, MissingFileIsCreatedWithTwoTimeStamps) {
                                                kStampPattern + "\n"));
     EXPECT_EQ(KeyValueStore::TimeStamp().size(), 24u);
     // Created through a temporary file that is gone again.
-    EXPECT_FALSE(storetest::exists(ReplaceFile::TempPath(file())));
+    EXPECT_EQ(storetest::entries(dir.path()), std::vector<std::string>{".settings"});
 }
 
 TEST_F(KeyValueStoreTest, MissingFileInMissingDirectoryIsNotCreated) {
@@ -128,6 +127,9 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
     } else if (kind == "socket") {
         // Opening a socket file fails for everybody, root included.
         ASSERT_TRUE(storetest::makeSocketFile(path));
+    } else if (kind == "fifo") {
+        // Opened blocking, a FIFO without a writer would hold the reader for ever.
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
     } else {
         dir.makeDir(".settings");
         writeFile(path + "/keep", "x");
@@ -142,10 +144,10 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
     if (kind == "mode_000") {
         chmod(path.c_str(), 0644);
         EXPECT_EQ(readFile(path), "a=1\n");
-    } else if (kind == "socket") {
+    } else if (kind == "socket" || kind == "fifo") {
         struct stat info;
         ASSERT_EQ(lstat(path.c_str(), &info), 0);
-        EXPECT_TRUE(S_ISSOCK(info.st_mode));
+        EXPECT_TRUE(kind == "socket" ? S_ISSOCK(info.st_mode) : S_ISFIFO(info.st_mode));
     } else {
         EXPECT_TRUE(storetest::isDirectory(path));
         EXPECT_EQ(readFile(path + "/keep"), "x");
@@ -155,7 +157,7 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
     EXPECT_NE(readFile(file("other")).find("LATEST_DOWNLOAD=12.bird\n"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableFile, ::testing::Values("mode_000", "socket", "directory"));
+INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableFile, ::testing::Values("mode_000", "socket", "fifo", "directory"));
 
 // A save that fails keeps the good copy and the store dirty, so a later save
 // still writes the change.
@@ -164,45 +166,40 @@ class FailedSave : public KeyValueStoreTest, public ::testing::WithParamInterfac
 TEST_P(FailedSave, KeepsTheGoodCopyAndStaysDirty) {
     const std::string kind = GetParam();
     const std::string path = file();
-    const std::string temp = ReplaceFile::TempPath(path);
     writeFile(path, "GOOD=1\n");
     KeyValueStore store(path.c_str());
     store.Add("NEW", "2");
 
-    if (kind == "directory_on_temp_name") {
-        dir.makeDir(temp.substr(dir.path().size() + 1));
-    } else if (kind == "disk_full") {
-        // Every write to /dev/full fails with ENOSPC: a real write error, as root too.
-        ASSERT_EQ(symlink("/dev/full", temp.c_str()), 0);
-    } else {
+    if (kind == "read_only_directory") {
         chmod(dir.path().c_str(), 0555);
         if (storetest::canCreateIn(dir.path())) {
             chmod(dir.path().c_str(), 0755);
             GTEST_SKIP() << "running as root: a read-only directory does not stop writes";
         }
+        EXPECT_FALSE(store.Save(nullptr));
+        chmod(dir.path().c_str(), 0755);
+    } else if (kind == "no_free_descriptor") {
+        storetest::NoFreeDescriptor fault;
+        EXPECT_FALSE(store.Save(nullptr));
+    } else {
+        storetest::NoFileGrowth fault;  // every write fails, as on a full disk
+        EXPECT_FALSE(store.Save(nullptr));
     }
-
-    EXPECT_FALSE(store.Save(nullptr));
     EXPECT_TRUE(store.IsDirty());
     EXPECT_EQ(readFile(path), "GOOD=1\n");
+    EXPECT_EQ(storetest::entries(dir.path()), std::vector<std::string>{".settings"})
+        << "the failed temporary file was left behind";
 
-    // Clear the obstacle: the change is still there to be written.
-    if (kind == "directory_on_temp_name") {
-        rmdir(temp.c_str());
-    } else if (kind == "disk_full") {
-        EXPECT_FALSE(storetest::exists(temp)) << "the failed temporary file was left behind";
-    } else {
-        chmod(dir.path().c_str(), 0755);
-    }
+    // With the obstacle gone the change is still there to be written.
     ASSERT_TRUE(store.Save(nullptr));
     EXPECT_FALSE(store.IsDirty());
     const std::string saved = readFile(path);
     EXPECT_NE(saved.find("GOOD=1\nNEW=2\nUPDATED_TIME="), std::string::npos) << saved;
-    EXPECT_FALSE(storetest::exists(temp));
+    EXPECT_EQ(storetest::entries(dir.path()), std::vector<std::string>{".settings"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailedSave,
-                         ::testing::Values("directory_on_temp_name", "disk_full", "read_only_directory"));
+                         ::testing::Values("no_free_descriptor", "disk_full", "read_only_directory"));
 
 TEST_F(KeyValueStoreTest, SaveWritesSortedLinesAndReadsThemBack) {
     KeyValueStore store;

@@ -1,18 +1,23 @@
 // Small helpers shared by the settings-file and store tests.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Log.h"
 
@@ -106,5 +111,61 @@ inline bool makeSocketFile(const std::string& path) {
     close(fd);
     return bound;
 }
+
+// The names in a directory ("." and ".." left out), sorted.
+inline std::vector<std::string> entries(const std::string& directory) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) throw std::runtime_error("cannot list " + directory);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// While it lives, no file of this process can grow (writes fail with EFBIG):
+// a real write error, for root too.
+class NoFileGrowth {
+public:
+    NoFileGrowth() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = signal(SIGXFSZ, SIG_IGN);
+        const rlimit none = {0, saved_.rlim_max};
+        if (setrlimit(RLIMIT_FSIZE, &none) != 0) throw std::runtime_error("setrlimit(RLIMIT_FSIZE) failed");
+    }
+    ~NoFileGrowth() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, previous_);
+    }
+    NoFileGrowth(const NoFileGrowth&) = delete;
+    NoFileGrowth& operator=(const NoFileGrowth&) = delete;
+
+private:
+    rlimit saved_{};
+    sighandler_t previous_ = SIG_DFL;
+};
+
+// While it lives, this process can open no further file (EMFILE): the
+// descriptor limit is set to the lowest free descriptor number.
+class NoFreeDescriptor {
+public:
+    NoFreeDescriptor() {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        const int lowest = fcntl(0, F_DUPFD, 0);
+        if (lowest < 0) throw std::runtime_error("no descriptor to probe with");
+        close(lowest);
+        const rlimit none = {static_cast<rlim_t>(lowest), saved_.rlim_max};
+        if (setrlimit(RLIMIT_NOFILE, &none) != 0) throw std::runtime_error("setrlimit(RLIMIT_NOFILE) failed");
+    }
+    ~NoFreeDescriptor() { setrlimit(RLIMIT_NOFILE, &saved_); }
+    NoFreeDescriptor(const NoFreeDescriptor&) = delete;
+    NoFreeDescriptor& operator=(const NoFreeDescriptor&) = delete;
+
+private:
+    rlimit saved_{};
+};
 
 }  // namespace storetest

@@ -56,7 +56,8 @@ inline void writeLines(const std::string& path, const std::vector<std::string>& 
 inline morvtest::ChildResult runUpdater(const std::string& base, const std::string& url,
                                         const std::vector<std::string>& arguments,
                                         std::chrono::milliseconds timeout, const std::string& preload,
-                                        const std::map<std::string, std::string>& configs)
+                                        const std::map<std::string, std::string>& configs,
+                                        long long fileSizeLimit = -1)
 {
     std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", base, "-u", url};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -75,6 +76,7 @@ inline morvtest::ChildResult runUpdater(const std::string& base, const std::stri
         std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
     options.unset = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
     options.workingDirectory = base;
+    options.fileSizeLimit = fileSizeLimit;
     return morvtest::RunChild(argv, options);
 }
 
@@ -100,6 +102,14 @@ public:
                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
         return runUpdater(base_, url_, arguments, timeout, MORV_FAKEUSB_LIBRARY, {{"FAKEUSB_CONFIG", config_}});
+    }
+
+    // As run, ended by SIGXFSZ when it writes a file past fileSizeLimit bytes.
+    morvtest::ChildResult runWithFileSizeLimit(const std::vector<std::string>& arguments, long long fileSizeLimit,
+                                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
+    {
+        return runUpdater(base_, url_, arguments, timeout, MORV_FAKEUSB_LIBRARY, {{"FAKEUSB_CONFIG", config_}},
+                          fileSizeLimit);
     }
 
 private:

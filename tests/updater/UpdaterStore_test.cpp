@@ -8,14 +8,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <atomic>
 #include <stdexcept>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BirdFile.h"
 #include "BuildPath.h"
 #include "BundleBuilder.h"
+#include "DirectoryLock.h"
 #include "Log.h"
 #include "ReplaceFile.h"
 #include "StoreTestHelpers.h"
@@ -204,7 +209,7 @@ TEST_F(UpdaterStoreTest, FindLocalBuildsListsTheBundleFiles) {
     store.AddDevice(0x1A2B3Cu);
     writeFile(device() + "/1234.bird", "a");
     writeFile(device() + "/999.bird", "b");
-    writeFile(ReplaceFile::TempPath(device() + "/55.bird"), "left over");
+    writeFile(device() + "/.55.bird.tmp", "left over");
     std::vector<UpdaterStoreItem> builds;
     EXPECT_TRUE(store.FindLocalBuilds(0x1A2B3Cu, builds));
     std::vector<std::string> names;
@@ -245,7 +250,7 @@ TEST_F(UpdaterStoreTest, WriteFileWritesEveryByteAndReplaces) {
     EXPECT_EQ(readFile(device() + "/12.bird"), data);
     EXPECT_EQ(item.WriteFile("12.bird", bytes, 3), aErrNone);
     EXPECT_EQ(readFile(device() + "/12.bird"), data.substr(0, 3));
-    EXPECT_FALSE(exists(ReplaceFile::TempPath(device() + "/12.bird")));
+    EXPECT_EQ(storetest::entries(device()), (std::vector<std::string>{".settings", "12.bird"}));
 }
 
 TEST_F(UpdaterStoreTest, WriteFileRefusals) {
@@ -264,6 +269,115 @@ TEST_F(UpdaterStoreTest, WriteFileRefusals) {
     EXPECT_EQ(missing.WriteFile("1.bird", data, 3), aErrNotFound);
 }
 
+// Two writers of one target, interleaved: each commits the whole file it wrote.
+TEST_F(UpdaterStoreTest, InterleavedWritersOfOneTargetEachCommitAWholeFile) {
+    UpdaterStore store(base().c_str());
+    const std::string target = base() + "/12.bird";
+    const std::string first(50000, 'a');
+    const std::string second(30000, 'b');
+    ReplaceFile a(target);
+    ReplaceFile b(target);
+    ASSERT_TRUE(a.Open());
+    ASSERT_TRUE(b.Open());
+    ASSERT_TRUE(a.Write(first.data(), 20000));
+    ASSERT_TRUE(b.Write(second.data(), second.size()));
+    ASSERT_TRUE(a.Write(first.data() + 20000, first.size() - 20000));
+    EXPECT_EQ(b.Commit(), aErrNone);
+    EXPECT_EQ(readFile(target), second);
+    EXPECT_EQ(a.Commit(), aErrNone);
+    EXPECT_EQ(readFile(target), first);
+    EXPECT_EQ(storetest::entries(base()), std::vector<std::string>{"12.bird"});
+}
+
+// The lock on a directory is waited for no longer than asked, and is free
+// again once its holder is gone; no file is left in the directory.
+TEST_F(UpdaterStoreTest, DirectoryLockWaitsABoundedTime) {
+    UpdaterStore store(base().c_str());
+    {
+        DirectoryLock holder(base(), std::chrono::milliseconds(0));
+        ASSERT_TRUE(holder.Held());
+        const auto start = std::chrono::steady_clock::now();
+        DirectoryLock waiter(base(), std::chrono::milliseconds(200));
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_FALSE(waiter.Held());
+        EXPECT_EQ(waiter.Error(), ETIMEDOUT);
+        EXPECT_GE(waited, std::chrono::milliseconds(200));
+        EXPECT_LT(waited, std::chrono::seconds(5));
+    }
+    DirectoryLock next(base(), std::chrono::milliseconds(0));
+    EXPECT_TRUE(next.Held());
+    DirectoryLock missing(base() + "/absent", std::chrono::milliseconds(0));
+    EXPECT_FALSE(missing.Held());
+    EXPECT_EQ(missing.Error(), ENOENT);
+    EXPECT_TRUE(storetest::entries(base()).empty());
+}
+
+// A device directory that may be written but not read cannot carry the lock:
+// writing there still works, as it did before runs took turns.
+TEST_F(UpdaterStoreTest, WritesGoOnInADirectoryThatCannotBeRead) {
+    UpdaterStore store(base().c_str());
+    UpdaterStoreItem item = store.AddDevice(0x1A2B3Cu);
+    ASSERT_EQ(chmod(device().c_str(), 0300), 0);
+    const unsigned char data[] = {1, 2, 3};
+    const aErr written = item.WriteFile("12.bird", data, sizeof data);
+    KeyValueStore record;
+    record.Add("LATEST_DOWNLOAD", "12.bird");
+    const bool recorded = item.RecordAttributes(record);
+    ASSERT_EQ(chmod(device().c_str(), 0755), 0);
+    EXPECT_EQ(written, aErrNone);
+    EXPECT_TRUE(recorded);
+    EXPECT_EQ(readFile(device() + "/12.bird"), "\x01\x02\x03");
+    EXPECT_THAT(readFile(device() + "/.settings"), HasSubstr("LATEST_DOWNLOAD=12.bird\n"));
+}
+
+// Runs that record different keys in one device's settings at the same time
+// each read the file afresh under the directory's lock: no record is lost.
+TEST(UpdaterStoreConcurrency, SimultaneousRecordsKeepEveryKey) {
+    morvtest::TempDir dir;
+    const std::string base = dir.sub("store");
+    UpdaterStore(base.c_str()).AddDevice(0x1A2B3Cu);
+    constexpr int kWriters = 4;
+    constexpr int kRounds = 25;
+    std::vector<std::thread> writers;
+    std::atomic<int> failures{0};
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            for (int round = 0; round < kRounds; ++round) {
+                UpdaterStore store(base.c_str());
+                UpdaterStoreItem item;  // loaded before the others record
+                if (!store.FindDevice(0x1A2B3Cu, &item)) {
+                    ++failures;
+                    continue;
+                }
+                KeyValueStore record;
+                record.Add(("WRITER_" + std::to_string(w)).c_str(), round);
+                if (!item.RecordAttributes(record)) ++failures;
+            }
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(failures.load(), 0);
+    KeyValueStore saved((base + "/001A2B3C/.settings").c_str());
+    for (int w = 0; w < kWriters; ++w)
+        EXPECT_EQ(saved.GetInt(("WRITER_" + std::to_string(w)).c_str(), -1), kRounds - 1) << w;
+    EXPECT_EQ(storetest::entries(base + "/001A2B3C"), std::vector<std::string>{".settings"});
+}
+
+// The temporaries of runs that died are removed by the next run that takes its
+// turn in the directory; nothing else there is touched.
+TEST_F(UpdaterStoreTest, LeftoverTemporariesGoWithTheNextTurn) {
+    UpdaterStore store(base().c_str());
+    store.AddDevice(0x1A2B3Cu);
+    for (const char* leftover : {".1004.bird.tmp", ".settings.tmp", ".1004.bird.x7Qz2A.tmp", ".settings.Ab3dEf.tmp"})
+        writeFile(device() + "/" + leftover, "left by a killed run");
+    for (const char* kept : {"1004.bird", "notes.tmp", ".hidden", "a.tmp.old"}) writeFile(device() + "/" + kept, "kept");
+    dir.makeDir("store/001A2B3C/.dir.tmp");
+    UpdaterStoreItem item;
+    ASSERT_TRUE(store.FindDevice(0x1A2B3Cu, &item));
+    EXPECT_EQ(storetest::entries(device()), (std::vector<std::string>{".dir.tmp", ".hidden", ".settings",
+                                                                      "1004.bird", "a.tmp.old", "notes.tmp"}));
+}
+
 // A write that fails leaves the bundle that was there, and no temporary file.
 class FailedBundleWrite : public UpdaterStoreTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -271,26 +385,24 @@ TEST_P(FailedBundleWrite, KeepsTheGoodBundle) {
     UpdaterStore store(base().c_str());
     UpdaterStoreItem item = store.AddDevice(0x1A2B3Cu);
     const std::string target = device() + "/12.bird";
-    const std::string temp = ReplaceFile::TempPath(target);
     writeFile(target, "good bundle");
     const std::string kind = GetParam();
-    aErr expected = aErrIO;
-    if (kind == "directory_on_temp_name") {
-        ASSERT_EQ(mkdir(temp.c_str(), 0755), 0);
-        expected = aErrNotFound;
-    } else {
-        ASSERT_EQ(symlink("/dev/full", temp.c_str()), 0);  // every write fails with ENOSPC
-    }
     const std::string data(70000, 'n');
-    EXPECT_EQ(item.WriteFile("12.bird", reinterpret_cast<const unsigned char*>(data.data()), data.size()),
-              expected);
-    EXPECT_EQ(readFile(target), "good bundle");
-    if (kind == "disk_full") {
-        EXPECT_FALSE(exists(temp));
+    aErr err = aErrNone;
+    if (kind == "no_free_descriptor") {
+        storetest::NoFreeDescriptor fault;
+        err = item.WriteFile("12.bird", reinterpret_cast<const unsigned char*>(data.data()), data.size());
+        EXPECT_EQ(err, aErrNotFound);
+    } else {
+        storetest::NoFileGrowth fault;  // every write fails
+        err = item.WriteFile("12.bird", reinterpret_cast<const unsigned char*>(data.data()), data.size());
+        EXPECT_EQ(err, aErrIO);
     }
+    EXPECT_EQ(readFile(target), "good bundle");
+    EXPECT_EQ(storetest::entries(device()), (std::vector<std::string>{".settings", "12.bird"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, FailedBundleWrite, ::testing::Values("directory_on_temp_name", "disk_full"));
+INSTANTIATE_TEST_SUITE_P(Kinds, FailedBundleWrite, ::testing::Values("no_free_descriptor", "disk_full"));
 
 TEST_F(UpdaterStoreTest, ReadBirdFileChecksTheHeaderBeforeLoading) {
     UpdaterStore store(base().c_str());

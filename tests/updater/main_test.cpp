@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -237,6 +239,42 @@ TEST_F(UpdaterMain, LocalBuildListShowsTheStoredBundlesVersions)
                                         "1234           \t2.11.3         "}));
     EXPECT_TRUE(server_.queries().empty()) << "the local listing asks no server";
 }
+
+// A settings file that is no regular file cannot block a command: it ends
+// promptly with an error and the path is left as it was.
+struct FifoSettingsCase {
+    const char* label;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* error;  // followed by the settings path
+};
+
+void PrintTo(const FifoSettingsCase& c, std::ostream* out) { *out << c.label; }
+
+class FifoSettings : public UpdaterMain, public ::testing::WithParamInterface<FifoSettingsCase> {};
+
+TEST_P(FifoSettings, CommandEndsPromptlyWithAnErrorAndLeavesTheFifo)
+{
+    const std::string settings = dir_.makeDir("updater/0012ABCD") + "/.settings";
+    ASSERT_EQ(mkfifo(settings.c_str(), 0644), 0);
+    server_.setReply("qu", Reply::Ok({"1234", "2.11.3"}));
+    server_.setReply("builds", Reply::Ok({"1234;2.11.3"}));
+    server_.setReply("bird", Reply::Ok({encode(bundle("1234", "2.11.3"))}));
+
+    const ChildResult r = program_.run(GetParam().args, std::chrono::milliseconds(20000));
+    EXPECT_FALSE(r.timedOut) << describe(r);
+    EXPECT_EQ(r.exitCode, GetParam().exitCode) << describe(r);
+    EXPECT_NE(r.err.find(GetParam().error + settings + "\n"), std::string::npos) << describe(r);
+    struct stat info;
+    ASSERT_EQ(lstat(settings.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, FifoSettings,
+    ::testing::Values(FifoSettingsCase{"list_local", {"-L", "-d", kSerialText}, 0, "Failed to read the settings in "},
+                      FifoSettingsCase{"download", {"-G", "-d", kSerialText}, 1, "Failed to record the download in "}),
+    [](const ::testing::TestParamInfo<FifoSettingsCase>& info) { return std::string(info.param.label); });
 
 TEST_F(UpdaterMain, TokenIsPrintedEscapedAndAFailedRequestPrintsAnEmptyLine)
 {

@@ -1,0 +1,34 @@
+// An advisory lock (flock) held on a directory itself, so that runs of the
+// program take turns in it without leaving a lock file there.
+#ifndef MORV_UPDATER_DIRECTORYLOCK_H
+#define MORV_UPDATER_DIRECTORYLOCK_H
+
+#include <chrono>
+#include <string>
+
+class DirectoryLock {
+public:
+    // Waits at most `wait` for the lock; Held tells whether it was got, Error
+    // why not (ETIMEDOUT when another holder kept it).
+    DirectoryLock(const std::string& directory, std::chrono::milliseconds wait);
+    // Releases the lock.
+    ~DirectoryLock();
+
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+    bool Held() const { return _held; }
+    int Error() const { return _error; }
+    // True when the directory cannot carry the lock: its file system offers
+    // none (NFS, for one, refuses it on a directory) or it may not be read.
+    // Callers go on without it.
+    bool Unsupported() const { return _unsupported; }
+
+private:
+    int _fd = -1;
+    bool _held = false;
+    int _error = 0;
+    bool _unsupported = false;
+};
+
+#endif
