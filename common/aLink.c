@@ -84,6 +84,13 @@ static bool sWrites(aLink* link)
     return status != linkStatusStopped && status != linkStatusStopping && status != linkStatusNoStream;
 }
 
+/* Received packets reach the input queue. */
+static bool sDelivers(aLink* link)
+{
+    int32_t status = sStatus(link);
+    return status == linkStatusRunning || status == linkStatusPacketError;
+}
+
 static aPacketFifoId sInFifo(aLink* link)
 {
     return __atomic_load_n(&link->inFifo, __ATOMIC_ACQUIRE);
@@ -331,6 +338,11 @@ static aErr sHandlePacket(aLink* link)
         sTracePacket("sHandlePacket", link, packet);
         aPacketFifoId in = sInFifo(link);
         sHoldBackWhileFull(link, in);
+        /* A loss reported earlier is over once this packet is delivered; the
+         * status says so before anyone can take the packet. */
+        int32_t lost = linkStatusPacketError;
+        __atomic_compare_exchange_n(&link->status, &lost, linkStatusRunning, false, __ATOMIC_SEQ_CST,
+                                    __ATOMIC_SEQ_CST);
         err = aPacketFifo_Put(in, packet);
     }
     aPacket_Reset(packet);
@@ -344,7 +356,14 @@ static void sAssembleByte(aLink* link, uint8_t byte)
         sStartSync(link);
         return;
     }
-    if (sHandlePacket(link) != aErrNone) {
+    aErr err = sHandlePacket(link);
+    if (err != aErrNone) {
+        /* Reported, not fatal: the next packet is queued as usual. */
+        if (err == aErrOverrun) {
+            aDEBUG_TRACE(aDEBUG_LINK, "sHandlePacket(%d) input queue overflowed: queued packets lost\n", link->id);
+        } else {
+            aDEBUG_TRACE(aDEBUG_LINK, "sHandlePacket(%d) packet not queued: %d\n", link->id, err);
+        }
         sSetStatusUnlessStopped(link, linkStatusPacketError);
     }
 }
@@ -764,8 +783,9 @@ static aPacket* sAwaitFirst(aLink* link, aPacketFifoProc predicate, void* ref, u
 {
     uint64_t deadline = aTime_DeadlineAfter(ms);
     aPacket* packet = NULL;
-    /* Waits in slices so that a link that stops running is noticed. */
-    while (packet == NULL && sRunning(link) && sStatus(link) == linkStatusRunning) {
+    /* Waits in slices so that a link that stops running is noticed. A link
+     * that lost packets (status 8) still delivers the next ones. */
+    while (packet == NULL && sRunning(link) && sDelivers(link)) {
         uint64_t now = aTime_GetMSTicks();
         uint64_t left = deadline > now ? deadline - now : 0;
         packet = aPacketFifo_AwaitFirst(sInFifo(link), predicate, ref,

@@ -92,6 +92,14 @@ aErr EntityClass::boundLink(Link** link, bool checkIndex) const
     return aErrNone;
 }
 
+// Replies to this entity's request that are queued before it is sent can only
+// be late answers to earlier requests whose callers gave up: taking one would
+// answer this request with an old value, and unclaimed ones would pile up.
+void EntityClass::dropStaleReplies(Link* link, std::uint8_t address, std::uint8_t replyOption) const
+{
+    link->dropMatchingUEIPackets(address, m_impl->command, replyOption, m_impl->index);
+}
+
 // ---------------------------------------------------------------- raw packets
 
 aErr EntityClass::sendPacket(std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
@@ -137,6 +145,7 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
 
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
+    dropStaleReplies(link, address, option);
     err = link->sendUEI(*value);
     if (err != aErrNone)
         return err;
@@ -173,6 +182,7 @@ aErr EntityClass::setRecord(std::uint8_t option, const std::uint8_t* subindex, u
     const std::uint8_t address = m_impl->module->getModuleAddress();
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionSet),
                    m_impl->index);
+    dropStaleReplies(link, address, static_cast<std::uint8_t>(option | ueiOptionSetReply));
     err = subindex ? link->sendUEI(*value, *subindex) : link->sendUEI(*value);
     if (err != aErrNone)
         return err;
@@ -324,6 +334,7 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     addressRequest(&request, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
     request.type = ueiTypeVoid;
+    dropStaleReplies(link, address, option);
     err = link->sendUEI(request);
     if (err != aErrNone)
         return err;

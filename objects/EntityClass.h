@@ -91,6 +91,8 @@ private:
     template <typename T>
     aErr getScalarAs(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, T* value);
     aErr setScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, int type, std::uint32_t value);
+    // Drops queued replies that would match a request about to be sent.
+    void dropStaleReplies(Link* link, std::uint8_t address, std::uint8_t replyOption) const;
     // A set or call of one record; subindex, where given, goes with the request.
     aErr setRecord(std::uint8_t option, const std::uint8_t* subindex, uei* value);
 };

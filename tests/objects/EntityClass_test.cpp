@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "EntityClass.h"
 #include "SimStreams.h"
@@ -398,11 +399,89 @@ TEST_F(EntityTest, AwaitAValueWithoutAskingAndDrainStaleReplies)
     EXPECT_EQ(entity_.getUEI8(1, &byte), aErrNone);
     EXPECT_EQ(byte, 0x5A) << "the module's answer, not the stale one";
 
-    ASSERT_TRUE(rig_.sim.sendPacket(kRouterAddress, {kCmd, 1, 0x00, 0x77}));
+}
+
+// A reply that came after its caller gave up waits in the queue; the next
+// request of the same entity option drops it before it is sent, so it never
+// answers that request (nor piles up).
+TEST_F(EntityTest, StaleRepliesNeverAnswerALaterRequest)
+{
+    setBuffer(20, Bytes(5, 0x42));
+    struct Row {
+        const char* what;
+        Bytes stale;
+        std::function<void(EntityClass&)> request;
+    };
+    const std::vector<Row> rows = {
+        {"get", {kCmd, 1, 0x00, 0x77},
+         [](EntityClass& e) {
+             std::uint8_t byte = 0;
+             EXPECT_EQ(e.getUEI8(1, &byte), aErrNone);
+             EXPECT_EQ(byte, 0x5A);
+         }},
+        {"get error", {kCmd, 2, 0x80, 13},
+         [](EntityClass& e) {
+             std::uint16_t word = 0;
+             EXPECT_EQ(e.getUEI16(2, &word), aErrNone);
+             EXPECT_EQ(word, 0xBEEF);
+         }},
+        {"set", {kCmd, 1 | 0xC0, 0x80, 13}, [](EntityClass& e) { EXPECT_EQ(e.setUEI8(1, 0x5A), aErrNone); }},
+        {"byte buffer", {kCmd, 20, 0x00, 9, 9, 9, 0x00},
+         [](EntityClass& e) {
+             Bytes buffer(64, 0);
+             std::size_t count = 0;
+             EXPECT_EQ(e.getUEIBytes(20, buffer.data(), buffer.size(), &count), aErrNone);
+             ASSERT_EQ(count, 5u);
+             EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), Bytes(5, 0x42));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(rig_.sim.sendPacket(kRouterAddress, row.stale));
+        roundTrip();
+        row.request(entity_);
+    }
+}
+
+// A real late reply: the module answers after the caller's time-out, and
+// the next get gets the module's new value.
+TEST_F(EntityTest, AReplyAfterTheTimeOutIsNotTheNextAnswer)
+{
+    morvsim::Faults slow;
+    slow.replyTiming.delay = Millis(1300);
+    rig_.sim.setFaults(slow);
+    const std::uint64_t written = rig_.sim.bytesWritten();
+    std::uint32_t word = 0;
+    EXPECT_EQ(entity_.getUEI32(3, &word), aErrTimeout);
+    rig_.sim.setFaults(morvsim::Faults());
+    rig_.sim.withModule(kRouterAddress, [](SimModule& m) { m.entities[entityKey(kCmd, 3, 0)] = morvsim::u32(7); });
+    // The late reply has reached the host.
+    ASSERT_TRUE(rig_.sim.waitUntil([&] { return rig_.sim.bytesWritten() > written; }, Millis(3000)));
     roundTrip();
+    EXPECT_EQ(entity_.getUEI32(3, &word), aErrNone);
+    EXPECT_EQ(word, 7u);
+}
+
+// Packets the module sent that nobody read overflow the input queue: the loss
+// is reported in the status, and entity calls go on working.
+TEST_F(EntityTest, CallsWorkAfterTheInputQueueOverflowed)
+{
+    Bytes flood;
+    for (int i = 0; i < 1001; i++) {
+        const Bytes p = {kRouterAddress, 3, 0x30, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+        flood.insert(flood.end(), p.begin(), p.end());
+    }
+    ASSERT_TRUE(rig_.sim.sendRaw(flood));
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (module_->getStatus() != 8 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(module_->getStatus(), 8);
+    EXPECT_TRUE(module_->isConnected());
+    std::uint8_t byte = 0;
     EXPECT_EQ(entity_.getUEI8(1, &byte), aErrNone);
-    EXPECT_EQ(byte, 0x77) << "without the drain the stale reply is taken";
-    entity_.drainUEI(1);
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(module_->getStatus(), 2);
+    EXPECT_TRUE(module_->isConnected());
 }
 
 // ---------------------------------------------------------------- stream cache
