@@ -350,63 +350,25 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     record.count = capacity;
     record.received = count;
     record.type = ueiTypeVoid;
+    // Once the reply does not fit, the rest of it is still taken (and thrown
+    // away), so that none of it is left to be taken by the next get.
+    bool cut = false;
     for (;;) {
         err = link->receiveUEI(address, m_impl->command, option, m_impl->index, &record, sUEIBytesFilter);
+        if (err == aErrNone && (record.specifier & ueiSpecifierError))
+            err = replyResult(record);
+        else if (err == aErrNone && record.error == aErrMemory && !cut) {
+            cut = true;
+            // No room for anything more: the filter stores nothing from now on.
+            record.count = *count;
+        } else if (err == aErrNone && record.error != aErrMemory)
+            err = static_cast<aErr>(record.error);
         if (err != aErrNone)
-            return err;
-        if ((record.specifier & ueiSpecifierError) || record.error != 0)
-            return replyResult(record);
+            return cut ? aErrMemory : err;
         if (!record.continued)
-            return aErrNone;
+            return cut ? aErrMemory : aErrNone;
         record.sequence = static_cast<std::uint8_t>((record.sequence + 1) & ueiBytesSequenceMask);
     }
-}
-
-std::uint8_t EntityClass::sUEIBytesFilter(const aPacket* packet, const void* ref)
-{
-    if (!aVALIDPACKET(packet) || ref == nullptr)
-        return 0;
-    // The filter runs inside the caller's wait and fills its receive record.
-    uei* record = const_cast<uei*>(static_cast<const uei*>(ref));
-    const std::uint8_t length = packet->dataSize;
-    if (length > aPACKET_MAX_DATA)
-        return 0;
-    const std::uint8_t* data = packet->data;
-    if (packet->address != record->module || length <= 2 || data[0] != record->command ||
-        data[1] != record->option || (data[2] & ueiSpecifierIndexMask) != record->specifier)
-        return 0;
-    // A streamed packet of the same option is never a reply.
-    if (data[2] & ueiSpecifierStream)
-        return 0;
-
-    if (data[2] & ueiSpecifierError) {
-        record->specifier = data[2];
-        record->error = length > 3 ? data[3] : static_cast<std::uint8_t>(aErrPacket);
-        return 1;
-    }
-    // Command, option, specifier and the sequence byte at the least.
-    if (length < 4) {
-        record->error = aErrPacket;
-        return 1;
-    }
-    const std::uint8_t last = data[length - 1];
-    if ((last & ueiBytesSequenceMask) != record->sequence)
-        return 0;
-    const std::size_t bytes = static_cast<std::size_t>(length) - 4;
-    const std::size_t stored = record->received ? *record->received : 0;
-    if (record->received == nullptr || bytes > record->count || stored > record->count - bytes) {
-        record->specifier = static_cast<std::uint8_t>(data[2] | ueiSpecifierError);
-        record->error = aErrMemory;
-        return 1;
-    }
-    if (bytes != 0) {
-        std::memcpy(record->v.bufPtr, data + 3, bytes);
-        record->v.bufPtr += bytes;
-        *record->received = stored + bytes;
-    }
-    record->sequence = static_cast<std::uint8_t>(last & ueiBytesSequenceMask);
-    record->continued = (last & ueiBytesContinue) ? 1 : 0;
-    return 1;
 }
 
 aErr EntityClass::getUEIBytesCheck(std::size_t* count, std::size_t elementSize)

@@ -320,14 +320,19 @@ TEST_F(EntityTest, ByteBufferGetFailures)
     EXPECT_EQ(entity_.getUEIBytes(22, buffer.data(), buffer.size(), &count), aErrPacket);
     EXPECT_EQ(count, 0u);
 
-    // The second packet out of sequence: it is not taken, the get times out.
+    // The second packet out of sequence (a gap, or the start of another
+    // transfer): an error at once, never data.
     Bytes first{kCmd, 22, 0x00};
     Bytes chunk = pattern(24);
     first.insert(first.end(), chunk.begin(), chunk.end());
     first.push_back(0x80);
-    answerWith({first, {kCmd, 22, 0x00, 1, 2, 0x05}});
-    EXPECT_EQ(entity_.getUEIBytes(22, buffer.data(), buffer.size(), &count), aErrTimeout);
-    EXPECT_EQ(count, 24u);
+    for (std::uint8_t sequence : {0x05, 0x00, 0x80}) {
+        SCOPED_TRACE(static_cast<int>(sequence));
+        answerWith({first, {kCmd, 22, 0x00, 1, 2, sequence}});
+        const auto start = Clock::now();
+        EXPECT_EQ(entity_.getUEIBytes(22, buffer.data(), buffer.size(), &count), aErrPacket);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 900);
+    }
 
     // A streamed byte-buffer packet of the same option is no reply.
     answerWith({{kCmd, 23, 0x40, 9, 9, 0x00}, {kCmd, 23, 0x00, 7, 8, 0x00}});
@@ -335,6 +340,39 @@ TEST_F(EntityTest, ByteBufferGetFailures)
     ASSERT_EQ(count, 2u);
     EXPECT_EQ(buffer[0], 7);
     EXPECT_EQ(buffer[1], 8);
+}
+
+// The usual "buffer too small, ask again with a bigger one" against a module
+// whose value changes on every read: each get gives one reply's data or an
+// error, never parts of two.
+TEST_F(EntityTest, ByteBufferGetCutShortNeverSplicesTwoReplies)
+{
+    auto reads = std::make_shared<int>(0);
+    rig_.sim.setHandler(kRouterAddress, kCmd, [reads](SimModule& m, const SimPacket& p, SimReply& r) {
+        const std::vector<Bytes> names = {Bytes(50, 'A'), Bytes(62, 'B'), Bytes(74, 'C'), Bytes(30, 'D')};
+        m.entities[bufferKey(kCmd, 24, 0)] = names[static_cast<std::size_t>(*reads) % names.size()];
+        ++*reads;
+        morvsim::handleEntityRequest(m, p, r);
+    });
+    Bytes buffer(200, 0);
+    std::size_t count = 0;
+    EXPECT_EQ(entity_.getUEIBytes(24, buffer.data(), 20, &count), aErrMemory);
+    struct Read {
+        std::size_t capacity;
+        Bytes expected;
+    };
+    for (const Read& read : {Read{200, Bytes(62, 'B')}, Read{200, Bytes(74, 'C')}, Read{10, Bytes()},
+                             Read{200, Bytes(50, 'A')}}) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        const aErr err = entity_.getUEIBytes(24, buffer.data(), read.capacity, &count);
+        if (read.expected.empty()) {
+            EXPECT_EQ(err, aErrMemory);
+            continue;
+        }
+        ASSERT_EQ(err, aErrNone);
+        ASSERT_EQ(count, read.expected.size());
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count)), read.expected);
+    }
 }
 
 TEST_F(EntityTest, ByteBufferSetsInSequencedPackets)
