@@ -145,6 +145,7 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
 
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
+    const Link::ExchangeLock turn = link->lockExchange();
     dropStaleReplies(link, address, option);
     err = link->sendUEI(*value);
     if (err != aErrNone)
@@ -182,6 +183,7 @@ aErr EntityClass::setRecord(std::uint8_t option, const std::uint8_t* subindex, u
     const std::uint8_t address = m_impl->module->getModuleAddress();
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionSet),
                    m_impl->index);
+    const Link::ExchangeLock turn = link->lockExchange();
     dropStaleReplies(link, address, static_cast<std::uint8_t>(option | ueiOptionSetReply));
     err = subindex ? link->sendUEI(*value, *subindex) : link->sendUEI(*value);
     if (err != aErrNone)
@@ -334,6 +336,7 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     addressRequest(&request, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
     request.type = ueiTypeVoid;
+    const Link::ExchangeLock turn = link->lockExchange();
     dropStaleReplies(link, address, option);
     err = link->sendUEI(request);
     if (err != aErrNone)
@@ -410,6 +413,7 @@ aErr EntityClass::awaitUEI32Val(std::uint32_t option, std::uint32_t* value, std:
     record.option = static_cast<std::uint8_t>(option);
     record.specifier = m_impl->index;
     record.type = ueiTypeVoid;
+    const Link::ExchangeLock turn = link->lockExchange();
     err = link->receiveUEI(address, m_impl->command, record.option, m_impl->index, &record);
     if (err != aErrNone)
         return err;
@@ -429,6 +433,7 @@ aErr EntityClass::drainUEI(std::uint8_t option)
     aErr err = boundLink(&link, true);
     if (err != aErrNone)
         return err;
+    const Link::ExchangeLock turn = link->lockExchange();
     return link->dropMatchingUEIPackets(m_impl->module->getModuleAddress(), m_impl->command, option,
                                         m_impl->index);
 }

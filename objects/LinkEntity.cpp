@@ -345,6 +345,7 @@ aErr Link::getModuleAddress(std::uint8_t* address)
     aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress\n");
     // No data bytes, but a valid pointer: the packet constructor refuses NULL.
     const std::uint8_t none[1] = {0};
+    const ExchangeLock turn = lockExchange();
     const aErr queued = queuePacket(m_impl->linkID, kAddressQuery, 0, none);
     if (queued != aErrNone)
         return queued;
