@@ -2,6 +2,7 @@
  * that initialise, start, synchronise, stop, reset and destroy it. */
 #include "aLink.h"
 
+#include <pthread.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -757,13 +758,22 @@ aPacket* aLink_GetPacket(int id)
     return packet;
 }
 
+/* The waits below are cancellation points: a cancelled caller still gives
+ * its hold on the link back, or the link's memory would never be freed. */
+static void sReleaseHold(void* hold)
+{
+    sReleaseLink((aLinkEntry*)hold);
+}
+
 aPacket* aLink_AwaitPacket(int id, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
     aLink* link = sAcquireLink(id, &hold);
+    aPacket* volatile packet = NULL;
+    pthread_cleanup_push(sReleaseHold, hold);
     /* A teardown destroys the queue, which ends the wait. */
-    aPacket* packet = link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
-    sReleaseLink(hold);
+    packet = link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
+    pthread_cleanup_pop(1);
     return packet;
 }
 
@@ -801,8 +811,10 @@ aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t
 {
     aLinkEntry* hold = NULL;
     aLink* link = sAcquireLink(id, &hold);
-    aPacket* packet = (link != NULL && predicate != NULL) ? sAwaitFirst(link, predicate, ref, ms) : NULL;
-    sReleaseLink(hold);
+    aPacket* volatile packet = NULL;
+    pthread_cleanup_push(sReleaseHold, hold);
+    packet = (link != NULL && predicate != NULL) ? sAwaitFirst(link, predicate, ref, ms) : NULL;
+    pthread_cleanup_pop(1);
     return packet;
 }
 
@@ -865,8 +877,10 @@ aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
     aLink* link = sAcquireLink(id, &hold);
-    aErr err = link != NULL ? sAwaitOutputRoom(link, maxQueued, ms) : aErrParam;
-    sReleaseLink(hold);
+    volatile aErr err = aErrParam;
+    pthread_cleanup_push(sReleaseHold, hold);
+    err = link != NULL ? sAwaitOutputRoom(link, maxQueued, ms) : aErrParam;
+    pthread_cleanup_pop(1);
     return err;
 }
 

@@ -2,6 +2,8 @@
 // each with its own mutex and condition variables.
 #include "aPacketFifo.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -309,6 +311,9 @@ aPacket* aPacketFifo_Await(aPacketFifoId id, uint64_t ms) {
         aPacket* packet = _stealPacketFromFifo(*fifo, fifo->queue.begin());
         _releaseAfterRemoval(*fifo, held);
         return packet;
+    } catch (abi::__forced_unwind&) {
+        // A cancelled thread unwinds through the wait; swallowing that aborts.
+        throw;
     } catch (...) {
         return nullptr;
     }
@@ -350,6 +355,9 @@ aPacket* aPacketFifo_AwaitFirst(aPacketFifoId id, aPacketFifoProc proc, void* re
         aPacket* packet = _stealPacketFromFifo(*fifo, found);
         _releaseAfterRemoval(*fifo, held);
         return packet;
+    } catch (abi::__forced_unwind&) {
+        // A cancelled thread unwinds through the wait; swallowing that aborts.
+        throw;
     } catch (...) {
         return nullptr;
     }
@@ -391,6 +399,9 @@ aErr aPacketFifo_AwaitLengthAtMost(aPacketFifoId id, uint32_t maxLength, uint64_
         if (!fifo->active)
             return aErrParam;
         return fifo->queue.size() <= maxLength ? aErrNone : aErrTimeout;
+    } catch (abi::__forced_unwind&) {
+        // A cancelled thread unwinds through the wait; swallowing that aborts.
+        throw;
     } catch (...) {
         return aErrUnknown;
     }
