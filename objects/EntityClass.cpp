@@ -1,6 +1,5 @@
 #include "EntityClass.h"
 
-#include <cstring>
 #include <utility>
 
 #include "Module.h"
