@@ -812,6 +812,13 @@ TEST(EngineReceive, UnreadQueueOverflowLosesTheQueueAndKeepsTheLaterPackets)
     EXPECT_EQ(linkStatusRunning, aLink_GetStatus(link.id));
 }
 
+// The link threads read the debug switches while a test flips them.
+void setTracing(std::uint8_t enable, std::uint32_t level)
+{
+    __atomic_store_n(&aMorvassetDebuggingLevel, level, __ATOMIC_RELAXED);
+    __atomic_store_n(&aMorvassetDebuggingEnable, enable, __ATOMIC_RELAXED);
+}
+
 // An overflowed input queue is reported, and the link goes on: the packets
 // after the loss are delivered and a wait works, on every kind of link.
 enum class Transport { CallersStream, Tcp, Serial };
@@ -843,8 +850,7 @@ protected:
     }
     void TearDown() override
     {
-        aMorvassetDebuggingEnable = 0;
-        aMorvassetDebuggingLevel = 0;
+        setTracing(0, 0);
         if (streamLink_ == nullptr && id_ != 0)
             aLink_Destroy(&id_);
     }
@@ -858,8 +864,7 @@ protected:
 
 TEST_P(EngineOverflow, LossIsReportedAndTheLinkKeepsRunning)
 {
-    aMorvassetDebuggingLevel = aDEBUG_LINK;
-    aMorvassetDebuggingEnable = 1;
+    setTracing(1, aDEBUG_LINK);
     std::string trace;
     {
         morvtest::FdCapture out(1);
@@ -868,7 +873,7 @@ TEST_P(EngineOverflow, LossIsReportedAndTheLinkKeepsRunning)
         EXPECT_TRUE(waitFor([&] { return aLink_GetStatus(id_) == linkStatusPacketError; }, 5000));
         trace = out.finish();
     }
-    aMorvassetDebuggingEnable = 0;
+    setTracing(0, 0);
     EXPECT_NE(std::string::npos, trace.find("input queue overflowed")) << trace;
     EXPECT_EQ(nullptr, aLink_GetPacket(id_));
 
