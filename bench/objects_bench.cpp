@@ -1,8 +1,11 @@
-// Link against the module simulator over TCP loopback: byte-buffer transfers
+// Link against the module simulator over TCP loopback: one caller's entity
+// get with and without the link's turn, byte-buffer transfers
 // (next to a bare socket carrying the same wire bytes), streamed samples to a
 // callback with their latency, and the idle CPU of a Link with a stream.
 #include "BenchSupport.h"
+#include "EntityClass.h"
 #include "Link.h"
+#include "Module.h"
 #include "ModuleSimulator.h"
 #include "SimEntities.h"
 #include "SimStreams.h"
@@ -81,6 +84,55 @@ uei makeExpected(std::uint8_t option)
     r.specifier = 0;
     return r;
 }
+
+// ---------------------------------------------------------------- entity round trip
+
+// One caller's u32 get on its own link. Arg 0: the steps of a get without a
+// turn on the link, as gets were made before they took turns (stream cache,
+// request, reply); arg 1: EntityClass::getUEI32 as it is, which also takes
+// the link's turn and drops stale replies before it asks.
+void BM_EntityGetRoundTrip(benchmark::State& state)
+{
+    const bool current = state.range(0) != 0;
+    Rig rig(current ? "127.0.0.24" : "127.0.0.23");
+    if (!rig.ok) {
+        state.SkipWithError("no link");
+        return;
+    }
+    rig.sim.withModule(kModule, [](SimModule& m) { m.entities[morvsim::entityKey(3, 7, 0)] = morvsim::u32(7); });
+    Module module(kModule, false, 0);
+    module.setConfig(benchsupport::directConfig());
+    linkSpec spec;
+    rig.link.getLinkSpecifier(&spec);
+    if (module.connectFromSpec(spec) != aErrNone) {
+        state.SkipWithError("no module");
+        return;
+    }
+    Link& link = *module.getLink();
+    EntityClass entity;
+    entity.init(&module, 3, 0);
+    std::int64_t failures = 0;
+    for (auto _ : state) {
+        std::uint32_t value = 0;
+        if (current) {
+            if (entity.getUEI32(7, &value) != aErrNone)
+                ++failures;
+        } else {
+            std::uint32_t cached = 0;
+            uei reply = makeExpected(7);
+            if (link.getStreamValue(kModule, 3, 7, 0, 0, &cached) != aErrNotFound ||
+                link.sendUEI(makeRequest(0x40 | 7, ueiTypeVoid)) != aErrNone ||
+                link.receiveUEI(kModule, 3, 7, 0, &reply) != aErrNone)
+                ++failures;
+            value = reply.v.intVal;
+        }
+        if (value != 7)
+            ++failures;
+    }
+    state.SetLabel(current ? "after: turn + stale drop" : "before: no turn");
+    state.counters["failures"] = static_cast<double>(failures);
+}
+BENCHMARK(BM_EntityGetRoundTrip)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // ---------------------------------------------------------------- byte buffers
 

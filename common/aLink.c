@@ -2,6 +2,7 @@
  * that initialise, start, synchronise, stop, reset and destroy it. */
 #include "aLink.h"
 
+#include <pthread.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -82,6 +83,13 @@ static bool sWrites(aLink* link)
 {
     int32_t status = sStatus(link);
     return status != linkStatusStopped && status != linkStatusStopping && status != linkStatusNoStream;
+}
+
+/* Received packets reach the input queue. */
+static bool sDelivers(aLink* link)
+{
+    int32_t status = sStatus(link);
+    return status == linkStatusRunning || status == linkStatusPacketError;
 }
 
 static aPacketFifoId sInFifo(aLink* link)
@@ -331,6 +339,11 @@ static aErr sHandlePacket(aLink* link)
         sTracePacket("sHandlePacket", link, packet);
         aPacketFifoId in = sInFifo(link);
         sHoldBackWhileFull(link, in);
+        /* A loss reported earlier is over once this packet is delivered; the
+         * status says so before anyone can take the packet. */
+        int32_t lost = linkStatusPacketError;
+        __atomic_compare_exchange_n(&link->status, &lost, linkStatusRunning, false, __ATOMIC_SEQ_CST,
+                                    __ATOMIC_SEQ_CST);
         err = aPacketFifo_Put(in, packet);
     }
     aPacket_Reset(packet);
@@ -344,7 +357,14 @@ static void sAssembleByte(aLink* link, uint8_t byte)
         sStartSync(link);
         return;
     }
-    if (sHandlePacket(link) != aErrNone) {
+    aErr err = sHandlePacket(link);
+    if (err != aErrNone) {
+        /* Reported, not fatal: the next packet is queued as usual. */
+        if (err == aErrOverrun) {
+            aDEBUG_TRACE(aDEBUG_LINK, "sHandlePacket(%d) input queue overflowed: queued packets lost\n", link->id);
+        } else {
+            aDEBUG_TRACE(aDEBUG_LINK, "sHandlePacket(%d) packet not queued: %d\n", link->id, err);
+        }
         sSetStatusUnlessStopped(link, linkStatusPacketError);
     }
 }
@@ -738,13 +758,22 @@ aPacket* aLink_GetPacket(int id)
     return packet;
 }
 
+/* The waits below are cancellation points: a cancelled caller still gives
+ * its hold on the link back, or the link's memory would never be freed. */
+static void sReleaseHold(void* hold)
+{
+    sReleaseLink((aLinkEntry*)hold);
+}
+
 aPacket* aLink_AwaitPacket(int id, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
     aLink* link = sAcquireLink(id, &hold);
+    aPacket* volatile packet = NULL;
+    pthread_cleanup_push(sReleaseHold, hold);
     /* A teardown destroys the queue, which ends the wait. */
-    aPacket* packet = link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
-    sReleaseLink(hold);
+    packet = link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
+    pthread_cleanup_pop(1);
     return packet;
 }
 
@@ -764,8 +793,9 @@ static aPacket* sAwaitFirst(aLink* link, aPacketFifoProc predicate, void* ref, u
 {
     uint64_t deadline = aTime_DeadlineAfter(ms);
     aPacket* packet = NULL;
-    /* Waits in slices so that a link that stops running is noticed. */
-    while (packet == NULL && sRunning(link) && sStatus(link) == linkStatusRunning) {
+    /* Waits in slices so that a link that stops running is noticed. A link
+     * that lost packets (status 8) still delivers the next ones. */
+    while (packet == NULL && sRunning(link) && sDelivers(link)) {
         uint64_t now = aTime_GetMSTicks();
         uint64_t left = deadline > now ? deadline - now : 0;
         packet = aPacketFifo_AwaitFirst(sInFifo(link), predicate, ref,
@@ -781,8 +811,10 @@ aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t
 {
     aLinkEntry* hold = NULL;
     aLink* link = sAcquireLink(id, &hold);
-    aPacket* packet = (link != NULL && predicate != NULL) ? sAwaitFirst(link, predicate, ref, ms) : NULL;
-    sReleaseLink(hold);
+    aPacket* volatile packet = NULL;
+    pthread_cleanup_push(sReleaseHold, hold);
+    packet = (link != NULL && predicate != NULL) ? sAwaitFirst(link, predicate, ref, ms) : NULL;
+    pthread_cleanup_pop(1);
     return packet;
 }
 
@@ -845,8 +877,10 @@ aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
     aLink* link = sAcquireLink(id, &hold);
-    aErr err = link != NULL ? sAwaitOutputRoom(link, maxQueued, ms) : aErrParam;
-    sReleaseLink(hold);
+    volatile aErr err = aErrParam;
+    pthread_cleanup_push(sReleaseHold, hold);
+    err = link != NULL ? sAwaitOutputRoom(link, maxQueued, ms) : aErrParam;
+    pthread_cleanup_pop(1);
     return err;
 }
 

@@ -31,7 +31,8 @@ typedef enum {
     linkStatusSyncing = 4,     /* received bytes feed the sync handshake only */
     linkStatusNoStream = 5,    /* no stream, or an unregistered id */
     linkStatusIOError = 6,     /* a stream read failed; kept until a handshake completes */
-    linkStatusPacketError = 8  /* a received packet could not be queued; kept likewise */
+    linkStatusPacketError = 8  /* received packets were lost (the input queue overflowed); the link
+                                * still runs, and the next packet queued brings back 2 */
 } linkStatus;
 
 /* States of the sync handshake. */
@@ -107,7 +108,8 @@ aPacket* aLink_AwaitPacket(int id, uint64_t ms);
 /* First received packet the predicate accepts, or NULL; never waits. */
 aPacket* aLink_GetFirst(int id, aPacketFifoProc predicate, void* ref);
 /* First received packet the predicate accepts, waiting up to ms while the link
- * runs (status linkStatusRunning); NULL at once when it does not. */
+ * runs (status linkStatusRunning, or linkStatusPacketError after a loss); NULL
+ * at once when it does not. */
 aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t ms);
 /* Removes and destroys the accepted received packets; their count. */
 uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref);

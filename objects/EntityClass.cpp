@@ -1,6 +1,5 @@
 #include "EntityClass.h"
 
-#include <cstring>
 #include <utility>
 
 #include "Module.h"
@@ -92,6 +91,14 @@ aErr EntityClass::boundLink(Link** link, bool checkIndex) const
     return aErrNone;
 }
 
+// Replies to this entity's request that are queued before it is sent can only
+// be late answers to earlier requests whose callers gave up: taking one would
+// answer this request with an old value, and unclaimed ones would pile up.
+void EntityClass::dropStaleReplies(Link* link, std::uint8_t address, std::uint8_t replyOption) const
+{
+    link->dropMatchingUEIPackets(address, m_impl->command, replyOption, m_impl->index);
+}
+
 // ---------------------------------------------------------------- raw packets
 
 aErr EntityClass::sendPacket(std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
@@ -137,6 +144,8 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
 
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
+    const Link::ExchangeLock turn = link->lockExchange();
+    dropStaleReplies(link, address, option);
     err = link->sendUEI(*value);
     if (err != aErrNone)
         return err;
@@ -173,6 +182,8 @@ aErr EntityClass::setRecord(std::uint8_t option, const std::uint8_t* subindex, u
     const std::uint8_t address = m_impl->module->getModuleAddress();
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionSet),
                    m_impl->index);
+    const Link::ExchangeLock turn = link->lockExchange();
+    dropStaleReplies(link, address, static_cast<std::uint8_t>(option | ueiOptionSetReply));
     err = subindex ? link->sendUEI(*value, *subindex) : link->sendUEI(*value);
     if (err != aErrNone)
         return err;
@@ -324,6 +335,8 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     addressRequest(&request, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
     request.type = ueiTypeVoid;
+    const Link::ExchangeLock turn = link->lockExchange();
+    dropStaleReplies(link, address, option);
     err = link->sendUEI(request);
     if (err != aErrNone)
         return err;
@@ -339,63 +352,25 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     record.count = capacity;
     record.received = count;
     record.type = ueiTypeVoid;
+    // Once the reply does not fit, the rest of it is still taken (and thrown
+    // away), so that none of it is left to be taken by the next get.
+    bool cut = false;
     for (;;) {
         err = link->receiveUEI(address, m_impl->command, option, m_impl->index, &record, sUEIBytesFilter);
+        if (err == aErrNone && (record.specifier & ueiSpecifierError))
+            err = replyResult(record);
+        else if (err == aErrNone && record.error == aErrMemory && !cut) {
+            cut = true;
+            // No room for anything more: the filter stores nothing from now on.
+            record.count = *count;
+        } else if (err == aErrNone && record.error != aErrMemory)
+            err = static_cast<aErr>(record.error);
         if (err != aErrNone)
-            return err;
-        if ((record.specifier & ueiSpecifierError) || record.error != 0)
-            return replyResult(record);
+            return cut ? aErrMemory : err;
         if (!record.continued)
-            return aErrNone;
+            return cut ? aErrMemory : aErrNone;
         record.sequence = static_cast<std::uint8_t>((record.sequence + 1) & ueiBytesSequenceMask);
     }
-}
-
-std::uint8_t EntityClass::sUEIBytesFilter(const aPacket* packet, const void* ref)
-{
-    if (!aVALIDPACKET(packet) || ref == nullptr)
-        return 0;
-    // The filter runs inside the caller's wait and fills its receive record.
-    uei* record = const_cast<uei*>(static_cast<const uei*>(ref));
-    const std::uint8_t length = packet->dataSize;
-    if (length > aPACKET_MAX_DATA)
-        return 0;
-    const std::uint8_t* data = packet->data;
-    if (packet->address != record->module || length <= 2 || data[0] != record->command ||
-        data[1] != record->option || (data[2] & ueiSpecifierIndexMask) != record->specifier)
-        return 0;
-    // A streamed packet of the same option is never a reply.
-    if (data[2] & ueiSpecifierStream)
-        return 0;
-
-    if (data[2] & ueiSpecifierError) {
-        record->specifier = data[2];
-        record->error = length > 3 ? data[3] : static_cast<std::uint8_t>(aErrPacket);
-        return 1;
-    }
-    // Command, option, specifier and the sequence byte at the least.
-    if (length < 4) {
-        record->error = aErrPacket;
-        return 1;
-    }
-    const std::uint8_t last = data[length - 1];
-    if ((last & ueiBytesSequenceMask) != record->sequence)
-        return 0;
-    const std::size_t bytes = static_cast<std::size_t>(length) - 4;
-    const std::size_t stored = record->received ? *record->received : 0;
-    if (record->received == nullptr || bytes > record->count || stored > record->count - bytes) {
-        record->specifier = static_cast<std::uint8_t>(data[2] | ueiSpecifierError);
-        record->error = aErrMemory;
-        return 1;
-    }
-    if (bytes != 0) {
-        std::memcpy(record->v.bufPtr, data + 3, bytes);
-        record->v.bufPtr += bytes;
-        *record->received = stored + bytes;
-    }
-    record->sequence = static_cast<std::uint8_t>(last & ueiBytesSequenceMask);
-    record->continued = (last & ueiBytesContinue) ? 1 : 0;
-    return 1;
 }
 
 aErr EntityClass::getUEIBytesCheck(std::size_t* count, std::size_t elementSize)
@@ -437,6 +412,7 @@ aErr EntityClass::awaitUEI32Val(std::uint32_t option, std::uint32_t* value, std:
     record.option = static_cast<std::uint8_t>(option);
     record.specifier = m_impl->index;
     record.type = ueiTypeVoid;
+    const Link::ExchangeLock turn = link->lockExchange();
     err = link->receiveUEI(address, m_impl->command, record.option, m_impl->index, &record);
     if (err != aErrNone)
         return err;
@@ -456,6 +432,7 @@ aErr EntityClass::drainUEI(std::uint8_t option)
     aErr err = boundLink(&link, true);
     if (err != aErrNone)
         return err;
+    const Link::ExchangeLock turn = link->lockExchange();
     return link->dropMatchingUEIPackets(m_impl->module->getModuleAddress(), m_impl->command, option,
                                         m_impl->index);
 }

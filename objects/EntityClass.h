@@ -64,6 +64,9 @@ public:
     // Turns a byte count into a count of elements of elementSize bytes.
     static aErr getUEIBytesCheck(std::size_t* count, std::size_t elementSize);
     // Reply filter of a byte-buffer get; ref is the receive record (a uei).
+    // Takes the next packet of the transfer: stores its bytes, or, when they
+    // do not fit, stores nothing and sets error aErrMemory; a packet out of
+    // sequence is taken with error aErrPacket.
     static std::uint8_t sUEIBytesFilter(const aPacket* packet, const void* ref);
     static std::uint8_t getUEIBytesSequence(const aPacket* packet);
     static std::uint8_t getUEIBytesContinue(const aPacket* packet);
@@ -91,6 +94,8 @@ private:
     template <typename T>
     aErr getScalarAs(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, T* value);
     aErr setScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, int type, std::uint32_t value);
+    // Drops queued replies that would match a request about to be sent.
+    void dropStaleReplies(Link* link, std::uint8_t address, std::uint8_t replyOption) const;
     // A set or call of one record; subindex, where given, goes with the request.
     aErr setRecord(std::uint8_t option, const std::uint8_t* subindex, uei* value);
 };

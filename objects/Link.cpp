@@ -108,7 +108,11 @@ aErr Link::impl::getSpecifier(linkSpec* out) const
 
 bool Link::isConnected() const
 {
-    return m_impl->linkID != 0 && aLink_GetStatus(m_impl->linkID) == linkStatusRunning;
+    if (m_impl->linkID == 0)
+        return false;
+    // A link that lost received packets (the loss is reported) still runs.
+    const std::int32_t status = aLink_GetStatus(m_impl->linkID);
+    return status == linkStatusRunning || status == linkStatusPacketError;
 }
 
 int Link::getStatus() const

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "aLinkSpec.h"
@@ -82,6 +84,27 @@ public:
     aErr reset();
     aErr getModuleAddress(std::uint8_t* address);
     aErr enablePooledPackets(bool enable);
+
+    // --- One exchange at a time ---
+    // Held from a request until the end of its reply (every packet of a
+    // byte-buffer transfer included): the replies carry nothing that tells
+    // two identical requests apart, so callers that share one link (several
+    // Link objects on one link id, used from several threads) take turns.
+    // Recursive; Links on different links never wait for each other.
+    class ExchangeLock {
+    public:
+        explicit ExchangeLock(std::shared_ptr<std::recursive_mutex> mutex);
+        ~ExchangeLock();
+        ExchangeLock(ExchangeLock&& other) noexcept = default;
+        ExchangeLock(const ExchangeLock&) = delete;
+        ExchangeLock& operator=(const ExchangeLock&) = delete;
+        ExchangeLock& operator=(ExchangeLock&&) = delete;
+
+    private:
+        std::shared_ptr<std::recursive_mutex> mutex_;
+    };
+    // Waits for the link's turn; the turn lasts as long as the lock.
+    ExchangeLock lockExchange();
 
     // --- Entity requests and raw packets ---
     aErr sendUEI(uei request);

@@ -51,21 +51,22 @@ aErr Link::impl::waitForLink(std::uint16_t rounds) const
 {
     std::int32_t status = aLink_GetStatus(linkID);
     switch (status) {
-    case linkStatusRunning: return aErrNone;
+    case linkStatusRunning:
+    case linkStatusPacketError: return aErrNone;  // running; it lost received packets
     case linkStatusStopping: return aErrBusy;
     case linkStatusNoStream:
-    case linkStatusIOError:
-    case linkStatusPacketError: return aErrConnection;
+    case linkStatusIOError: return aErrConnection;
     case linkStatusStopped:
     case linkStatusStarting:
     case linkStatusSyncing: break;
     default: return aErrDuplicate;
     }
-    for (std::uint16_t round = 0; status != linkStatusRunning && round < rounds; ++round) {
+    auto runs = [](std::int32_t s) { return s == linkStatusRunning || s == linkStatusPacketError; };
+    for (std::uint16_t round = 0; !runs(status) && round < rounds; ++round) {
         aTime_MSSleep(kRoundMs);
         status = aLink_GetStatus(linkID);
     }
-    return status == linkStatusRunning ? aErrNone : aErrConnection;
+    return runs(status) ? aErrNone : aErrConnection;
 }
 
 aErr Link::impl::linkCreateHelper(const linkSpec& s, int existingID, int* created)

@@ -1,6 +1,7 @@
 // Entity requests and replies, raw command packets and the module address
 // query of a Link.
 #include "LinkImpl.h"
+#include "LinkReplyFilter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -143,55 +144,6 @@ std::uint8_t sCommandFilter(const aPacket* packet, const void* ref)
     return match->length == 0 || std::memcmp(packet->data, match->bytes, match->length) == 0;
 }
 
-// The reply filter of an entity request: the uei holds the expected module,
-// command, whole option byte and bare index.
-std::uint8_t sUEIFilter(const aPacket* packet, const void* ref)
-{
-    auto* expected = static_cast<uei*>(const_cast<void*>(ref));
-    if (!aVALIDPACKET(packet) || !expected)
-        return 0;
-    const std::uint8_t* d = packet->data;
-    if (packet->address != expected->module || packet->dataSize <= 2 || d[0] != expected->command ||
-        d[1] != expected->option)
-        return 0;
-    // A stream sample carries the bare option of a get reply; it is never a reply.
-    if (d[2] & ueiSpecifierStream)
-        return 0;
-    if ((d[2] & ueiSpecifierIndexMask) != expected->specifier)
-        return 0;
-
-    if (d[2] & ueiSpecifierError) {
-        expected->specifier = d[2];
-        expected->error = packet->dataSize >= 4 ? d[3] : static_cast<std::uint8_t>(aErrPacket);
-        if (expected->type != ueiTypeBytes)
-            expected->v.byteVal = expected->error;
-        return 1;
-    }
-    switch (packet->dataSize) {
-    case 3: expected->type = ueiTypeVoid; break;
-    case 4:
-        expected->v.intVal = 0;
-        expected->v.byteVal = d[3];
-        expected->type = ueiTypeByte;
-        break;
-    case 5:
-        expected->v.intVal = 0;
-        expected->v.shortVal = aUEI_RetrieveShort(d + 3);
-        expected->type = ueiTypeShort;
-        break;
-    case 7:
-        expected->v.intVal = aUEI_RetrieveInt(d + 3);
-        expected->type = ueiTypeInt;
-        break;
-    default:
-        // Matches, but its value fits no form: the caller gets an error, not
-        // the request's own value back.
-        expected->error = aErrPacket;
-        break;
-    }
-    return 1;
-}
-
 }  // namespace
 
 aErr Link::sendUEI(uei request)
@@ -253,7 +205,7 @@ aErr Link::sendUEI(uei request, std::uint8_t subindex)
 aErr Link::receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index,
                       uei* reply)
 {
-    const aErr result = receiveUEI(module, command, option, index, reply, &sUEIFilter);
+    const aErr result = receiveUEI(module, command, option, index, reply, &ueiReplyFilter);
     if (result == aErrNone && !(reply->specifier & ueiSpecifierError) && reply->error != 0)
         return static_cast<aErr>(reply->error);
     return result;
@@ -296,7 +248,7 @@ aErr Link::dropMatchingUEIPackets(std::uint8_t module, std::uint8_t command, std
     expected.command = command;
     expected.option = option;
     expected.specifier = index;
-    FilterCall call{&sUEIFilter, &expected};
+    FilterCall call{&ueiReplyFilter, &expected};
     aLink_DrainPackets(m_impl->linkID, &callFilter, &call);
     return aErrNone;
 }
@@ -345,6 +297,7 @@ aErr Link::getModuleAddress(std::uint8_t* address)
     aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress\n");
     // No data bytes, but a valid pointer: the packet constructor refuses NULL.
     const std::uint8_t none[1] = {0};
+    const ExchangeLock turn = lockExchange();
     const aErr queued = queuePacket(m_impl->linkID, kAddressQuery, 0, none);
     if (queued != aErrNone)
         return queued;

@@ -77,6 +77,7 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
+    const ExchangeLock turn = lockExchange();
     // A higher block would spill into the control bits.
     if (block > kMaxBlock || !count || (!buffer && capacity > 0))
         return aErrParam;
@@ -120,6 +121,7 @@ aErr Link::setFactoryData(std::uint8_t module, std::uint8_t block, const std::ui
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
+    const ExchangeLock turn = lockExchange();
     if (block > kMaxBlock || length > kMaxTotal || (!data && length > 0))
         return aErrParam;
     const int id = m_impl->linkID;

@@ -49,6 +49,11 @@ struct Link::impl {
     int filterLinkID = 0;
     // Writes the packet log to its file; none until logging is first enabled.
     aLogger* logger = nullptr;
+    // The exchange lock of the link linkID names, looked up again when the
+    // id changes; exchangeGuard guards both.
+    std::mutex exchangeGuard;
+    int exchangeLinkID = 0;
+    std::shared_ptr<std::recursive_mutex> exchangeMutex;
 
     // --- Connection (LinkConnect.cpp) ---
     aErr setSpecifier(const linkSpec& newSpec);

@@ -131,6 +131,7 @@ aErr Link::storeSlotCapacity(std::uint8_t module, std::uint8_t store, std::uint8
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
+    const ExchangeLock turn = lockExchange();
     if (!capacity)
         return aErrParam;
     return sQuery(m_impl->linkID, module, kCapacity, store, slot, capacity);
@@ -142,6 +143,7 @@ aErr Link::storeSlotSize(std::uint8_t module, std::uint8_t store, std::uint8_t s
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
+    const ExchangeLock turn = lockExchange();
     if (!size)
         return aErrParam;
     return sQuery(m_impl->linkID, module, kSize, store, slot, size);
@@ -154,6 +156,7 @@ aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t s
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
+    const ExchangeLock turn = lockExchange();
     if (!data && length > 0)
         return aErrParam;
     const int id = m_impl->linkID;
@@ -192,6 +195,7 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
+    const ExchangeLock turn = lockExchange();
     if (!count || (!buffer && capacity > 0))
         return aErrParam;
     const int id = m_impl->linkID;

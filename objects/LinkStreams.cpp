@@ -151,6 +151,7 @@ aErr Link::registerStreamCallback(std::uint8_t module, std::uint8_t command, std
         request.specifier = ueiSpecifierRequest;
         request.type = ueiTypeInt;
         request.v.intVal = static_cast<std::uint32_t>(key);
+        const ExchangeLock turn = lockExchange();
         result = sendUEI(request);
         if (result == aErrNone) {
             uei reply;
@@ -188,6 +189,7 @@ aErr Link::isLinkStreaming(std::uint8_t module, std::uint8_t* state)
     request.option = ueiOptionGet | kStreamOptionState;
     request.specifier = ueiSpecifierRequest;
     request.type = ueiTypeVoid;
+    const ExchangeLock turn = lockExchange();
     aErr result = sendUEI(request);
     if (result != aErrNone)
         return result;

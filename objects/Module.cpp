@@ -212,6 +212,7 @@ aErr Module::introspect(const std::uint8_t* request, std::uint8_t requestLength,
 {
     if (!isConnected())
         return aErrConnection;
+    const Link::ExchangeLock turn = m_link->lockExchange();
     aErr err = m_link->sendPacket(m_address, kIntrospectionCommand, requestLength, request);
     if (err != aErrNone)
         return err;
@@ -315,6 +316,7 @@ aErr Module::debug(const std::uint8_t* data, std::uint8_t length)
         return aErrParam;
     static const std::uint8_t kNothing[1] = {0};
     const std::uint8_t* payload = data ? data : kNothing;
+    const Link::ExchangeLock turn = m_link->lockExchange();
     aErr err = m_link->sendPacket(m_address, kEchoCommand, length, payload);
     if (err != aErrNone)
         return err;

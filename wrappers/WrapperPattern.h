@@ -5,8 +5,11 @@
 // Nothing may leave an extern "C" function as an exception (a C caller has no
 // handler): one thrown on the way is caught after the entity and the device
 // reference are gone, and reported as (0, aErrMemory) for an allocation
-// failure, else (0, aErrUnknown).
+// failure, else (0, aErrUnknown). The unwinding of a cancelled thread is no
+// exception of that kind and passes through.
 #pragma once
+
+#include <cxxabi.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +45,8 @@ inline std::int32_t reportedCount(std::size_t count)
 // body(entity, value) runs the method and returns its code; it may set the
 // reported value.
 template <class Entity, class Body>
-void run(const std::uint32_t* id, Result* result, std::int32_t index, Body&& body) noexcept
+__attribute__((no_sanitize("null")))  // the forced unwind is caught by a reference to no object
+void run(const std::uint32_t* id, Result* result, std::int32_t index, Body&& body)
 {
     try {
         std::int32_t value = 0;
@@ -60,6 +64,10 @@ void run(const std::uint32_t* id, Result* result, std::int32_t index, Body&& bod
         }
         packResult(result, value, error);
         // The device reference goes here, after the report.
+    } catch (abi::__forced_unwind&) {
+        // The caller cancelled this thread (pthread_cancel) while it waited:
+        // the unwinding must go on, or the process aborts. Nothing is reported.
+        throw;
     } catch (const std::bad_alloc&) {
         packResult(result, 0, aErrMemory);
     } catch (...) {

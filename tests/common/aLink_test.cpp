@@ -16,9 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "FdCapture.h"
 #include "FdStream.h"
 #include "ModuleSimulator.h"
 #include "PtyPair.h"
+#include "aDebug.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"
 #include "aMutex.h"
@@ -796,14 +798,113 @@ TEST(EngineReceive, SlowReaderLosesNothing)
     EXPECT_EQ(linkStatusRunning, aLink_GetStatus(link.id));
 }
 
-TEST(EngineReceive, UnreadQueueOverflowIsReported)
+TEST(EngineReceive, UnreadQueueOverflowLosesTheQueueAndKeepsTheLaterPackets)
 {
     StreamLink link;
     ASSERT_TRUE(link.startedAndRouted());
     ASSERT_TRUE(link.sim.sendRaw(numberedPackets(1100)));
-    EXPECT_TRUE(waitFor([&] { return aLink_GetStatus(link.id) == linkStatusPacketError; }, 3000));
-    EXPECT_LT(aLink_DrainPackets(link.id, acceptAll, nullptr), 1100u);
+    // The 1001st packet empties the queue; the 99 after it are queued.
+    EXPECT_TRUE(waitFor([&] { return aPacketFifo_GetLength(record(link.id)->inFifo) == 99; }, 5000));
+    PacketPtr first(aLink_GetPacket(link.id));
+    ASSERT_TRUE(first);
+    EXPECT_EQ(1001, first->data[1] << 8 | first->data[2]);
+    EXPECT_EQ(98u, aLink_DrainPackets(link.id, acceptAll, nullptr));
+    EXPECT_EQ(linkStatusRunning, aLink_GetStatus(link.id));
 }
+
+// The link threads read the debug switches while a test flips them.
+void setTracing(std::uint8_t enable, std::uint32_t level)
+{
+    __atomic_store_n(&aMorvassetDebuggingLevel, level, __ATOMIC_RELAXED);
+    __atomic_store_n(&aMorvassetDebuggingEnable, enable, __ATOMIC_RELAXED);
+}
+
+// An overflowed input queue is reported, and the link goes on: the packets
+// after the loss are delivered and a wait works, on every kind of link.
+enum class Transport { CallersStream, Tcp, Serial };
+
+class EngineOverflow : public ::testing::TestWithParam<Transport> {
+protected:
+    void SetUp() override
+    {
+        switch (GetParam()) {
+        case Transport::CallersStream:
+            streamLink_ = std::make_unique<StreamLink>();
+            id_ = streamLink_->id;
+            sim_ = &streamLink_->sim;
+            break;
+        case Transport::Tcp:
+            own_ = std::make_unique<ModuleSimulator>(kModule);
+            sim_ = own_.get();
+            id_ = aLink_CreateTCPIP(loopback("127.0.0.4"), sim_->listenTcp("127.0.0.4"));
+            break;
+        case Transport::Serial:
+            own_ = std::make_unique<ModuleSimulator>(kModule);
+            sim_ = own_.get();
+            sim_->attachPty(pty_);
+            id_ = aLink_CreateSerial(0x00C0FFEEu, pty_.slavePath().c_str(), 115200);
+            break;
+        }
+        ASSERT_NE(0, id_);
+        ASSERT_TRUE(sim_->waitForPacket([](const SimPacket& p) { return p.is(0xAF, {1}); }, Millis(3000)));
+    }
+    void TearDown() override
+    {
+        setTracing(0, 0);
+        if (streamLink_ == nullptr && id_ != 0)
+            aLink_Destroy(&id_);
+    }
+
+    morvtest::PtyPair pty_;
+    std::unique_ptr<ModuleSimulator> own_;
+    std::unique_ptr<StreamLink> streamLink_;
+    ModuleSimulator* sim_ = nullptr;
+    int id_ = 0;
+};
+
+TEST_P(EngineOverflow, LossIsReportedAndTheLinkKeepsRunning)
+{
+    setTracing(1, aDEBUG_LINK);
+    std::string trace;
+    {
+        morvtest::FdCapture out(1);
+        // Nobody reads: the 1001st packet overflows the queue.
+        ASSERT_TRUE(sim_->sendRaw(numberedPackets(1001)));
+        EXPECT_TRUE(waitFor([&] { return aLink_GetStatus(id_) == linkStatusPacketError; }, 5000));
+        trace = out.finish();
+    }
+    setTracing(0, 0);
+    EXPECT_NE(std::string::npos, trace.find("input queue overflowed")) << trace;
+    EXPECT_EQ(nullptr, aLink_GetPacket(id_));
+
+    // A wait begun while the loss is current gets the next packet.
+    std::uint8_t fresh = 0x77;
+    const auto start = Clock::now();
+    ASSERT_TRUE(sim_->sendPacket(kModule, {fresh, 1}, morvsim::SendTiming{Millis(150)}));
+    PacketPtr got(aLink_AwaitFirst(id_, hasCommand, &fresh, 3000));
+    ASSERT_TRUE(got) << "after " << msSince(start) << " ms, status " << aLink_GetStatus(id_);
+    EXPECT_EQ((Bytes{fresh, 1}), got.data());
+    EXPECT_EQ(linkStatusRunning, aLink_GetStatus(id_));
+
+    // And so does every later one.
+    for (std::uint8_t i = 2; i < 5; i++) {
+        ASSERT_TRUE(sim_->sendPacket(kModule, {fresh, i}));
+        PacketPtr next(aLink_AwaitFirst(id_, hasCommand, &fresh, 3000));
+        ASSERT_TRUE(next);
+        EXPECT_EQ((Bytes{fresh, i}), next.data());
+    }
+    EXPECT_EQ(linkStatusRunning, aLink_GetStatus(id_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, EngineOverflow,
+                         ::testing::Values(Transport::CallersStream, Transport::Tcp, Transport::Serial),
+                         [](const ::testing::TestParamInfo<Transport>& info) {
+                             switch (info.param) {
+                             case Transport::CallersStream: return std::string("CallersStream");
+                             case Transport::Tcp: return std::string("Tcp");
+                             default: return std::string("Serial");
+                             }
+                         });
 
 TEST(EngineReceive, UnregisteredIds)
 {

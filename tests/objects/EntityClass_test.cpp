@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "EntityClass.h"
 #include "SimStreams.h"
@@ -319,14 +320,19 @@ TEST_F(EntityTest, ByteBufferGetFailures)
     EXPECT_EQ(entity_.getUEIBytes(22, buffer.data(), buffer.size(), &count), aErrPacket);
     EXPECT_EQ(count, 0u);
 
-    // The second packet out of sequence: it is not taken, the get times out.
+    // The second packet out of sequence (a gap, or the start of another
+    // transfer): an error at once, never data.
     Bytes first{kCmd, 22, 0x00};
     Bytes chunk = pattern(24);
     first.insert(first.end(), chunk.begin(), chunk.end());
     first.push_back(0x80);
-    answerWith({first, {kCmd, 22, 0x00, 1, 2, 0x05}});
-    EXPECT_EQ(entity_.getUEIBytes(22, buffer.data(), buffer.size(), &count), aErrTimeout);
-    EXPECT_EQ(count, 24u);
+    for (std::uint8_t sequence : {0x05, 0x00, 0x80}) {
+        SCOPED_TRACE(static_cast<int>(sequence));
+        answerWith({first, {kCmd, 22, 0x00, 1, 2, sequence}});
+        const auto start = Clock::now();
+        EXPECT_EQ(entity_.getUEIBytes(22, buffer.data(), buffer.size(), &count), aErrPacket);
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 900);
+    }
 
     // A streamed byte-buffer packet of the same option is no reply.
     answerWith({{kCmd, 23, 0x40, 9, 9, 0x00}, {kCmd, 23, 0x00, 7, 8, 0x00}});
@@ -334,6 +340,39 @@ TEST_F(EntityTest, ByteBufferGetFailures)
     ASSERT_EQ(count, 2u);
     EXPECT_EQ(buffer[0], 7);
     EXPECT_EQ(buffer[1], 8);
+}
+
+// The usual "buffer too small, ask again with a bigger one" against a module
+// whose value changes on every read: each get gives one reply's data or an
+// error, never parts of two.
+TEST_F(EntityTest, ByteBufferGetCutShortNeverSplicesTwoReplies)
+{
+    auto reads = std::make_shared<int>(0);
+    rig_.sim.setHandler(kRouterAddress, kCmd, [reads](SimModule& m, const SimPacket& p, SimReply& r) {
+        const std::vector<Bytes> names = {Bytes(50, 'A'), Bytes(62, 'B'), Bytes(74, 'C'), Bytes(30, 'D')};
+        m.entities[bufferKey(kCmd, 24, 0)] = names[static_cast<std::size_t>(*reads) % names.size()];
+        ++*reads;
+        morvsim::handleEntityRequest(m, p, r);
+    });
+    Bytes buffer(200, 0);
+    std::size_t count = 0;
+    EXPECT_EQ(entity_.getUEIBytes(24, buffer.data(), 20, &count), aErrMemory);
+    struct Read {
+        std::size_t capacity;
+        Bytes expected;
+    };
+    for (const Read& read : {Read{200, Bytes(62, 'B')}, Read{200, Bytes(74, 'C')}, Read{10, Bytes()},
+                             Read{200, Bytes(50, 'A')}}) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        const aErr err = entity_.getUEIBytes(24, buffer.data(), read.capacity, &count);
+        if (read.expected.empty()) {
+            EXPECT_EQ(err, aErrMemory);
+            continue;
+        }
+        ASSERT_EQ(err, aErrNone);
+        ASSERT_EQ(count, read.expected.size());
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count)), read.expected);
+    }
 }
 
 TEST_F(EntityTest, ByteBufferSetsInSequencedPackets)
@@ -398,11 +437,89 @@ TEST_F(EntityTest, AwaitAValueWithoutAskingAndDrainStaleReplies)
     EXPECT_EQ(entity_.getUEI8(1, &byte), aErrNone);
     EXPECT_EQ(byte, 0x5A) << "the module's answer, not the stale one";
 
-    ASSERT_TRUE(rig_.sim.sendPacket(kRouterAddress, {kCmd, 1, 0x00, 0x77}));
+}
+
+// A reply that came after its caller gave up waits in the queue; the next
+// request of the same entity option drops it before it is sent, so it never
+// answers that request (nor piles up).
+TEST_F(EntityTest, StaleRepliesNeverAnswerALaterRequest)
+{
+    setBuffer(20, Bytes(5, 0x42));
+    struct Row {
+        const char* what;
+        Bytes stale;
+        std::function<void(EntityClass&)> request;
+    };
+    const std::vector<Row> rows = {
+        {"get", {kCmd, 1, 0x00, 0x77},
+         [](EntityClass& e) {
+             std::uint8_t byte = 0;
+             EXPECT_EQ(e.getUEI8(1, &byte), aErrNone);
+             EXPECT_EQ(byte, 0x5A);
+         }},
+        {"get error", {kCmd, 2, 0x80, 13},
+         [](EntityClass& e) {
+             std::uint16_t word = 0;
+             EXPECT_EQ(e.getUEI16(2, &word), aErrNone);
+             EXPECT_EQ(word, 0xBEEF);
+         }},
+        {"set", {kCmd, 1 | 0xC0, 0x80, 13}, [](EntityClass& e) { EXPECT_EQ(e.setUEI8(1, 0x5A), aErrNone); }},
+        {"byte buffer", {kCmd, 20, 0x00, 9, 9, 9, 0x00},
+         [](EntityClass& e) {
+             Bytes buffer(64, 0);
+             std::size_t count = 0;
+             EXPECT_EQ(e.getUEIBytes(20, buffer.data(), buffer.size(), &count), aErrNone);
+             ASSERT_EQ(count, 5u);
+             EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), Bytes(5, 0x42));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(rig_.sim.sendPacket(kRouterAddress, row.stale));
+        roundTrip();
+        row.request(entity_);
+    }
+}
+
+// A real late reply: the module answers after the caller's time-out, and
+// the next get gets the module's new value.
+TEST_F(EntityTest, AReplyAfterTheTimeOutIsNotTheNextAnswer)
+{
+    morvsim::Faults slow;
+    slow.replyTiming.delay = Millis(1300);
+    rig_.sim.setFaults(slow);
+    const std::uint64_t written = rig_.sim.bytesWritten();
+    std::uint32_t word = 0;
+    EXPECT_EQ(entity_.getUEI32(3, &word), aErrTimeout);
+    rig_.sim.setFaults(morvsim::Faults());
+    rig_.sim.withModule(kRouterAddress, [](SimModule& m) { m.entities[entityKey(kCmd, 3, 0)] = morvsim::u32(7); });
+    // The late reply has reached the host.
+    ASSERT_TRUE(rig_.sim.waitUntil([&] { return rig_.sim.bytesWritten() > written; }, Millis(3000)));
     roundTrip();
+    EXPECT_EQ(entity_.getUEI32(3, &word), aErrNone);
+    EXPECT_EQ(word, 7u);
+}
+
+// Packets the module sent that nobody read overflow the input queue: the loss
+// is reported in the status, and entity calls go on working.
+TEST_F(EntityTest, CallsWorkAfterTheInputQueueOverflowed)
+{
+    Bytes flood;
+    for (int i = 0; i < 1001; i++) {
+        const Bytes p = {kRouterAddress, 3, 0x30, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+        flood.insert(flood.end(), p.begin(), p.end());
+    }
+    ASSERT_TRUE(rig_.sim.sendRaw(flood));
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (module_->getStatus() != 8 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(module_->getStatus(), 8);
+    EXPECT_TRUE(module_->isConnected());
+    std::uint8_t byte = 0;
     EXPECT_EQ(entity_.getUEI8(1, &byte), aErrNone);
-    EXPECT_EQ(byte, 0x77) << "without the drain the stale reply is taken";
-    entity_.drainUEI(1);
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(module_->getStatus(), 2);
+    EXPECT_TRUE(module_->isConnected());
 }
 
 // ---------------------------------------------------------------- stream cache

@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "EntityClass.h"
 #include "FakeDiscoveryPeers.h"
 #include "PrivateNetns.h"
 #include "PtyPair.h"
@@ -504,5 +505,99 @@ TEST(ModuleEcho, AWrongOrMissingEchoFails)
     rig.sim.setHandler(kRouterAddress, 23, {});
     EXPECT_EQ(module->debug(data, 4), aErrTimeout);
 }
+
+
+// ---------------------------------------------------------------- one link, several callers
+
+namespace sharing {
+
+constexpr std::uint8_t kCmd = 10;
+constexpr std::uint32_t valueOf(std::uint8_t subindex)
+{
+    return 0x5000u + subindex;
+}
+
+// Several Modules opened on one module share its link (the registry hands
+// out the same link id). Used from one thread each, every caller gets the
+// reply to its own request: a reply carries no sub-index, so two requests in
+// flight at once could not be told apart.
+TEST(ModuleSharedLink, EachThreadGetsItsOwnReply)
+{
+    constexpr int kThreads = 8;
+    constexpr int kReads = 15;
+    SimRig rig;
+    rig.sim.withModule(kRouterAddress, [](SimModule& m) {
+        morvsim::installEntityHandler(m, kCmd);
+        for (std::uint8_t i = 0; i < kThreads; ++i)
+            m.entities[morvsim::entityKey(kCmd, 7, 0, i)] = morvsim::u32(valueOf(i));
+    });
+    std::vector<std::unique_ptr<Module>> modules;
+    for (int i = 0; i < kThreads; ++i)
+        modules.push_back(rig.connect(kRouterAddress, false));
+    const std::uint64_t connections = rig.sim.connectionCount();
+    ASSERT_EQ(connections, 1u) << "one shared link";
+
+    std::atomic<int> wrong{0};
+    std::atomic<int> failed{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            EntityClass entity;
+            entity.init(modules[static_cast<std::size_t>(t)].get(), kCmd, 0);
+            while (!go.load())
+                std::this_thread::yield();
+            const auto subindex = static_cast<std::uint8_t>(t);
+            for (int r = 0; r < kReads; ++r) {
+                std::uint32_t value = 0;
+                const aErr err = entity.getUEI32(7, subindex, &value);
+                if (err != aErrNone)
+                    ++failed;
+                else if (value != valueOf(subindex))
+                    ++wrong;
+            }
+        });
+    }
+    go = true;
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0) << "values that answered another thread's request";
+    EXPECT_EQ(failed.load(), 0);
+}
+
+// The turns are per link: a caller waiting for a silent module does not hold
+// up a caller on another link.
+TEST(ModuleSharedLink, DifferentLinksDoNotWaitForEachOther)
+{
+    SimRig silent("127.0.0.2");
+    SimRig lively("127.0.0.3");
+    silent.sim.setHandler(kRouterAddress, kCmd, {});
+    lively.sim.withModule(kRouterAddress, [](SimModule& m) {
+        morvsim::installEntityHandler(m, kCmd);
+        m.entities[morvsim::entityKey(kCmd, 7, 0)] = morvsim::u32(valueOf(0));
+    });
+    auto slow = silent.connect(kRouterAddress, false);
+    auto fast = lively.connect(kRouterAddress, false);
+    const std::size_t mark = silent.mark();
+    std::thread waiting([&] {
+        EntityClass entity;
+        entity.init(slow.get(), kCmd, 0);
+        std::uint32_t value = 0;
+        EXPECT_EQ(entity.getUEI32(7, &value), aErrTimeout);
+    });
+    // The first caller has sent its request and now waits for the reply.
+    ASSERT_TRUE(silent.sim.waitForPacket([](const SimPacket& p) { return p.address == kRouterAddress; },
+                                         Millis(2000), mark));
+    EntityClass entity;
+    entity.init(fast.get(), kCmd, 0);
+    std::uint32_t value = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(entity.getUEI32(7, &value), aErrNone);
+    EXPECT_LT(msSince(start), 700) << "waited for the other link";
+    EXPECT_EQ(value, valueOf(0));
+    waiting.join();
+}
+
+}  // namespace sharing
 
 }  // namespace

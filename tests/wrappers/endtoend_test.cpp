@@ -2,7 +2,11 @@
 // hub, registered in CCAMap, called through the C functions of every family.
 #include "WrapperRig.h"
 
+#include <pthread.h>
+#include <unistd.h>
+
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -269,6 +273,52 @@ TEST_F(EndToEnd, SilentModuleTimesOutAndDisconnectedModuleIsRefused)
     ASSERT_EQ(rig_.module->disconnect(), aErrNone);
     port_getVbusVoltage(id(), &r_, 0);
     EXPECT_EQ(of(r_), (Reported{0, aErrConnection}));
+}
+
+// A C caller cancels (pthread_cancel) a thread that waits in a call for a
+// module that does not answer: the thread ends as cancelled, the process goes
+// on, and the next call on the same link works (nothing stays locked).
+struct BlockedCall {
+    const std::uint32_t* id;
+    Result result;
+};
+
+void* callSerialNumber(void* arg)
+{
+    auto* call = static_cast<BlockedCall*>(arg);
+    system_getSerialNumber(call->id, &call->result, 0);
+    return nullptr;
+}
+
+int cancelBlockedCaller(HubRig& rig)
+{
+    alarm(30);  // a hang ends the child
+    morvsim::Faults silent;
+    silent.silent = true;
+    rig.sim.setFaults(silent);
+    const std::size_t mark = rig.sim.packetCount();
+    BlockedCall call{&rig.id, {-7, -7}};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, callSerialNumber, &call) != 0)
+        return 1;
+    if (!rig.sim.waitForPacket([](const SimPacket& p) { return p.address == kHubAddress; }, Millis(5000), mark))
+        return 2;
+    pthread_cancel(thread);
+    void* ended = nullptr;
+    if (pthread_join(thread, &ended) != 0 || ended != PTHREAD_CANCELED)
+        return 3;
+    rig.sim.setFaults(morvsim::Faults());
+    Result after{-7, -7};
+    system_getSerialNumber(&rig.id, &after, 0);
+    if (result_getError(&after) != aErrNone || static_cast<std::uint32_t>(result_getValue(&after)) != kHubSerial)
+        return 4;
+    return 0;
+}
+
+TEST_F(EndToEnd, CancellingAThreadBlockedInACallLeavesTheProcessRunning)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(cancelBlockedCaller(rig_)), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
