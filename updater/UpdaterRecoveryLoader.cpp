@@ -37,6 +37,7 @@ void alignCommandFraming(SDPLoader_Interface& serial)
     for (size_t sent = 0; sent < kCommandBytes; ++sent) {
         if (serial.writeData(filler) <= 0)
             return;
+        serial.waitUntilSent();  // the window counts from when the byte is on the line
         std::vector<uint8_t> reply;
         if (serial.readData(reply, kAlignReplyMs) > 0) {
             serial.readData(reply, kAlignReplyMs);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Log.h"
@@ -83,6 +84,21 @@ bool writePiece(NXPSerialClass& isp, const uint8_t* piece, uint32_t size, uint32
     return true;
 }
 
+// Whether two images share a byte. Sorted by start, an overlap always shows
+// between neighbours.
+bool anyOverlap(const std::vector<BirdBlock>& blocks)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> spans;  // [start, end)
+    spans.reserve(blocks.size());
+    for (const BirdBlock& block : blocks)
+        spans.emplace_back(block.address, uint64_t(block.address) + block.length - 4);
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool _get_fingerprint_lpc(const std::string& port, uint32_t baud, Fingerprint& fingerprint)
@@ -143,6 +159,11 @@ bool _check_lpc_firmware(BirdFile& bundle, std::vector<BirdBlock>& blocks, std::
     }
     if (blocks.empty()) {
         reason = "no firmware block to write";
+        return false;
+    }
+    // Flash cells are only ever cleared: where two images overlap, neither survives.
+    if (anyOverlap(blocks)) {
+        reason = "two firmware blocks overlap";
         return false;
     }
     return true;

@@ -60,8 +60,8 @@ bool _read_unique_id(Zorventa::Morvasset::Module& module, Fingerprint& fingerpri
 
 // The firmware blocks an LPC recovery writes: those before the first block of a
 // 4-byte image. False, with a reason, unless there is at least one and every
-// one is non-empty, starts on a 256-byte boundary and fits the flash with the
-// rounding of its last copy.
+// one is non-empty, starts on a 256-byte boundary, fits the flash with the
+// rounding of its last copy and shares no byte with another.
 bool _check_lpc_firmware(BirdFile& bundle, std::vector<BirdBlock>& blocks, std::string& reason);
 
 // Programs the bundle's (descrambled) firmware blocks into the LPC flash and

@@ -277,6 +277,19 @@ TEST_F(LpcRecovery, BundlesTheFlashCannotTakeEraseNothing)
          cannot + "a firmware block does not fit the flash"},
         {"address near 4 GiB", rectest::lpcBundle({{0xFFFFFF00u, Bytes(512, 1)}}),
          cannot + "a firmware block does not fit the flash"},
+        // Flash cells only clear bits: where two images overlap, neither survives.
+        {"second image inside the first", rectest::lpcBundle({{0x0, Bytes(512, 1)}, {0x100, Bytes(256, 2)}}),
+         cannot + "two firmware blocks overlap"},
+        {"first image inside the second", rectest::lpcBundle({{0x100, Bytes(256, 2)}, {0x0, Bytes(512, 1)}}),
+         cannot + "two firmware blocks overlap"},
+        {"same address", rectest::lpcBundle({{0x1000, Bytes(64, 1)}, {0x1000, Bytes(64, 2)}}),
+         cannot + "two firmware blocks overlap"},
+        {"last byte on the next start",
+         rectest::lpcBundle({{0x0, Bytes(64, 1)}, {0x2000, Bytes(0x1001, 2)}, {0x3000, Bytes(64, 3)}}),
+         cannot + "two firmware blocks overlap"},
+        {"across a block between them",
+         rectest::lpcBundle({{0x0, Bytes(0x3000, 1)}, {0x4000, Bytes(64, 2)}, {0x2000, Bytes(64, 3)}}),
+         cannot + "two firmware blocks overlap"},
         {"serial offsets", rectest::lpcBundle({{0x0, Bytes(64, 1)}}, w).serialOffsets(0x10, 0x20),
          "Updater does not support offline recovery"},
     };
@@ -289,6 +302,22 @@ TEST_F(LpcRecovery, BundlesTheFlashCannotTakeEraseNothing)
         EXPECT_EQ(display_.errors(), std::vector<std::string>{c.error});
         expectFlashUntouched();
     }
+}
+
+TEST_F(LpcRecovery, AdjacentImagesInAnyOrderAreAllWritten)
+{
+    // Touching is not overlapping; neither is a block placed before an earlier one,
+    // nor the erased-flash padding of a short copy against the next image.
+    const Bytes a = rectest::pattern(0x100, 1);
+    const Bytes b = rectest::pattern(0x1000, 2);
+    const Bytes c = rectest::pattern(600, 3);  // copied as 1024 bytes, up to 0x1500
+    const std::string path = bundlePath(rectest::lpcBundle({{0x100, b}, {0x0, a}, {0x1100, c}, {0x1400, a}}));
+    ASSERT_TRUE(recover(path)) << ::testing::PrintToString(display_.lines);
+    EXPECT_EQ(rom_->memory(0x0, a.size()), a);
+    EXPECT_EQ(rom_->memory(0x100, b.size()), b);
+    EXPECT_EQ(rom_->memory(0x1100, c.size()), c);
+    EXPECT_EQ(rom_->memory(0x1400, a.size()), a);
+    EXPECT_TRUE(rom_->started());
 }
 
 TEST_F(LpcRecovery, FourByteImageEndsTheBlockList)

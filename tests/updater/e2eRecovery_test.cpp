@@ -131,6 +131,25 @@ TEST_F(Recovery, LpcModuleRecoveredOverSerial)
     EXPECT_EQ(r.err, "");
 }
 
+TEST_F(Recovery, LpcOverlappingImagesEraseNothing)
+{
+    morvtest::PtyPair pty;
+    morvsim::LpcIspSimulator rom(pty);
+    const Bytes before = rectest::pattern(0x1000, 5);
+    rom.poke(0, before);
+    rectest::serveRecovery(server_, kModuleHex, "1234",
+                           rectest::lpcBundle({{0x0, Bytes(512, 1)}, {0x100, Bytes(256, 2)}}).file());
+
+    const ChildResult r = program_.run({"-U", "-t", "RECOVER", "-s", pty.slavePath()});
+    EXPECT_NE(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(SplitLines(r.err), Lines{"Bird file cannot be written to the device: two firmware blocks overlap"});
+    EXPECT_FALSE(hasLine(SplitLines(r.out), "Rebooting Device")) << r.out;
+    EXPECT_EQ(rom.memory(0, before.size()), before) << "nothing erased";
+    for (const std::string& command : rom.commands())
+        EXPECT_TRUE(command[0] != 'U' && command[0] != 'E' && command[0] != 'C') << command;
+    EXPECT_FALSE(rom.started());
+}
+
 // --- i.MX over USB HID, the recovery loader then on USB ---
 
 // The module the recovery loader makes of the processor: serial 0xDEADDEAD, its

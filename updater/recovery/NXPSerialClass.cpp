@@ -81,6 +81,16 @@ aErr NXPSerialClass::Connect(const std::string& port, uint32_t baud)
     return aErrNone;
 }
 
+aErr NXPSerialClass::UseStream(aStream* stream, uint32_t baud)
+{
+    if (!aVALIDSTREAM(stream))
+        return aErrParam;
+    Disconnect();
+    stream_ = stream;
+    baud_ = baud;
+    return aErrNone;
+}
+
 aErr NXPSerialClass::Disconnect()
 {
     if (stream_ != nullptr)

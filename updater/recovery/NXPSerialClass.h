@@ -41,6 +41,10 @@ public:
     // none is), replacing an open stream.
     aErr Connect(const std::string& port, uint32_t baud);
     aErr Disconnect();
+    // Takes over an open stream in place of Connect, the baud only timing the
+    // waits (a byte source without a port, for tests); aErrParam for an
+    // invalid stream, which is then not taken.
+    aErr UseStream(aStream* stream, uint32_t baud);
     aErr Sync();
 
     aErr Unlock();

@@ -41,6 +41,13 @@ void SDPLoader::_dropStaleInput()
     }
 }
 
+ssize_t SDPLoader::_readReply(std::vector<uint8_t>& reply)
+{
+    if (!loader_->waitUntilSent())
+        Log::log(DEBUG_iMXSerial, "The request had not left the host when its reply window opened\n");
+    return loader_->readData(reply, kReplyTimeoutMs);
+}
+
 bool SDPLoader::_expectAck(const std::vector<uint8_t>& reply)
 {
     uint32_t value = 0;
@@ -73,7 +80,7 @@ bool SDPLoader::_isConnectionAlive()
             continue;
 
         std::vector<uint8_t> reply;
-        ssize_t count = loader_->readData(reply, kReplyTimeoutMs);
+        ssize_t count = _readReply(reply);
         Log::log(DEBUG_iMXSerial, "Read Data: %zd\n", count);
         _printBuffer(reply);
         if (_expectResponse(reply))
@@ -142,7 +149,7 @@ int SDPLoader::writeLoader(std::vector<uint8_t> image, uint32_t address)
 
     Log::log(DEBUG_iMXSerial, "Written Bytes: %d\n", total);
     std::vector<uint8_t> reply;
-    loader_->readData(reply, kReplyTimeoutMs);
+    _readReply(reply);
     Log::log(DEBUG_iMXSerial, "Data Read: \n");
     _printBuffer(reply);
     if (_expectSuccess(reply)) {
@@ -163,7 +170,7 @@ void SDPLoader::startLoader(uint32_t address)
     Log::log(DEBUG_iMXSerial, "Write Res: %zd\n", result);
     _printBuffer(command);
     std::vector<uint8_t> reply;
-    loader_->readData(reply, kReplyTimeoutMs);
+    _readReply(reply);
 }
 
 bool SDPLoader::_readRegister(uint32_t address, uint32_t& value)
@@ -176,7 +183,7 @@ bool SDPLoader::_readRegister(uint32_t address, uint32_t& value)
     if (result <= 0)
         return false;
     std::vector<uint8_t> reply;
-    ssize_t count = loader_->readData(reply, kReplyTimeoutMs);
+    ssize_t count = _readReply(reply);
     Log::log(DEBUG_iMXSerial, "Read Data: %zd\n", count);
     _printBuffer(reply);
     uint32_t word = 0;

@@ -66,6 +66,9 @@ private:
     // command's reply is read from its own bytes.
     void _dropStaleInput();
     bool _readRegister(uint32_t address, uint32_t& value);
+    // The reply to what was just written. The ROM answers after the request's
+    // last byte, so the window opens only once the request has left the host.
+    ssize_t _readReply(std::vector<uint8_t>& reply);
 
     std::unique_ptr<SDPLoader_Interface> loader_;
 };

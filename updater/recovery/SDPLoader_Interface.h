@@ -22,6 +22,10 @@ public:
     // value; false when the reply holds no such value.
     virtual bool getDataFromBuffer(const std::vector<uint8_t>& buffer, unsigned int index,
                                    uint32_t& value) = 0;
+    // Returns once what was written has left the host, waiting at most a bound
+    // of the transport's own; false when it has not left by then. A transport
+    // whose writes return only once sent has nothing to wait for.
+    virtual bool waitUntilSent() { return true; }
 
 protected:
     SDPLoader_Interface() = default;

@@ -5,11 +5,23 @@
 #include "Log.h"
 #include "aTime.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+
+// Milliseconds the bytes take on the line: ten bits each, rounded up.
+uint64_t lineTimeMs(uint64_t bytes)
+{
+    return (bytes * 10 * 1000 + Serial_SDPLoader::LINE_BAUD - 1) / Serial_SDPLoader::LINE_BAUD;
+}
+
+}  // namespace
 
 struct PrivateSerial_SDPLoader {
     int fd = -1;  // -1 when closed; 0 is a descriptor like any other
@@ -106,6 +118,34 @@ ssize_t Serial_SDPLoader::writeData(const std::vector<uint8_t>& data)
         aTime_MSSleep(1);
     }
     return static_cast<ssize_t>(done);
+}
+
+bool Serial_SDPLoader::waitUntilSent()
+{
+    if (p_->fd < 0)
+        return false;
+    // tcdrain could wait for ever on a port that stopped sending; the queue is
+    // watched against a deadline instead.
+    int queued = 0;
+    if (ioctl(p_->fd, TIOCOUTQ, &queued) != 0) {
+        Log::log(DEBUG_iMXSerial, "Cannot tell what %s still holds: %s\n", p_->path.c_str(), strerror(errno));
+        return false;
+    }
+    const uint64_t giveUp = aTime_DeadlineAfter(lineTimeMs(queued > 0 ? queued : 0) + DRAIN_MARGIN_MS);
+    while (queued > 0) {
+        const uint64_t now = aTime_GetMSTicks();
+        if (now >= giveUp) {
+            Log::log(DEBUG_iMXSerial, "%s still holds %d bytes to send\n", p_->path.c_str(), queued);
+            return false;
+        }
+        aTime_MSSleep(static_cast<uint32_t>(std::max<uint64_t>(1, std::min(lineTimeMs(queued), giveUp - now))));
+        if (ioctl(p_->fd, TIOCOUTQ, &queued) != 0) {
+            Log::log(DEBUG_iMXSerial, "Cannot tell what %s still holds: %s\n", p_->path.c_str(),
+                     strerror(errno));
+            return false;
+        }
+    }
+    return true;
 }
 
 ssize_t Serial_SDPLoader::readData(std::vector<uint8_t>& data, unsigned int timeoutMs)

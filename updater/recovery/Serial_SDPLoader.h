@@ -26,6 +26,13 @@ public:
     ssize_t readData(std::vector<uint8_t>& data, unsigned int timeoutMs) override;
     bool getDataFromBuffer(const std::vector<uint8_t>& buffer, unsigned int index,
                            uint32_t& value) override;
+    // Waits until the port's output queue is empty, at most the line time of
+    // what it held plus DRAIN_MARGIN_MS; false when it is not empty by then or
+    // the port cannot tell.
+    bool waitUntilSent() override;
+
+    static constexpr unsigned int LINE_BAUD = 115200;
+    static constexpr unsigned int DRAIN_MARGIN_MS = 500;
 
 private:
     std::unique_ptr<PrivateSerial_SDPLoader> p_;

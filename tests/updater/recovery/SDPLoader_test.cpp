@@ -155,6 +155,78 @@ TEST(SDPReplyTest, SerialReplyIsHabWordThenValue)
     }
 }
 
+// ---- reply windows -------------------------------------------------------
+
+// Records the order of the engine's calls and answers every reply window as a
+// boot ROM that takes everything would (serial framing: HAB word, then value).
+class RecordingTransport : public SDPLoader_Interface {
+public:
+    explicit RecordingTransport(std::vector<std::string>& calls) : calls_(calls) {}
+    bool init() override { return true; }
+    ssize_t writeData(const std::vector<uint8_t>& data) override
+    {
+        const bool command = data.at(0) == SDPLoader::REPORT_COMMAND;
+        calls_.push_back(command ? "command" : "data");
+        if (command)
+            lastCommand_ = data.at(1);
+        return static_cast<ssize_t>(data.size());
+    }
+    ssize_t readData(std::vector<uint8_t>& data, unsigned int timeoutMs) override
+    {
+        if (timeoutMs == 0) {
+            calls_.push_back("poll");
+            return 0;
+        }
+        calls_.push_back("window");
+        const uint32_t word = lastCommand_ == 0x04 ? SDPLoader::REPLY_SUCCESS : SDPLoader::REPLY_ACK;
+        const Bytes reply{0x56, 0x78, 0x78, 0x56, static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+                          static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
+        data.insert(data.end(), reply.begin(), reply.end());
+        return static_cast<ssize_t>(reply.size());
+    }
+    bool getDataFromBuffer(const std::vector<uint8_t>& buffer, unsigned int index, uint32_t& value) override
+    {
+        return Serial_SDPLoader("").getDataFromBuffer(buffer, index, value);
+    }
+    bool waitUntilSent() override
+    {
+        calls_.push_back("drain");
+        return true;
+    }
+
+private:
+    std::vector<std::string>& calls_;
+    uint8_t lastCommand_ = 0;
+};
+
+TEST(SDPReplyWindowTest, EveryWindowOpensOnceTheRequestHasLeft)
+{
+    // The ROM answers after the request's last byte; a window that opens while
+    // the port still holds the request closes before a real line can deliver it.
+    std::vector<std::string> calls;
+    SDPLoader loader;
+    ASSERT_TRUE(loader.setLoader(new RecordingTransport(calls)));
+    ASSERT_EQ(0, loader.init());
+    EXPECT_EQ(0, loader.writeLoader(pattern(2500), 0x20000000u));
+    uint64_t fingerprint = 0;
+    EXPECT_EQ(0, loader.getFingerprint(fingerprint));
+    loader.startLoader(0x20000400u);
+
+    int windows = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i] != "window")
+            continue;
+        ++windows;
+        bool drained = false;
+        size_t j = i;
+        for (; j > 0 && calls[j - 1] != "command" && calls[j - 1] != "data"; --j)
+            drained = drained || calls[j - 1] == "drain";
+        EXPECT_TRUE(j > 0 && drained) << "window " << windows << " of " << ::testing::PrintToString(calls);
+    }
+    // Alive check and final word; alive check and two registers; the jump.
+    EXPECT_EQ(6, windows) << ::testing::PrintToString(calls);
+}
+
 // ---- engine without a usable transport ----------------------------------
 
 TEST(SDPLoaderSetupTest, InitReportsMissingAndUnopenableTransports)
@@ -201,6 +273,7 @@ TEST(SerialTransportTest, NonTerminalIsRefusedAndClosed)
         EXPECT_EQ(-1, serial.writeData({1, 2, 3}));
         Bytes in;
         EXPECT_EQ(0, serial.readData(in, 0));
+        EXPECT_FALSE(serial.waitUntilSent()) << "nothing open, nothing sent";
     }
     EXPECT_EQ(before, openDescriptors());
 }
@@ -232,6 +305,7 @@ TEST(SerialTransportTest, HungUpLineFailsFast)
     EXPECT_EQ(-1, serial->writeData({1, 0x05, 0x05}));
     Bytes in;
     EXPECT_EQ(0, serial->readData(in, 0));
+    serial->waitUntilSent();  // whatever it says, it says it at once
     EXPECT_EQ(2, loader.writeLoader(pattern(32), 0x20000000u));
     EXPECT_LT(msSince(start), 1500);
 }
@@ -275,6 +349,7 @@ TEST_F(SerialLoaderTest, WritesLoaderAndJumps)
         EXPECT_EQ(image, r.read(0x20000000u, image.size()));
     });
     EXPECT_EQ(16u + 16u + 2500u + 16u, rom_->bytesReceived());
+    EXPECT_TRUE(transport_->waitUntilSent()) << "a pseudo-terminal holds nothing back";
 }
 
 TEST_F(SerialLoaderTest, ReadsFingerprintPastTheHabWord)
