@@ -9,7 +9,6 @@
 
 #include "aDebug.h"
 #include "aLinkRegistry.h"
-#include "aServer.h"
 #include "aStreamClient.h"
 #include "aStreamUSB.h"
 #include "aTime.h"
@@ -908,8 +907,8 @@ static aErr sTeardown(aLinkEntry* entry)
         }
         aLink_Stop(link);
     }
-    if (entry->server != NULL) {
-        aServer_Destroy(&entry->server);
+    if (entry->server != NULL && entry->destroyServer != NULL) {
+        entry->destroyServer(&entry->server);
     }
     if (entry->parentId != 0) {
         int parent = entry->parentId;

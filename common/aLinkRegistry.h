@@ -28,6 +28,9 @@ typedef struct aLinkEntry {
     int32_t id;        /* from 1 upwards, never reused */
     int32_t parentId;  /* a link of which this one holds a use; 0 for none */
     aServer* server;   /* the server sharing this USB link; NULL for none */
+    /* Left by whoever makes a server for this link: the link's teardown
+     * calls it for a server still attached, so the engine names no server. */
+    aErr (*destroyServer)(aServer** server);
     uint32_t identifier; /* serial number, IPv4 address, or aLINK_STREAM_IDENTIFIER */
     uint32_t key2;     /* TCP port, else 0 */
     uint32_t key3;     /* client number of a network-client link, else 0 */
