@@ -27,7 +27,7 @@ static int sFail(int id)
 int aLink_CreateUSB(uint32_t serialNumber)
 {
     aDEBUG_TRACE(aDEBUG_LINK, " aLink_CreateUSB(%08X)\n", serialNumber);
-    int shared = sShareEntry(serialNumber, 0, 0, aLINK_TYPE_USB, 1);
+    int shared = aLinkRegistry_Share(serialNumber, 0, 0, aLINK_TYPE_USB, 1);
     if (shared < 0) {
         aDEBUG_TRACE(aDEBUG_LINK, "This device is already being used as a \"SERVER\". \nYou must connect by "
                                   "\"CLIENT\" \n");
@@ -70,7 +70,7 @@ int aLink_CreateUSB(uint32_t serialNumber)
 int aLink_CreateTCPIP(uint32_t address, uint16_t port)
 {
     aDEBUG_TRACE(aDEBUG_LINK, "aLink_CreateTCPIP(%08X, %08X)\n", address, port);
-    int shared = sShareEntry(address, port, 0, aLINK_TYPE_TCPIP, 0);
+    int shared = aLinkRegistry_Share(address, port, 0, aLINK_TYPE_TCPIP, 0);
     if (shared > 0) {
         return shared;
     }
@@ -104,7 +104,7 @@ static int sBaudIndex(int baud)
 int aLink_CreateSerial(uint32_t serialNumber, const char* path, int baud)
 {
     aDEBUG_TRACE(aDEBUG_LINK, " aLink_CreateSerial(%s)\n", path != NULL ? path : "(null)");
-    int shared = sShareEntry(serialNumber, 0, 0, aLINK_TYPE_SERIAL, 0);
+    int shared = aLinkRegistry_Share(serialNumber, 0, 0, aLINK_TYPE_SERIAL, 0);
     if (shared > 0) {
         return shared;
     }

@@ -187,7 +187,7 @@ aLink* sGetLink(int id)
     return entry != NULL ? entry->link : NULL;
 }
 
-int sShareEntry(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type, int refuseServed)
+int aLinkRegistry_Share(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type, int refuseServed)
 {
     if (type == aLINK_TYPE_STREAM || !sLock()) {
         return 0;
@@ -220,7 +220,7 @@ int sShareEntry(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type
     return id;
 }
 
-int sShareEntryByID(int id)
+int aLinkRegistry_ShareByID(int id)
 {
     if (!sLock()) {
         return 0;
@@ -235,29 +235,29 @@ int sShareEntryByID(int id)
     return shared;
 }
 
-sReleaseResult sReleaseEntry(int id, aLinkEntry** entry, int* useCount)
+aLinkReleaseResult aLinkRegistry_Release(int id, aLinkEntry** entry, int* useCount)
 {
     *entry = NULL;
     *useCount = 0;
     if (!sLock()) {
-        return sRELEASE_NOT_FOUND;
+        return aLINK_RELEASE_NOT_FOUND;
     }
     aLinkEntry* found = sFindByIdLocked(id);
     if (found == NULL) {
         sUnlock();
-        return sRELEASE_NOT_FOUND;
+        return aLINK_RELEASE_NOT_FOUND;
     }
     *useCount = sChangeLocked(found, -1);
     if (*useCount > 0) {
         sUnlock();
-        return sRELEASE_IN_USE;
+        return aLINK_RELEASE_IN_USE;
     }
     *entry = sExtractLocked(id);
     sUnlock();
-    return sRELEASE_LAST;
+    return aLINK_RELEASE_LAST;
 }
 
-aLinkEntry* sHoldEntryByID(int id)
+aLinkEntry* aLinkRegistry_HoldByID(int id)
 {
     if (!sLock()) {
         return NULL;
@@ -271,7 +271,7 @@ aLinkEntry* sHoldEntryByID(int id)
     return entry;
 }
 
-int sUnholdEntry(aLinkEntry* entry)
+int aLinkRegistry_Unhold(aLinkEntry* entry)
 {
     if (entry == NULL || !sLock()) {
         return 0;
@@ -282,7 +282,7 @@ int sUnholdEntry(aLinkEntry* entry)
     return last;
 }
 
-int sRetireEntry(aLinkEntry* entry)
+int aLinkRegistry_Retire(aLinkEntry* entry)
 {
     if (entry == NULL || !sLock()) {
         return 0;
