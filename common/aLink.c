@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "aDebug.h"
+#include "aLinkInternal.h"
 #include "aLinkRegistry.h"
 #include "aStreamClient.h"
 #include "aStreamUSB.h"

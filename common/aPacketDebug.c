@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "aLink.h"
+#include "aLinkInternal.h"
 #include "aLinkRegistry.h"
 #include "aMutex.h"
 
