@@ -9,6 +9,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "aDiscoveryInterfaces.h"
 #include "aLinkSpec.h"
 
 #ifdef __cplusplus
@@ -38,14 +39,6 @@ linkSpec* aDiscovery_FindFirstModule(linkType type, uint32_t networkInterface);
 uint8_t aDiscovery_Enumerate_aEtherModules(aDiscoveryModuleFoundProc callback, void* reference,
                                            uint32_t networkInterface);
 
-/* Fills list with up to maximum IPv4 addresses (network byte order) of the
- * host's interfaces as CZMQ lists them; the count, 0 for a NULL list. */
-uint32_t aDiscovery_GetIPv4Interfaces(uint32_t* list, uint32_t maximum);
-
-/* Writes the dotted text of the address (network byte order) into buffer,
- * cleared first; its length, or 0 (nothing written) when length is below 16
- * or the conversion fails. */
-size_t aDiscovery_ConvertIPv4Interface(uint32_t address, char* buffer, size_t length);
 
 #ifdef __cplusplus
 }

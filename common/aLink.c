@@ -9,8 +9,8 @@
 #include <time.h>
 
 #include "aDebug.h"
+#include "aLinkInternal.h"
 #include "aLinkRegistry.h"
-#include "aServer.h"
 #include "aStreamClient.h"
 #include "aStreamUSB.h"
 #include "aTime.h"
@@ -105,11 +105,11 @@ static aPacketFifoId sOutFifo(aLink* link)
 static void sFreeEntry(aLinkEntry* entry);
 
 /* Rule: operations hold a link, never take a use, so none (nor a filter on a pipe thread) tears one down. */
-aLink* sAcquireLink(int id, aLinkEntry** hold)
+aLink* aLink_AcquireRecord(int id, aLinkEntry** hold)
 {
-    aLinkEntry* entry = sHoldEntryByID(id);
+    aLinkEntry* entry = aLinkRegistry_HoldByID(id);
     if (entry == NULL || entry->link == NULL || entry->link->check != aLINK_CHECK) {
-        sReleaseLink(entry);
+        aLink_ReleaseRecord(entry);
         *hold = NULL;
         return NULL;
     }
@@ -117,9 +117,9 @@ aLink* sAcquireLink(int id, aLinkEntry** hold)
     return entry->link;
 }
 
-void sReleaseLink(aLinkEntry* hold)
+void aLink_ReleaseRecord(aLinkEntry* hold)
 {
-    if (hold != NULL && sUnholdEntry(hold)) {
+    if (hold != NULL && aLinkRegistry_Unhold(hold)) {
         sFreeEntry(hold);
     }
 }
@@ -571,9 +571,9 @@ static int sInit(aLink* link, int id, aStream* stream)
 
 int aLink_Init(int id, aStream* stream)
 {
-    aLinkEntry* hold = sHoldEntryByID(id);
+    aLinkEntry* hold = aLinkRegistry_HoldByID(id);
     int result = (hold != NULL && hold->link != NULL) ? sInit(hold->link, id, stream) : 0;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return result;
 }
 
@@ -626,9 +626,9 @@ static aErr sStart(aLink* link)
 aErr aLink_Start(int id)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aErr err = link != NULL ? sStart(link) : aErrParam;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return err;
 }
 
@@ -696,15 +696,15 @@ static aErr sSync(aLink* link)
 aErr aLink_Sync(int id)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aErr err = link != NULL ? sSync(link) : aErrParam;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return err;
 }
 
 aErr aLink_ForceRoute(int id, uint8_t value)
 {
-    aLinkEntry* hold = sHoldEntryByID(id);
+    aLinkEntry* hold = aLinkRegistry_HoldByID(id);
     if (hold == NULL) {
         return aErrNotFound;
     }
@@ -712,7 +712,7 @@ aErr aLink_ForceRoute(int id, uint8_t value)
     if (hold->link != NULL && hold->link->check == aLINK_CHECK) {
         err = sPutForceRoute(hold->link, value);
     }
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return err;
 }
 
@@ -734,27 +734,27 @@ aErr aLink_PublishPacketLog(aLink* link, aPacketLog* log, aMutex* logMutex)
 int32_t aLink_GetStatus(int id)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     int32_t status = link != NULL ? sStatus(link) : linkStatusNoStream;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return status;
 }
 
 aErr aLink_PutPacket(int id, const aPacket* packet)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aErr err = link != NULL ? aPacketFifo_Put(sOutFifo(link), packet) : aErrParam;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return err;
 }
 
 aPacket* aLink_GetPacket(int id)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aPacket* packet = link != NULL ? aPacketFifo_Get(sInFifo(link)) : NULL;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return packet;
 }
 
@@ -762,13 +762,13 @@ aPacket* aLink_GetPacket(int id)
  * its hold on the link back, or the link's memory would never be freed. */
 static void sReleaseHold(void* hold)
 {
-    sReleaseLink((aLinkEntry*)hold);
+    aLink_ReleaseRecord((aLinkEntry*)hold);
 }
 
 aPacket* aLink_AwaitPacket(int id, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aPacket* volatile packet = NULL;
     pthread_cleanup_push(sReleaseHold, hold);
     /* A teardown destroys the queue, which ends the wait. */
@@ -780,12 +780,12 @@ aPacket* aLink_AwaitPacket(int id, uint64_t ms)
 aPacket* aLink_GetFirst(int id, aPacketFifoProc predicate, void* ref)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aPacket* packet = NULL;
     if (link != NULL && predicate != NULL) {
         packet = aPacketFifo_GetFirst(sInFifo(link), predicate, ref);
     }
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return packet;
 }
 
@@ -810,7 +810,7 @@ static aPacket* sAwaitFirst(aLink* link, aPacketFifoProc predicate, void* ref, u
 aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aPacket* volatile packet = NULL;
     pthread_cleanup_push(sReleaseHold, hold);
     packet = (link != NULL && predicate != NULL) ? sAwaitFirst(link, predicate, ref, ms) : NULL;
@@ -821,21 +821,21 @@ aPacket* aLink_AwaitFirst(int id, aPacketFifoProc predicate, void* ref, uint64_t
 uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     uint32_t drained = 0;
     if (link != NULL && predicate != NULL) {
         drained = aPacketFifo_DrainPackets(sInFifo(link), predicate, ref);
     }
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return drained;
 }
 
 uint32_t aLink_GetOutputLength(int id)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     uint32_t length = link != NULL ? aPacketFifo_GetLength(sOutFifo(link)) : 0;
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return length;
 }
 
@@ -876,7 +876,7 @@ static aErr sAwaitOutputRoom(aLink* link, uint32_t maxQueued, uint64_t ms)
 aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     volatile aErr err = aErrParam;
     pthread_cleanup_push(sReleaseHold, hold);
     err = link != NULL ? sAwaitOutputRoom(link, maxQueued, ms) : aErrParam;
@@ -887,7 +887,7 @@ aErr aLink_AwaitOutputRoom(int id, uint32_t maxQueued, uint64_t ms)
 aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* ref)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     aErr err = aErrParam;
     if (link != NULL && link->userFilterMutex != NULL) {
         aMutex_Lock(link->userFilterMutex);
@@ -899,19 +899,19 @@ aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* r
         }
         aMutex_Unlock(link->userFilterMutex);
     }
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return err;
 }
 
 aErr aLink_EnablePooledPackets(int id, uint8_t pooled)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
     __atomic_store_n(&link->pooled, pooled != 0 ? 1 : 0, __ATOMIC_RELAXED);
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return aErrNone;
 }
 
@@ -942,8 +942,8 @@ static aErr sTeardown(aLinkEntry* entry)
         }
         aLink_Stop(link);
     }
-    if (entry->server != NULL) {
-        aServer_Destroy(&entry->server);
+    if (entry->server != NULL && entry->destroyServer != NULL) {
+        entry->destroyServer(&entry->server);
     }
     if (entry->parentId != 0) {
         int parent = entry->parentId;
@@ -999,17 +999,17 @@ aErr aLink_Destroy(int* id)
     }
     aLinkEntry* entry = NULL;
     int useCount = 0;
-    sReleaseResult released = sReleaseEntry(*id, &entry, &useCount);
+    aLinkReleaseResult released = aLinkRegistry_Release(*id, &entry, &useCount);
     *id = 0;
-    if (released == sRELEASE_NOT_FOUND) {
+    if (released == aLINK_RELEASE_NOT_FOUND) {
         return aErrParam;
     }
     aDEBUG_TRACE(aDEBUG_LINK, "aLink_Destroy use_count: %d\n", useCount);
-    if (released == sRELEASE_IN_USE) {
+    if (released == aLINK_RELEASE_IN_USE) {
         return aErrNone;
     }
     aErr result = sTeardown(entry);
-    if (sRetireEntry(entry)) {
+    if (aLinkRegistry_Retire(entry)) {
         sFreeEntry(entry);
     }
     return result;
@@ -1127,8 +1127,8 @@ aErr aLink_ResetLink(aLinkEntry* entry)
 
 aErr aLink_Reset(int id)
 {
-    aLinkEntry* hold = sHoldEntryByID(id);
+    aLinkEntry* hold = aLinkRegistry_HoldByID(id);
     aErr err = aLink_ResetLink(hold);
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return err;
 }

@@ -43,7 +43,7 @@ int aLink_CreateClient(uint32_t address, uint16_t port, int existingId)
 {
     aDEBUG_TRACE(aDEBUG_LINK, "aLink_CreateClient(%08X, %08X, %d)\n", address, port, existingId);
     if (existingId != 0) {
-        int shared = sShareEntryByID(existingId);
+        int shared = aLinkRegistry_ShareByID(existingId);
         if (shared != 0) {
             aDEBUG_TRACE(aDEBUG_LINK, "Using existing link - ConnectThroughLinkModule\n");
         } else {

@@ -28,6 +28,9 @@ typedef struct aLinkEntry {
     int32_t id;        /* from 1 upwards, never reused */
     int32_t parentId;  /* a link of which this one holds a use; 0 for none */
     aServer* server;   /* the server sharing this USB link; NULL for none */
+    /* Left by whoever makes a server for this link: the link's teardown
+     * calls it for a server still attached, so the engine names no server. */
+    aErr (*destroyServer)(aServer** server);
     uint32_t identifier; /* serial number, IPv4 address, or aLINK_STREAM_IDENTIFIER */
     uint32_t key2;     /* TCP port, else 0 */
     uint32_t key3;     /* client number of a network-client link, else 0 */
@@ -61,40 +64,28 @@ aLink* sGetLink(int id);
  * keys equal and raises its use count. The id, 0 when none; -1 when
  * refuseServed is set and the entry carries a network server (nothing
  * changed). Links over a caller's stream are never shared. */
-int sShareEntry(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type, int refuseServed);
+int aLinkRegistry_Share(uint32_t identifier, uint32_t key2, uint32_t key3, uint32_t type, int refuseServed);
 /* Raises the use count of the entry of that id if it is in use; the id, or 0. */
-int sShareEntryByID(int id);
+int aLinkRegistry_ShareByID(int id);
 
-/* Result of sReleaseEntry. */
-typedef enum { sRELEASE_NOT_FOUND, sRELEASE_IN_USE, sRELEASE_LAST } sReleaseResult;
+/* Result of aLinkRegistry_Release. */
+typedef enum { aLINK_RELEASE_NOT_FOUND, aLINK_RELEASE_IN_USE, aLINK_RELEASE_LAST } aLinkReleaseResult;
 /* Lowers the use count and, at 0 or below, extracts the entry, as one step
  * under the registry mutex; *entry receives it when extracted. */
-sReleaseResult sReleaseEntry(int id, aLinkEntry** entry, int* useCount);
+aLinkReleaseResult aLinkRegistry_Release(int id, aLinkEntry** entry, int* useCount);
 
 /* Holds: an operation on a link holds its entry, so that the record stays
  * allocated while the operation runs. A hold is not a use: the last use still
  * tears the link down at once (which wakes the holders' waits), and only the
  * memory waits for the last hold. */
 /* Raises the holds of the entry of that id; the entry, or NULL when none. */
-aLinkEntry* sHoldEntryByID(int id);
+aLinkEntry* aLinkRegistry_HoldByID(int id);
 /* Lowers the holds; true when the caller must free the entry (it was retired
  * and this was the last hold). */
-int sUnholdEntry(aLinkEntry* entry);
+int aLinkRegistry_Unhold(aLinkEntry* entry);
 /* Marks an extracted entry as torn down; true when no hold remains (the
  * caller frees it), else the last hold does. */
-int sRetireEntry(aLinkEntry* entry);
-
-/* The record of a registered, initialised link with a hold of its entry in
- * *hold, or NULL (nothing held). Every operation by link id goes through this
- * pair and none takes or releases a use (only aLink_Destroy does), so no
- * operation, not even one a filter calls on a pipe thread, tears a link down. */
-aLink* sAcquireLink(int id, aLinkEntry** hold);
-/* Releases a hold from sAcquireLink or sHoldEntryByID; NULL does nothing. The
- * last hold of a torn-down link frees its memory, which never waits. */
-void sReleaseLink(aLinkEntry* hold);
-
-/* The work of aLink_Reset. */
-aErr aLink_ResetLink(aLinkEntry* entry);
+int aLinkRegistry_Retire(aLinkEntry* entry);
 
 #ifdef __cplusplus
 }

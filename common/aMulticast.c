@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "aDebug.h"
-#include "aDiscovery.h"
+#include "aDiscoveryInterfaces.h"
 #include "aTime.h"
 
 #define aMULTICAST_CHECK 0x4D43u

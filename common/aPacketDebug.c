@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "aLink.h"
+#include "aLinkInternal.h"
 #include "aLinkRegistry.h"
 #include "aMutex.h"
 
@@ -27,7 +28,7 @@ aErr aLink_PacketDebug_SetLogSize(int id, int size)
         return aErrParam;
     }
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
@@ -39,7 +40,7 @@ aErr aLink_PacketDebug_SetLogSize(int id, int size)
         link->logSize = (uint32_t)size;
     }
     pthread_mutex_unlock(&sCreateLock);
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return result;
 }
 
@@ -67,7 +68,7 @@ typedef aErr (*sLogOperation)(aPacketLog* log, void* ref);
 static aErr sWithLog(int id, sLogOperation operation, void* ref)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
@@ -82,7 +83,7 @@ static aErr sWithLog(int id, sLogOperation operation, void* ref)
         }
         aMutex_Unlock(mutex);
     }
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return result;
 }
 
@@ -96,7 +97,7 @@ static aErr sSetEnabled(aPacketLog* log, void* ref)
 aErr aLink_PacketDebug_Enable(int id)
 {
     aLinkEntry* hold = NULL;
-    aLink* link = sAcquireLink(id, &hold);
+    aLink* link = aLink_AcquireRecord(id, &hold);
     if (link == NULL) {
         return aErrParam;
     }
@@ -112,7 +113,7 @@ aErr aLink_PacketDebug_Enable(int id)
         sSetEnabled(__atomic_load_n(&link->log, __ATOMIC_ACQUIRE), (void*)(uintptr_t)1);
         aMutex_Unlock(mutex);
     }
-    sReleaseLink(hold);
+    aLink_ReleaseRecord(hold);
     return result;
 }
 

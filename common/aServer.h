@@ -20,7 +20,9 @@ typedef struct aServer aServer;
 /* A new server for the link of that id (its registry entry gives the link and
  * the identifier advertised as serial number). interfaceAddress is IPv4 in
  * network order, 0 for 127.0.0.1; localOnly serves the loopback interface
- * only. NULL when the id has no registry entry or memory runs out. */
+ * only. NULL when the id has no registry entry or memory runs out. The entry
+ * gets the teardown hook: a server stored in its server field is destroyed
+ * with the link. */
 aServer* aServer_Create(int linkId, uint32_t interfaceAddress, uint8_t localOnly);
 /* Binds the sockets, starts the actors and installs the streaming filter on
  * the link. aErrParam for NULL, aErrResource when any part failed (what was

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "aDebug.h"
-#include "aDiscovery.h"
+#include "aDiscoveryInterfaces.h"
 #include "aMulticast.h"
 #include "aServerInternal.h"
 #include "aTime.h"

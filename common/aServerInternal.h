@@ -100,6 +100,11 @@ struct aServer {
     uint8_t stopping; /* atomic; the worker gives up its waits */
 };
 
+/* The work of aServer_Create for the entry its caller found (the entry stays
+ * allocated until the server is destroyed); NULL for a NULL entry, one
+ * without a record, or when memory runs out. */
+aServer* _aServer_CreateForEntry(aLinkEntry* entry, uint32_t interfaceAddress, uint8_t localOnly);
+
 /* A poller whose wait a signal cut short reports termination; only CZMQ's
  * interrupt flag (or a real failure) ends an actor's loop. */
 static inline bool _aServer_PollerTerminated(zpoller_t* poller)

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "aDebug.h"
-#include "aDiscovery.h"
+#include "aDiscoveryInterfaces.h"
 #include "aPacket.h"
 #include "aTime.h"
 

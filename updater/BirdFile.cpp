@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -165,70 +166,80 @@ bool BirdFile::VerifyFile(const char* p)
            head[5] != 0;
 }
 
-bool BirdFile::Load()
+namespace {
+
+struct aFileCloser {
+    void operator()(aFile* file) const noexcept { aFile_Close(&file); }
+};
+using FilePtr = std::unique_ptr<aFile, aFileCloser>;
+
+// Reads up to size bytes into buffer; false (logged) on a read error or a
+// file shorter than its size said.
+bool readAll(aFile* file, const char* p, unsigned char* buffer, size_t size, size_t* total)
 {
-    const char* p = path.c_str();
-    Log::log(DEBUG_BirdFile, "BIRDFILE: Loading File [%s]\n", p);
-    if (!aFile_Exists(p)) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: BIRD file not found [%s]\n", p);
-        reset();
-        return false;
-    }
-    aFile* file = aFile_Open(p, aFILE_MODE_READ);
-    if (!file) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - cannot open bird file: '%s'\n", p);
-        reset();
-        return false;
-    }
-    uint64_t size = 0;
-    aErr err = aFile_GetSize(file, &size);
-    if (err != aErrNone) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) getting bird file size from %s\n", int(err), p);
-        aFile_Close(&file);
-        reset();
-        return false;
-    }
-    if (size > MAX_FILE_SIZE) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - %s is too large to load (%llu bytes, at most %llu)\n", p,
-                 (unsigned long long)size, (unsigned long long)MAX_FILE_SIZE);
-        aFile_Close(&file);
-        reset();
-        return false;
-    }
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[size ? size_t(size) : 1]);
-    if (!buffer) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - no memory for the %llu bytes of %s\n",
-                 (unsigned long long)size, p);
-        aFile_Close(&file);
-        reset();
-        return false;
-    }
-    size_t total = 0;
-    bool ok = true;
-    while (total < size) {
+    while (*total < size) {
         size_t got = 0;
-        err = aFile_Read(file, buffer.get() + total, size_t(size) - total, &got);
+        const aErr err = aFile_Read(file, buffer + *total, size - *total, &got);
         if (err == aErrEOF || (err == aErrNone && got == 0))
             break;
         if (err != aErrNone) {
             Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", int(err), p);
-            ok = false;
-            break;
+            return false;
         }
-        total += got;
+        *total += got;
     }
-    if (ok && total < size) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error reading %s read %zu bytes of %zu byte file\n", p, total,
-                 size_t(size));
-        ok = false;
+    if (*total < size) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error reading %s read %zu bytes of %zu byte file\n", p, *total, size);
+        return false;
     }
-    if (ok)
-        ok = LoadData(buffer.get(), total);
-    else
+    return true;
+}
+
+// The whole file at p into *buffer; false (logged) when it cannot be had.
+bool readFile(const char* p, std::unique_ptr<unsigned char[]>* buffer, size_t* total)
+{
+    if (!aFile_Exists(p)) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: BIRD file not found [%s]\n", p);
+        return false;
+    }
+    FilePtr file(aFile_Open(p, aFILE_MODE_READ));
+    if (!file) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - cannot open bird file: '%s'\n", p);
+        return false;
+    }
+    uint64_t size = 0;
+    const aErr err = aFile_GetSize(file.get(), &size);
+    if (err != aErrNone) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) getting bird file size from %s\n", int(err), p);
+        return false;
+    }
+    if (size > BirdFile::MAX_FILE_SIZE) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - %s is too large to load (%llu bytes, at most %llu)\n", p,
+                 (unsigned long long)size, (unsigned long long)BirdFile::MAX_FILE_SIZE);
+        return false;
+    }
+    buffer->reset(new (std::nothrow) unsigned char[size ? size_t(size) : 1]);
+    if (!*buffer) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - no memory for the %llu bytes of %s\n",
+                 (unsigned long long)size, p);
+        return false;
+    }
+    return readAll(file.get(), p, buffer->get(), size_t(size), total);
+}
+
+}  // namespace
+
+bool BirdFile::Load()
+{
+    const char* p = path.c_str();
+    Log::log(DEBUG_BirdFile, "BIRDFILE: Loading File [%s]\n", p);
+    std::unique_ptr<unsigned char[]> buffer;
+    size_t total = 0;
+    if (!readFile(p, &buffer, &total)) {
         reset();
-    buffer.reset();
-    aFile_Close(&file);
-    return ok;
+        return false;
+    }
+    return LoadData(buffer.get(), total);
 }
 
 bool BirdFile::LoadData(const unsigned char* data, size_t size)
@@ -310,6 +321,54 @@ bool BirdFile::ScanBlocks(const unsigned char* data, unsigned size)
     return scan(data, size) == ScanResult::Ok;
 }
 
+namespace {
+
+// The block whose header is at pos, when it fits before end and is long
+// enough for its type; false (logged) otherwise.
+bool parseBlock(const unsigned char* data, size_t pos, size_t end, BirdBlock* block)
+{
+    const size_t avail = end - pos;
+    if (avail < kBlockHeaderSize) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - block header at offset %zu runs past the end of the data\n", pos);
+        return false;
+    }
+    const uint8_t tag = data[pos];
+    const uint32_t length = GetInt(data + pos + 1);
+    if (uint64_t(length) > uint64_t(avail - kBlockHeaderSize)) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - block at offset %zu claims %u bytes, %zu remain\n", pos, length,
+                 avail - kBlockHeaderSize);
+        return false;
+    }
+    block->type = tag & BirdFile::BIRD_FILE_TYPE_MASK;
+    block->flags = uint8_t((tag & BirdFile::BIRD_FILE_FLAG_MASK) >> 5);
+    block->length = length;
+    // Load keeps the records pointing into the payload it owns.
+    block->data = const_cast<unsigned char*>(data + pos + kBlockHeaderSize);
+    const uint32_t needed = minimumLength(block->type);
+    if (length < needed) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - block of type %u at offset %zu holds %u bytes, needs %u\n",
+                 unsigned(block->type), pos, length, needed);
+        return false;
+    }
+    block->address = (block->type == BirdFile::BLOCK_LOADER || block->type == BirdFile::BLOCK_FIRMWARE)
+                         ? GetInt(block->data)
+                         : 0;
+    return true;
+}
+
+void logBlock(const BirdBlock& block)
+{
+    Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t %02X   %02X   %d\n", unsigned(block.type), unsigned(block.flags),
+             int(block.length));
+    if (block.type == BirdFile::BLOCK_DESCRIPTOR) {
+        for (int field = 0; field < 4; ++field)
+            Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t \t[%16.16s]\n",
+                     reinterpret_cast<const char*>(block.data + 16 * field));
+    }
+}
+
+}  // namespace
+
 BirdFile::ScanResult BirdFile::scan(const unsigned char* data, size_t size)
 {
     blocks.clear();
@@ -336,47 +395,15 @@ BirdFile::ScanResult BirdFile::scan(const unsigned char* data, size_t size)
         return ScanResult::Malformed;
     };
     while (pos < end) {
-        const size_t avail = end - pos;
-        if (avail < kBlockHeaderSize) {
-            Log::log(DEBUG_BirdFile, "BIRDFILE: Error - block header at offset %zu runs past the end of the data\n",
-                     pos);
-            return malformed();
-        }
-        const uint8_t tag = data[pos];
-        const uint32_t length = GetInt(data + pos + 1);
-        if (uint64_t(length) > uint64_t(avail - kBlockHeaderSize)) {
-            Log::log(DEBUG_BirdFile, "BIRDFILE: Error - block at offset %zu claims %u bytes, %zu remain\n", pos,
-                     length, avail - kBlockHeaderSize);
-            return malformed();
-        }
         BirdBlock block;
-        block.type = tag & BIRD_FILE_TYPE_MASK;
-        block.flags = uint8_t((tag & BIRD_FILE_FLAG_MASK) >> 5);
-        block.length = length;
-        // Load keeps the records pointing into the payload it owns.
-        block.data = const_cast<unsigned char*>(data + pos + kBlockHeaderSize);
-        const uint32_t needed = minimumLength(block.type);
-        if (length < needed) {
-            Log::log(DEBUG_BirdFile, "BIRDFILE: Error - block of type %u at offset %zu holds %u bytes, needs %u\n",
-                     unsigned(block.type), pos, length, needed);
+        if (!parseBlock(data, pos, end, &block))
             return malformed();
-        }
         if (blockCount >= MAX_BLOCKS) {
             Log::log(DEBUG_BirdFile, "BIRDFILE: Error - more than %u blocks\n", MAX_BLOCKS);
             return malformed();
         }
-        block.address =
-            (block.type == BLOCK_LOADER || block.type == BLOCK_FIRMWARE) ? GetInt(block.data) : 0;
-
-        Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t %02X   %02X   %d\n", unsigned(block.type), unsigned(block.flags),
-                 int(length));
-        if (block.type == BLOCK_DESCRIPTOR) {
-            for (int field = 0; field < 4; ++field)
-                Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t \t[%16.16s]\n",
-                         reinterpret_cast<const char*>(block.data + 16 * field));
-        }
-
-        pos += kBlockHeaderSize + length;
+        logBlock(block);
+        pos += kBlockHeaderSize + block.length;
         ++blockCount;
         blocks.push_back(block);
     }

@@ -80,6 +80,20 @@ public:
     static aErr _disableEther(Zorventa::Morvasset::Module& module, UpdaterDisplayInterface& display);
 
 private:
+    // Steps of Update_Firmware. The connect steps return false when they gave
+    // up (and said so); otherwise *err tells how the connect went.
+    uint32_t storedLatestBuild(const UpdaterStoreItem& item, bool known, uint32_t serial);
+    bool chooseBuild(const UpdaterStoreItem& item, bool known, uint32_t serial, uint32_t* build);
+    bool loadBundle(const std::string& birdPath, uint32_t serial, uint32_t build, bool override, BirdFile* bundle);
+    bool connectTarget(Zorventa::Morvasset::Module& target, uint8_t moduleAddress, uint32_t serial,
+                       uint32_t routerSerial, linkType* reachedOver, aErr* err);
+    bool connectThroughRouter(Zorventa::Morvasset::Module& target, uint8_t moduleAddress, uint32_t serial,
+                              uint32_t routerSerial, aErr* err);
+    bool findRoutedAddress(Zorventa::Morvasset::Module& target, uint32_t serial, uint32_t routerSerial);
+    aErr transferBundle(Zorventa::Morvasset::Module& target, BirdFile& bundle, linkType reachedOver,
+                        uint32_t serial, bool routed);
+    bool recordTransfer(UpdaterStore& store, uint32_t serial, const std::string& bundle, uint64_t start);
+
     std::string server_url;
     std::string storage_dir;
     UpdaterDisplayInterface& display;

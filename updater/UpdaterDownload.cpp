@@ -5,10 +5,12 @@
 #include <cstring>
 #include <future>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "BirdFile.h"
 #include "BuildNumber.h"
@@ -109,79 +111,98 @@ bool validBuild(uint32_t serial, uint32_t build, const char* url)
     return false;
 }
 
-}  // namespace
+using Level = UpdaterDisplayInterface::Level;
+using BundleBytes = std::unique_ptr<unsigned char, FreeDeleter>;
 
-uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool override, bool noCal)
+// The build asked for (0 for the server's latest) into *build; false, after
+// saying why, for a malformed build, serial number 0 or an unreachable server.
+bool checkRequest(UpdaterDisplayInterface& display, const std::string& url, uint32_t serial,
+                  const std::string& buildText, uint32_t* build)
 {
-    using Level = UpdaterDisplayInterface::Level;
-    uint32_t build = 0;
-    if (!buildText.empty() && !ParseBuildNumber(buildText, &build)) {
+    if (!buildText.empty() && !ParseBuildNumber(buildText, build)) {
         display.message(Level::LEVEL_ERROR, "Build number '%s' must be an number", PrintableText(buildText).c_str());
-        return 0;
+        return false;
     }
     if (serial == 0) {
         display.message(Level::LEVEL_ERROR, "Serial Number must be non-zero");
-        return 0;
+        return false;
     }
-    if (!UpdateServerRequest::ping(server_url.c_str())) {
-        display.message(Level::LEVEL_ERROR, "Server request failed for %s", server_url.c_str());
-        return 0;
+    if (!UpdateServerRequest::ping(url.c_str())) {
+        display.message(Level::LEVEL_ERROR, "Server request failed for %s", url.c_str());
+        return false;
     }
+    return true;
+}
 
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Download_Firmware");
-    if (!store)
-        return 0;
-    UpdaterStoreItem item;
+// The device's store directory, made when it has none yet.
+bool openDevice(UpdaterDisplayInterface& display, UpdaterStore& store, uint32_t serial, UpdaterStoreItem* item)
+{
     try {
-        if (!store->FindDevice(serial, &item)) {
+        if (!store.FindDevice(serial, item)) {
             Log::log(DEBUG_APP, "Could not find device in our update history.\n");
-            item = store->AddDevice(serial);
+            *item = store.AddDevice(serial);
         }
     } catch (const std::exception&) {
         display.message(Level::LEVEL_ERROR, "Could not create directory for storing BIRD file");
-        return 0;
+        return false;
     }
+    return true;
+}
 
+// The server's version text, and its latest build when none was asked for.
+bool chooseDownloadBuild(UpdaterDisplayInterface& display, const std::string& url, uint32_t serial,
+                         uint32_t* build, std::string* serverVersion)
+{
     std::string serverBuild;
-    std::string serverVersion;
-    if (!UpdateServerRequest::QueryBuild(serial, serverBuild, serverVersion, server_url.c_str())) {
+    if (!UpdateServerRequest::QueryBuild(serial, serverBuild, *serverVersion, url.c_str())) {
         display.message(Level::LEVEL_ERROR, "No build information for device");
-        return 0;
+        return false;
     }
-    if (build == 0) {
-        if (!ParseBuildNumber(serverBuild, &build))
+    if (*build == 0) {
+        if (!ParseBuildNumber(serverBuild, build))
             traceNotANumber(serverBuild);
         // Build 0 is no build: asking for it could only store a file nobody looks up.
-        if (build == 0) {
+        if (*build == 0) {
             display.message(Level::LEVEL_ERROR, "No build information for device");
-            return 0;
+            return false;
         }
     }
+    return true;
+}
 
+bool approveBuild(UpdaterDisplayInterface& display, const std::string& url, uint32_t serial, uint32_t build,
+                  bool override)
+{
     display.message(Level::LEVEL_INFO, "Retrieving build %u", build);
     if (override) {
         display.message(Level::LEVEL_INFO, "Override specified, skipping validation of build %u", build);
-    } else {
-        display.message(Level::LEVEL_INFO, "Validating build %u with server", build);
-        if (!validBuild(serial, build, server_url.c_str())) {
-            display.message(Level::LEVEL_ERROR, "No valid build %u", build);
-            return 0;
-        }
-        display.message(Level::LEVEL_INFO, "Build %u is valid", build);
+        return true;
     }
+    display.message(Level::LEVEL_INFO, "Validating build %u with server", build);
+    if (!validBuild(serial, build, url.c_str())) {
+        display.message(Level::LEVEL_ERROR, "No valid build %u", build);
+        return false;
+    }
+    display.message(Level::LEVEL_INFO, "Build %u is valid", build);
+    return true;
+}
 
-    const std::string requested = std::to_string(build);
-    std::string result;
+// The server's base64 answer into *result, with the spinner going meanwhile;
+// false, after saying so, when there is none.
+bool fetchBundle(UpdaterDisplayInterface& display, const std::string& url, uint32_t serial,
+                 const std::string& serverVersion, const std::string& requested, bool noCal, std::string* resultOut)
+{
+    std::string& result = *resultOut;
     std::promise<bool> promise;
     std::future<bool> done = promise.get_future();
     std::thread worker;
     JoinOnExit joiner(worker);
     try {
         worker = std::thread(downloadWorker,
-                             DownloadJob{server_url, &promise, serial, serverVersion, requested, &result, noCal});
+                             DownloadJob{url, &promise, serial, serverVersion, requested, &result, noCal});
     } catch (const std::system_error&) {
         display.message(Level::LEVEL_ERROR, "Download failed");
-        return 0;
+        return false;
     }
 
     display.update_spinner(true, kSpinnerLabel);
@@ -197,32 +218,71 @@ uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool
     }
     if (result.empty()) {
         display.message(Level::LEVEL_ERROR, "Failed to retrieve a valid BIRD file");
-        return 0;
+        return false;
     }
+    return true;
+}
 
-    unsigned long length = 0;
-    std::unique_ptr<unsigned char, FreeDeleter> bytes(base64_decode(result.data(), result.size(), &length));
+// The decoded bundle; null, after saying so, when it is none.
+BundleBytes decodeBundle(UpdaterDisplayInterface& display, const std::string& result, unsigned long* lengthOut)
+{
+    unsigned long& length = *lengthOut;
+    BundleBytes bytes(base64_decode(result.data(), result.size(), &length));
     if (!bytes || length == 0 || !isBundle(bytes.get(), length)) {
         display.message(Level::LEVEL_ERROR, "Failed to retrieve a valid BIRD file");
-        return 0;
+        return nullptr;
     }
+    return bytes;
+}
 
+// Stores the bundle as "<build>.bird" and records it as the latest download.
+bool recordDownload(UpdaterDisplayInterface& display, UpdaterStoreItem& item, const std::string& requested,
+                    BundleBytes bytes, unsigned long length)
+{
     const std::string stamp = KeyValueStore::TimeStamp();
     const std::string fileName = requested + ".bird";
     const aErr err = item.WriteFile(fileName.c_str(), bytes.get(), length);
     bytes.reset();
     if (err != aErrNone) {
         display.message(Level::LEVEL_ERROR, "Failed to write file with %d", static_cast<int>(err));
-        return 0;
+        return false;
     }
     KeyValueStore record;
     record.Add(kLatestDownload, fileName);
     record.Add(kLastDownloadDate, stamp);
     if (!item.RecordAttributes(record)) {
         display.message(Level::LEVEL_ERROR, "Failed to record the download in %s", item.attributes.Path().c_str());
-        return 0;
+        return false;
     }
-    return build;
+    return true;
+}
+
+}  // namespace
+
+uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool override, bool noCal)
+{
+    uint32_t build = 0;
+    if (!checkRequest(display, server_url, serial, buildText, &build))
+        return 0;
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Download_Firmware");
+    if (!store)
+        return 0;
+    UpdaterStoreItem item;
+    std::string serverVersion;
+    if (!openDevice(display, *store, serial, &item) ||
+        !chooseDownloadBuild(display, server_url, serial, &build, &serverVersion) ||
+        !approveBuild(display, server_url, serial, build, override))
+        return 0;
+
+    const std::string requested = std::to_string(build);
+    std::string result;
+    if (!fetchBundle(display, server_url, serial, serverVersion, requested, noCal, &result))
+        return 0;
+    unsigned long length = 0;
+    BundleBytes bytes = decodeBundle(display, result, &length);
+    if (!bytes)
+        return 0;
+    return recordDownload(display, item, requested, std::move(bytes), length) ? build : 0;
 }
 
 uint32_t Updater::Download_Firmware(Fingerprint fingerprint, std::string buildText, bool override)

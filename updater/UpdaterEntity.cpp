@@ -191,73 +191,77 @@ aErr UpdaterEntity::_block_transfer_uei_helper(const uint8_t* data, uint32_t len
     return aErrNone;
 }
 
-aErr UpdaterEntity::_block_transfer(const uint8_t* data, uint32_t length, uint32_t& packetCount)
+// Whether the loader took a chunk: its DATA reply echoes the chunk's size.
+aErr UpdaterEntity::_await_chunk_reply(uint32_t chunk, bool& accepted)
 {
-    Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer\n");
-    uint32_t remaining = length;
-    uint32_t sum = 0;
-    aErr err = aErrNone;
+    uint8_t reply[kMaxPacketData];
+    uint8_t replyLength = 0;
+    if (awaitReply(val_UPGRADE_DATA, reply, replyLength) != aErrNone) {
+        Log::log(DEBUG_Network_FIRM, "\nNETWORK(DATA): No reply when initializing upgrade.\n");
+        return aErrPacket;
+    }
+    if (replyLength < 3) {
+        Log::log(DEBUG_Network_FIRM, "\nNETWORK(DATA): Short reply (%d bytes).\n", replyLength);
+        return aErrPacket;
+    }
+    accepted = reply[2] == chunk;
+    if (!accepted)
+        Log::log(DEBUG_Network_FIRM, "\nNETWORK: Invalid upgrade transfer response [%d != %d].\n", reply[2],
+                 static_cast<int>(chunk));
+    return aErrNone;
+}
 
-    if (useUEIData) {
-        err = _block_transfer_uei_helper(data, length, packetCount, sum);
-        if (err != aErrNone)
+aErr UpdaterEntity::_block_transfer_chunks(const uint8_t* data, uint32_t length, uint32_t& packetCount,
+                                           uint32_t& sum)
+{
+    uint32_t remaining = length;
+    const uint8_t* cursor = data;
+    unsigned resends = 0;
+    aErr err = aErrNone;
+    // Inside a run of acknowledged chunks no DATA reply is left over; only
+    // the first request and a resend can meet a stale one.
+    bool drain = true;
+    while (remaining > 0 && err == aErrNone) {
+        const uint32_t chunk = std::min(remaining, DATA_CHUNK);
+        Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer {cmdUPGRADE, val_UPGRADE_DATA, %d} \n",
+                 static_cast<int>(chunk));
+        if (drain)
+            drainReplies(val_UPGRADE_DATA);
+        drain = false;
+        err = sendRequest(val_UPGRADE_DATA, cursor, static_cast<uint8_t>(chunk));
+        if (err != aErrNone) {
+            Log::log(DEBUG_Network_FIRM, "\nNETWORK: Error sending UPGRADE_DATA (%d)\n", err);
             return err;
-        remaining = 0;
-    } else {
-        const uint8_t* cursor = data;
-        unsigned resends = 0;
-        // Inside a run of acknowledged chunks no DATA reply is left over; only
-        // the first request and a resend can meet a stale one.
-        bool drain = true;
-        while (remaining > 0 && err == aErrNone) {
-            const uint32_t chunk = std::min(remaining, DATA_CHUNK);
-            Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer {cmdUPGRADE, val_UPGRADE_DATA, %d} \n",
-                     static_cast<int>(chunk));
-            if (drain)
-                drainReplies(val_UPGRADE_DATA);
-            drain = false;
-            err = sendRequest(val_UPGRADE_DATA, cursor, static_cast<uint8_t>(chunk));
-            if (err != aErrNone) {
-                Log::log(DEBUG_Network_FIRM, "\nNETWORK: Error sending UPGRADE_DATA (%d)\n", err);
-                return err;
-            }
-            uint8_t reply[kMaxPacketData];
-            uint8_t replyLength = 0;
-            if (awaitReply(val_UPGRADE_DATA, reply, replyLength) != aErrNone) {
-                Log::log(DEBUG_Network_FIRM, "\nNETWORK(DATA): No reply when initializing upgrade.\n");
-                err = aErrPacket;
-                break;
-            }
-            if (replyLength < 3) {
-                Log::log(DEBUG_Network_FIRM, "\nNETWORK(DATA): Short reply (%d bytes).\n", replyLength);
-                err = aErrPacket;
-                break;
-            }
-            if (reply[2] != chunk) {
-                Log::log(DEBUG_Network_FIRM, "\nNETWORK: Invalid upgrade transfer response [%d != %d].\n", reply[2],
-                         static_cast<int>(chunk));
-                if (++resends > MAX_DATA_RESENDS) {
-                    Log::log(0, "\nNETWORK: Loader refused the same chunk %u times.\n", resends);
-                    err = aErrPacket;
-                    break;
-                }
-                drain = true;
-                continue;
-            }
-            resends = 0;
-            sum += byteSum(cursor, chunk);
-            cursor += chunk;
-            remaining -= chunk;
-            ++packetCount;
-            Log::log(DEBUG_Network_FIRM, "\nNETWORK: accepted %d more bytes (%d of %d remaining)\n",
-                     static_cast<int>(chunk), static_cast<int>(remaining), static_cast<int>(length));
         }
+        bool accepted = false;
+        err = _await_chunk_reply(chunk, accepted);
+        if (err != aErrNone)
+            break;
+        if (!accepted) {
+            if (++resends > MAX_DATA_RESENDS) {
+                Log::log(0, "\nNETWORK: Loader refused the same chunk %u times.\n", resends);
+                err = aErrPacket;
+                break;
+            }
+            drain = true;
+            continue;
+        }
+        resends = 0;
+        sum += byteSum(cursor, chunk);
+        cursor += chunk;
+        remaining -= chunk;
+        ++packetCount;
+        Log::log(DEBUG_Network_FIRM, "\nNETWORK: accepted %d more bytes (%d of %d remaining)\n",
+                 static_cast<int>(chunk), static_cast<int>(remaining), static_cast<int>(length));
     }
     Log::log(DEBUG_Network_FIRM, "\nNETWORK: transferred %d of %d bytes\n", static_cast<int>(length - remaining),
              static_cast<int>(length));
-    if (err != aErrNone || !validateSums)
-        return err;
+    return err;
+}
 
+// The checksum exchange: the loader's sum of the block must equal ours.
+aErr UpdaterEntity::_validate_block_sum(uint32_t sum, uint32_t packetCount)
+{
     Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer Validation {cmdUPGRADE, val_UPGRADE_SUM}\n");
     drainReplies(val_UPGRADE_STATUS);
     // A failed send leaves nothing to answer, so the wait below reports it.
@@ -285,6 +289,25 @@ aErr UpdaterEntity::_block_transfer(const uint8_t* data, uint32_t length, uint32
     }
     Log::log(0, "\nNETWORK: Unable to validate transfer [%02X] [%08X != %08X].\n", status, sum, loaderSum);
     return aErrInvalidOption;
+}
+
+aErr UpdaterEntity::_block_transfer(const uint8_t* data, uint32_t length, uint32_t& packetCount)
+{
+    Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer\n");
+    uint32_t sum = 0;
+    aErr err = aErrNone;
+    if (useUEIData) {
+        err = _block_transfer_uei_helper(data, length, packetCount, sum);
+        if (err != aErrNone)
+            return err;
+        Log::log(DEBUG_Network_FIRM, "\nNETWORK: transferred %d of %d bytes\n", static_cast<int>(length),
+                 static_cast<int>(length));
+    } else {
+        err = _block_transfer_chunks(data, length, packetCount, sum);
+    }
+    if (err != aErrNone || !validateSums)
+        return err;
+    return _validate_block_sum(sum, packetCount);
 }
 
 aErr UpdaterEntity::LoaderTransfer(const uint8_t* block, uint32_t length)

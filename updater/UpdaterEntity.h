@@ -81,6 +81,10 @@ private:
     aErr _block_transfer(const uint8_t* data, uint32_t length, uint32_t& packetCount);
     aErr _block_transfer_uei_helper(const uint8_t* data, uint32_t length, uint32_t& packetCount,
                                     uint32_t& sum);
+    // The block in DATA chunks, each resent while the loader refuses it.
+    aErr _block_transfer_chunks(const uint8_t* data, uint32_t length, uint32_t& packetCount, uint32_t& sum);
+    aErr _await_chunk_reply(uint32_t chunk, bool& accepted);
+    aErr _validate_block_sum(uint32_t sum, uint32_t packetCount);
     aErr _reconnect(uint32_t delayMs);
 
     // Sends [95, option, payload...].

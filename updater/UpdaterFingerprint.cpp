@@ -57,6 +57,33 @@ bool readStoredImage(const UpdaterStoreItem& item, BirdFile& bundle)
     }
 }
 
+namespace {
+
+// Downloads the module's image into the store and reads it from there; false
+// (logged) when either fails. Throws what reading the bundle throws.
+bool downloadRecoveryImage(UpdaterDisplayInterface& display, Updater& updater, UpdaterStore& store, uint32_t serial,
+                           UpdaterStoreItem& item, BirdFile& bundle)
+{
+    uint32_t build = 0;
+    {
+        MutedDisplay muted(display);
+        Log::log(DEBUG_APP, "Existing loader device not found. Downloading.\n");
+        build = updater.Download_Firmware(serial, "", false, false);
+    }
+    if (build == 0) {
+        Log::log(DEBUG_APP, "Could not download the recovery image for %08X.\n", serial);
+        return false;
+    }
+    if (!store.FindDevice(serial, &item)) {
+        Log::log(DEBUG_APP, "No directory for %08X after the download.\n", serial);
+        return false;
+    }
+    bundle = item.ReadBirdFile((std::to_string(build) + ".bird").c_str());
+    return true;
+}
+
+}  // namespace
+
 bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, const std::string& storageDir,
                           const std::string& port, uint32_t serial, const std::string& birdPath,
                           Fingerprint& fingerprint, bool reset)
@@ -78,24 +105,11 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, co
                 return false;
             }
             bundle = BirdFile(birdPath.c_str());
-        } else if (!known || !readStoredImage(item, bundle)) {
-            // Missing, or stored but unreadable: fetched again rather than
-            // failing on every later run.
-            uint32_t build = 0;
-            {
-                MutedDisplay muted(display);
-                Log::log(DEBUG_APP, "Existing loader device not found. Downloading.\n");
-                build = updater.Download_Firmware(serial, "", false, false);
-            }
-            if (build == 0) {
-                Log::log(DEBUG_APP, "Could not download the recovery image for %08X.\n", serial);
-                return false;
-            }
-            if (!store->FindDevice(serial, &item)) {
-                Log::log(DEBUG_APP, "No directory for %08X after the download.\n", serial);
-                return false;
-            }
-            bundle = item.ReadBirdFile((std::to_string(build) + ".bird").c_str());
+        } else if ((!known || !readStoredImage(item, bundle)) &&
+                   // Missing, or stored but unreadable: fetched again rather
+                   // than failing on every later run.
+                   !downloadRecoveryImage(display, updater, *store, serial, item, bundle)) {
+            return false;
         }
     } catch (const std::runtime_error& e) {
         Log::log(DEBUG_APP, "%s\n", e.what());

@@ -227,6 +227,19 @@ aErr connectDirect(Module& module, uint32_t serial, linkType* reachedOver)
     return err;
 }
 
+// Looks for a module that dropped its link again, over the transport it was
+// reached by.
+void rediscover(Module& target, linkType reachedOver, uint32_t serial)
+{
+    target.disconnect();
+    for (unsigned attempt = 0; attempt < kRediscoverAttempts; ++attempt) {
+        target.discoverAndConnect(reachedOver, serial);
+        if (target.isConnected())
+            break;
+        aTime_MSSleep(kRediscoverDelayMs);
+    }
+}
+
 }  // namespace
 
 BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t serial, uint32_t build, bool download)
@@ -260,6 +273,176 @@ BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t ser
     return item.ReadBirdFile(bundleName(stored).c_str());
 }
 
+// The server's latest build when its bundle is stored here already, else 0.
+uint32_t Updater::storedLatestBuild(const UpdaterStoreItem& item, bool known, uint32_t serial)
+{
+    std::string buildText;
+    std::string versionText;
+    if (!UpdateServerRequest::QueryBuild(serial, buildText, versionText, server_url.c_str()))
+        buildText.clear();
+    uint32_t build = 0;
+    if (!ParseBuildNumber(buildText, &build) && !buildText.empty())
+        Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", PrintableText(buildText).c_str());
+    if (build == 0)
+        return 0;
+    // Only to learn whether the server's latest build is stored here; without
+    // a device directory nothing is.
+    if (known) {
+        try {
+            item.ReadBirdFile(bundleName(build).c_str());
+            return build;
+        } catch (const std::runtime_error&) {
+        }
+    }
+    display.message(Level::LEVEL_INFO, "New firmware is available.  Updater will proceed if valid firmware is found locally.");
+    return 0;
+}
+
+bool Updater::chooseBuild(const UpdaterStoreItem& item, bool known, uint32_t serial, uint32_t* build)
+{
+    if (*build == 0)
+        *build = storedLatestBuild(item, known, serial);
+    // Else the build last downloaded, else the one last transferred.
+    static const struct {
+        const char* key;
+        const char* message;
+    } kRecorded[] = {
+        {kLatestDownload, "Updating with the Latest Download"},
+        {kLatestTransfer, "Updating with the Latest Transfer"},
+    };
+    for (const auto& recorded : kRecorded) {
+        if (*build != 0)
+            break;
+        *build = recordedBuild(item, recorded.key);
+        if (*build != 0)
+            display.message(Level::LEVEL_INFO, "%s", recorded.message);
+    }
+    if (*build == 0) {
+        display.message(Level::LEVEL_ERROR, "Could not find valid build for this device.");
+        return false;
+    }
+    return true;
+}
+
+bool Updater::loadBundle(const std::string& birdPath, uint32_t serial, uint32_t build, bool override,
+                         BirdFile* bundle)
+{
+    try {
+        *bundle = load_bird("Updating", birdPath, serial, build, false);
+    } catch (const std::runtime_error&) {
+        display.message(Level::LEVEL_ERROR, "Failed to load bird file");
+        return false;
+    }
+
+    // Not even an override makes a bundle without firmware an update.
+    if (override && bundle->FindBlocks(BirdFile::BLOCK_FIRMWARE).empty()) {
+        display.message(Level::LEVEL_ERROR, "Birdfile holds no firmware blocks");
+        return false;
+    }
+
+    if (bundle->hasOffsets) {
+        Log::log(DEBUG_Updater, "Setting serial number into firmware... ");
+        if (!bundle->ReplaceSerialNumber(serial)) {
+            Log::log(DEBUG_Updater, "Error: Unable to modify serial number in bird.\n");
+            return false;
+        }
+        Log::log(DEBUG_Updater, " Serial Number inserted into firmware.\n");
+    }
+    return true;
+}
+
+bool Updater::findRoutedAddress(Module& target, uint32_t serial, uint32_t routerSerial)
+{
+    const std::vector<DeviceInfo> devices = Discover_MVNetwork_Devices(routerSerial, 0);
+    if (devices.empty()) {
+        display.message(Level::LEVEL_ERROR, "Unable to find modules on Network");
+        return false;
+    }
+    const uint8_t address = routedAddress(devices, serial);
+    if (address == 0) {
+        display.message(Level::LEVEL_ERROR,
+                        "Module address required for indirect firmware update, could not find serial "
+                        "number [0x%08X] on network",
+                        serial);
+        return false;
+    }
+    target.setModuleAddress(address);
+    return true;
+}
+
+bool Updater::connectThroughRouter(Module& target, uint8_t moduleAddress, uint32_t serial, uint32_t routerSerial,
+                                   aErr* err)
+{
+    if (moduleAddress == 0 && !findRoutedAddress(target, serial, routerSerial))
+        return false;
+    // The routing module's object goes when this function ends; the link it
+    // opened lives on with the target.
+    Module link(0, 0);
+    *err = _disableEther(link, display);
+    if (*err != aErrNone)
+        return true;
+    linkType routerOver = linkTypeUSB;
+    *err = connectDirect(link, routerSerial, &routerOver);
+    if (*err != aErrNone) {
+        display.message(Level::LEVEL_ERROR, "Failed to connect to link module [%08X]", routerSerial);
+        return false;
+    }
+    *err = target.connectThroughLinkModule(&link);
+    if (*err != aErrNone)
+        display.message(Level::LEVEL_ERROR, "Failed to connect to module [%08X]", serial);
+    return true;
+}
+
+bool Updater::connectTarget(Module& target, uint8_t moduleAddress, uint32_t serial, uint32_t routerSerial,
+                            linkType* reachedOver, aErr* err)
+{
+    *reachedOver = linkTypeUSB;
+    *err = _disableEther(target, display);
+    if (*err != aErrNone)
+        return true;
+    if (routerSerial != 0)
+        return connectThroughRouter(target, moduleAddress, serial, routerSerial, err);
+    *err = connectDirect(target, serial, reachedOver);
+    if (*err != aErrNone)
+        display.message(Level::LEVEL_ERROR, "Failed to connect to module [%08X]", serial);
+    return true;
+}
+
+aErr Updater::transferBundle(Module& target, BirdFile& bundle, linkType reachedOver, uint32_t serial, bool routed)
+{
+    aErr err = _transfer_loader(display, target, bundle);
+    if (err == aErrNone && !target.isConnected())
+        rediscover(target, reachedOver, serial);
+    if (err == aErrNone)
+        err = _transfer_firmware(display, target, bundle, routed, uei_bytes_load);
+    return err;
+}
+
+bool Updater::recordTransfer(UpdaterStore& store, uint32_t serial, const std::string& bundle, uint64_t start)
+{
+    // Recorded in the device's own directory, made now if the update came from
+    // a bundle path for a module never seen before.
+    UpdaterStoreItem device;
+    try {
+        device = store.AddDevice(serial);
+    } catch (const std::runtime_error& e) {
+        display.message(Level::LEVEL_ERROR, "Failed to record the transfer: %s", e.what());
+        return false;
+    }
+    // A value must stay on its own settings line.
+    KeyValueStore record;
+    record.Add(kLatestTransfer, PrintableText(bundle));
+    record.Add(kLastTransferDate, KeyValueStore::TimeStamp());
+    if (!device.RecordAttributes(record)) {
+        display.message(Level::LEVEL_ERROR, "Failed to record the transfer in %s", device.attributes.Path().c_str());
+        return false;
+    }
+    Log::log(DEBUG_Updater, "Updating device firmware: \n");
+    display.message(Level::LEVEL_INFO, "Update time: %.4f sec",
+                    static_cast<double>(aTime_GetMSTicks() - start) / 1000.0);
+    return true;
+}
+
 bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdPath, uint8_t moduleAddress,
                               uint32_t routerSerial, bool override)
 {
@@ -274,163 +457,26 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
     const bool known = store->FindDevice(serial, &item);
     const uint64_t start = aTime_GetMSTicks();
 
-    if (birdPath.empty()) {
-        if (build == 0) {
-            std::string buildText;
-            std::string versionText;
-            if (!UpdateServerRequest::QueryBuild(serial, buildText, versionText, server_url.c_str()))
-                buildText.clear();
-            if (!ParseBuildNumber(buildText, &build) && !buildText.empty())
-                Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", PrintableText(buildText).c_str());
-            if (build != 0) {
-                // Only to learn whether the server's latest build is stored here;
-                // without a device directory nothing is.
-                bool stored = false;
-                if (known) {
-                    try {
-                        item.ReadBirdFile(bundleName(build).c_str());
-                        stored = true;
-                    } catch (const std::runtime_error&) {
-                    }
-                }
-                if (!stored) {
-                    display.message(Level::LEVEL_INFO,
-                                    "New firmware is available.  Updater will proceed if valid firmware is found locally.");
-                    build = 0;
-                }
-            }
-        }
-        if (build == 0) {
-            build = recordedBuild(item, kLatestDownload);
-            if (build != 0)
-                display.message(Level::LEVEL_INFO, "Updating with the Latest Download");
-        }
-        if (build == 0) {
-            build = recordedBuild(item, kLatestTransfer);
-            if (build != 0)
-                display.message(Level::LEVEL_INFO, "Updating with the Latest Transfer");
-        }
-        if (build == 0) {
-            display.message(Level::LEVEL_ERROR, "Could not find valid build for this device.");
-            return false;
-        }
-    }
-
     BirdFile bundle;
-    try {
-        bundle = load_bird("Updating", birdPath, serial, build, false);
-    } catch (const std::runtime_error&) {
-        display.message(Level::LEVEL_ERROR, "Failed to load bird file");
+    if ((birdPath.empty() && !chooseBuild(item, known, serial, &build)) ||
+        !loadBundle(birdPath, serial, build, override, &bundle))
         return false;
-    }
 
-    // Not even an override makes a bundle without firmware an update.
-    if (override && bundle.FindBlocks(BirdFile::BLOCK_FIRMWARE).empty()) {
-        display.message(Level::LEVEL_ERROR, "Birdfile holds no firmware blocks");
-        return false;
-    }
-
-    if (bundle.hasOffsets) {
-        Log::log(DEBUG_Updater, "Setting serial number into firmware... ");
-        if (!bundle.ReplaceSerialNumber(serial)) {
-            Log::log(DEBUG_Updater, "Error: Unable to modify serial number in bird.\n");
-            return false;
-        }
-        Log::log(DEBUG_Updater, " Serial Number inserted into firmware.\n");
-    }
-
+    // Giving up after a failed connect has been reported already.
     Module target(moduleAddress, 0);
-    aErr err = _disableEther(target, display);
     linkType reachedOver = linkTypeUSB;
-
-    if (err == aErrNone) {
-        if (routerSerial == 0) {
-            err = connectDirect(target, serial, &reachedOver);
-            if (err != aErrNone)
-                display.message(Level::LEVEL_ERROR, "Failed to connect to module [%08X]", serial);
-        } else {
-            if (moduleAddress == 0) {
-                const std::vector<DeviceInfo> devices = Discover_MVNetwork_Devices(routerSerial, 0);
-                if (devices.empty()) {
-                    display.message(Level::LEVEL_ERROR, "Unable to find modules on Network");
-                    return false;
-                }
-                const uint8_t address = routedAddress(devices, serial);
-                if (address == 0) {
-                    display.message(Level::LEVEL_ERROR,
-                                    "Module address required for indirect firmware update, could not find serial "
-                                    "number [0x%08X] on network",
-                                    serial);
-                    return false;
-                }
-                target.setModuleAddress(address);
-            }
-            // The routing module's object goes when this block ends; the link
-            // it opened lives on with the target.
-            Module link(0, 0);
-            err = _disableEther(link, display);
-            if (err == aErrNone) {
-                linkType routerOver = linkTypeUSB;
-                err = connectDirect(link, routerSerial, &routerOver);
-                if (err != aErrNone) {
-                    display.message(Level::LEVEL_ERROR, "Failed to connect to link module [%08X]", routerSerial);
-                    return false;
-                }
-                err = target.connectThroughLinkModule(&link);
-                if (err != aErrNone)
-                    display.message(Level::LEVEL_ERROR, "Failed to connect to module [%08X]", serial);
-            }
-        }
-    }
-
+    aErr err = aErrNone;
+    if (!connectTarget(target, moduleAddress, serial, routerSerial, &reachedOver, &err))
+        return false;
     if (err == aErrNone && !override && !_validate_birdfile(display, bundle, target, serial)) {
         display.message(Level::LEVEL_ERROR, "Birdfile failed validation");
         return false;
     }
-
     if (err == aErrNone)
-        err = _transfer_loader(display, target, bundle);
-
-    if (err == aErrNone && !target.isConnected()) {
-        // Look for the module again over the transport it was reached by.
-        target.disconnect();
-        for (unsigned attempt = 0; attempt < kRediscoverAttempts; ++attempt) {
-            target.discoverAndConnect(reachedOver, serial);
-            if (target.isConnected())
-                break;
-            aTime_MSSleep(kRediscoverDelayMs);
-        }
-    }
-
-    if (err == aErrNone)
-        err = _transfer_firmware(display, target, bundle, routerSerial != 0, uei_bytes_load);
-
+        err = transferBundle(target, bundle, reachedOver, serial, routerSerial != 0);
     if (err != aErrNone) {
         Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", static_cast<int>(err));
         return false;
     }
-
-    // Recorded in the device's own directory, made now if the update came from
-    // a bundle path for a module never seen before.
-    if (birdPath.empty())
-        birdPath = bundleName(build);
-    UpdaterStoreItem device;
-    try {
-        device = store->AddDevice(serial);
-    } catch (const std::runtime_error& e) {
-        display.message(Level::LEVEL_ERROR, "Failed to record the transfer: %s", e.what());
-        return false;
-    }
-    // A value must stay on its own settings line.
-    KeyValueStore record;
-    record.Add(kLatestTransfer, PrintableText(birdPath));
-    record.Add(kLastTransferDate, KeyValueStore::TimeStamp());
-    if (!device.RecordAttributes(record)) {
-        display.message(Level::LEVEL_ERROR, "Failed to record the transfer in %s", device.attributes.Path().c_str());
-        return false;
-    }
-    Log::log(DEBUG_Updater, "Updating device firmware: \n");
-    display.message(Level::LEVEL_INFO, "Update time: %.4f sec",
-                    static_cast<double>(aTime_GetMSTicks() - start) / 1000.0);
-    return true;
+    return recordTransfer(*store, serial, birdPath.empty() ? bundleName(build) : birdPath, start);
 }

@@ -148,7 +148,7 @@ TEST(Registry, SharingComparesFamilyAndAllKeys)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         int before = c.expected != 0 ? useCount(c.expected) : 0;
-        EXPECT_EQ(c.expected, sShareEntry(c.identifier, c.key2, 0, c.type, 0));
+        EXPECT_EQ(c.expected, aLinkRegistry_Share(c.identifier, c.key2, 0, c.type, 0));
         if (c.expected != 0) {
             EXPECT_EQ(before + 1, useCount(c.expected));
         }
@@ -159,13 +159,13 @@ TEST(Registry, SharingComparesFamilyAndAllKeys)
     // A USB link shared on the network is not opened again directly.
     sLookupEntryByID(usb)->server = reinterpret_cast<aServer*>(0x1);
     int uses = useCount(usb);
-    EXPECT_EQ(-1, sShareEntry(0xABCD0001, 0, 0, aLINK_TYPE_USB, 1));
+    EXPECT_EQ(-1, aLinkRegistry_Share(0xABCD0001, 0, 0, aLINK_TYPE_USB, 1));
     EXPECT_EQ(uses, useCount(usb));
     sLookupEntryByID(usb)->server = nullptr;
 
-    EXPECT_EQ(tcp, sShareEntryByID(tcp));
-    EXPECT_EQ(0, sShareEntryByID(creating));
-    EXPECT_EQ(0, sShareEntryByID(999999));
+    EXPECT_EQ(tcp, aLinkRegistry_ShareByID(tcp));
+    EXPECT_EQ(0, aLinkRegistry_ShareByID(creating));
+    EXPECT_EQ(0, aLinkRegistry_ShareByID(999999));
 }
 
 // ---------------------------------------------------------------- creators

@@ -90,6 +90,47 @@ bool SDPLoader::_isConnectionAlive()
     return false;
 }
 
+// The image in REPORT_DATA chunks, the bytes written counted in *total; 0,
+// else the writeLoader code: 3 when the ROM spoke up meanwhile, 4 for a
+// failed write.
+int SDPLoader::_sendImage(const std::vector<uint8_t>& image, int* totalOut)
+{
+    int& total = *totalOut;
+    int loop = 0;
+    size_t offset = 0;
+    std::vector<uint8_t> report;
+    report.reserve(MAX_DATA_CHUNK + 1);
+    while (offset < image.size()) {
+        std::vector<uint8_t> early;
+        ssize_t count = loader_->readData(early, 0);
+        Log::log(DEBUG_iMXSerial, "Read Data: %zd\n", count);
+        if (!early.empty()) {
+            _printBuffer(early);
+            Log::log(DEBUG_iMXSerial, "Error while transfering loader. Aborting\n");
+            return 3;
+        }
+
+        size_t chunk = std::min(MAX_DATA_CHUNK, image.size() - offset);
+        report.assign(1, REPORT_DATA);
+        report.insert(report.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
+                      image.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
+        const ssize_t result = loader_->writeData(report);
+        offset += chunk;
+        ++loop;
+        if (result > 0)
+            total += static_cast<int>(result);
+        Log::log(DEBUG_iMXSerial, "Write Res: %zd , Total: %d, Loop: %d, tell: %ld, size: %zd\n",
+                 result, total, loop, static_cast<long>(offset), static_cast<ssize_t>(report.size()));
+        if (result <= 0) {
+            // The ROM now waits for bytes that never come; no reply would be ours.
+            Log::log(DEBUG_iMXSerial, "Error writing to the iMX device\n");
+            Log::log(DEBUG_iMXSerial, "Loader Transfer Unsuccessful\n");
+            return 4;
+        }
+    }
+    return 0;
+}
+
 int SDPLoader::writeLoader(std::vector<uint8_t> image, uint32_t address)
 {
     if (!_isConnectionAlive())
@@ -114,38 +155,9 @@ int SDPLoader::writeLoader(std::vector<uint8_t> image, uint32_t address)
     }
 
     int total = 0;
-    int loop = 0;
-    size_t offset = 0;
-    std::vector<uint8_t> report;
-    report.reserve(MAX_DATA_CHUNK + 1);
-    while (offset < image.size()) {
-        std::vector<uint8_t> early;
-        ssize_t count = loader_->readData(early, 0);
-        Log::log(DEBUG_iMXSerial, "Read Data: %zd\n", count);
-        if (!early.empty()) {
-            _printBuffer(early);
-            Log::log(DEBUG_iMXSerial, "Error while transfering loader. Aborting\n");
-            return 3;
-        }
-
-        size_t chunk = std::min(MAX_DATA_CHUNK, image.size() - offset);
-        report.assign(1, REPORT_DATA);
-        report.insert(report.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
-                      image.begin() + static_cast<std::ptrdiff_t>(offset + chunk));
-        result = loader_->writeData(report);
-        offset += chunk;
-        ++loop;
-        if (result > 0)
-            total += static_cast<int>(result);
-        Log::log(DEBUG_iMXSerial, "Write Res: %zd , Total: %d, Loop: %d, tell: %ld, size: %zd\n",
-                 result, total, loop, static_cast<long>(offset), static_cast<ssize_t>(report.size()));
-        if (result <= 0) {
-            // The ROM now waits for bytes that never come; no reply would be ours.
-            Log::log(DEBUG_iMXSerial, "Error writing to the iMX device\n");
-            Log::log(DEBUG_iMXSerial, "Loader Transfer Unsuccessful\n");
-            return 4;
-        }
-    }
+    const int sent = _sendImage(image, &total);
+    if (sent != 0)
+        return sent;
 
     Log::log(DEBUG_iMXSerial, "Written Bytes: %d\n", total);
     std::vector<uint8_t> reply;

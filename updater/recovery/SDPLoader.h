@@ -65,6 +65,7 @@ private:
     // Throws away whatever came in since the last read, so that the next
     // command's reply is read from its own bytes.
     void _dropStaleInput();
+    int _sendImage(const std::vector<uint8_t>& image, int* total);
     bool _readRegister(uint32_t address, uint32_t& value);
     // The reply to what was just written. The ROM answers after the request's
     // last byte, so the window opens only once the request has left the host.
