@@ -426,17 +426,24 @@ void SimFirmwareLoader::dropLink()
     // A host's TCP stream reconnects by itself to a listener that still
     // accepts, so a module that goes away stops listening first.
     const bool relisten = !state_->config.listenIp.empty();
+    const bool comesBack = relisten || state_->config.linkBack;
     const std::uint16_t port = sim_.listenPort();
     if (relisten)
         sim_.stopListening();
     if (sim_.closeConnection())
         sim_.withModule(address_, [&](SimModule&) { ++state_->record.linkDrops; });
-    if (!relisten)
+    if (state_->config.linkDropped)
+        state_->config.linkDropped();
+    if (!comesBack)
         return;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (wake_.wait_for(lock, state_->config.downtime, [&] { return stop_; }))
             return;
+    }
+    if (state_->config.linkBack) {
+        state_->config.linkBack();
+        return;
     }
     try {
         sim_.listenTcp(state_->config.listenIp, port);

@@ -15,7 +15,7 @@ __attribute__((constructor)) void runUnderUmockdevPreload(int, char** argv, char
         return;
     if (std::getenv("MORV_UMOCK_REEXEC") != nullptr)
         return;  // the preload could not be loaded: run without, tests will fail plainly
-    std::string value = "libumockdev-preload.so.0";
+    std::string value = std::string(MORV_POLL_SHIM) + ":libumockdev-preload.so.0";
     if (preload != nullptr && *preload != '\0')
         value += std::string(":") + preload;
     setenv("LD_PRELOAD", value.c_str(), 1);

@@ -1,8 +1,6 @@
 // The usbdevfs side of the emulated devices. Every ioctl arrives on
-// umockdev's worker thread; URB state lives under one mutex. A reap with
-// nothing to hand out is held briefly (or until an URB completes) instead of
-// answering EAGAIN at once: libusb polls the emulated node, which always reads
-// as ready, and would otherwise spin.
+// umockdev's worker thread; URB state lives under one mutex. libusb polls the
+// emulated node, which always reads as ready: poll_shim.c bounds that rate.
 #include "UsbTestbed.h"
 
 #include <umockdev.h>
@@ -88,7 +86,8 @@ struct Device {
     UMockdevIoctlBase* handler = nullptr;
     int hostFd = -1;
     int peerFd = -1;
-    bool gone = false;
+    bool gone = false;     // ioctls answer ENODEV
+    bool removed = false;  // out of sysfs, remove uevent sent
     bool peerClosed = false;
     int claimError = 0;
     int clearHaltError = 0;
@@ -206,7 +205,10 @@ struct Testbed::Impl {
             std::vector<std::uint8_t> chunk(static_cast<std::size_t>(room));
             ssize_t n = ::recv(d->hostFd, chunk.data(), chunk.size(), MSG_DONTWAIT);
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                // The module closed its end: it left the bus (a reboot).
                 d->peerClosed = true;
+                d->gone = true;
+                leaveBus(d);
                 break;
             }
             if (n < 0)
@@ -390,8 +392,11 @@ struct Testbed::Impl {
                 return;
             }
         }
-        (void)wait;  // a blocking reap is held the same way; libusb asks again
-        holdReap(d, client);
+        if (wait) {
+            holdReap(d, client);  // until an URB completes
+            return;
+        }
+        umockdev_ioctl_client_complete(client, -1, d->gone ? ENODEV : EAGAIN);
     }
 
     void discard(Device* d, UMockdevIoctlClient* client)
@@ -459,6 +464,7 @@ struct Testbed::Impl {
                 umockdev_ioctl_client_complete(client, -1, d->claimError);
             } else {
                 d->stats.claims++;
+                d->stats.claimedAt.push_back(std::chrono::steady_clock::now());
                 umockdev_ioctl_client_complete(client, 0, 0);
             }
             break;
@@ -542,13 +548,27 @@ struct Testbed::Impl {
 
     void removeLocked(Device* d)
     {
-        if (d->gone)
-            return;
         d->gone = true;
+        if (d->removed)
+            return;
+        d->removed = true;
         if (d->hostFd >= 0)
             ::shutdown(d->hostFd, SHUT_RDWR);
         umockdev_testbed_uevent(testbed, d->syspath.c_str(), "remove");
         umockdev_testbed_remove_device(testbed, d->syspath.c_str());
+        // Open handles see the node gone (poll_shim.c).
+        gchar* root = umockdev_testbed_get_root_dir(testbed);
+        ::unlink((std::string(root) + d->devnode).c_str());
+        g_free(root);
+    }
+
+    // From the worker thread: the testbed is changed on a thread of its own.
+    void leaveBus(Device* d)
+    {
+        std::thread([this, d] {
+            std::lock_guard<std::mutex> lock(mutex);
+            removeLocked(d);
+        }).detach();
     }
 };
 
@@ -593,7 +613,7 @@ std::string Testbed::root() const
 
 std::map<std::string, std::string> Testbed::childEnvironment() const
 {
-    return {{"UMOCKDEV_DIR", root()}, {"LD_PRELOAD", "libumockdev-preload.so.0"}};
+    return {{"UMOCKDEV_DIR", root()}, {"LD_PRELOAD", std::string(MORV_POLL_SHIM) + ":libumockdev-preload.so.0"}};
 }
 
 void Testbed::reset()

@@ -19,6 +19,7 @@
 // started with childEnvironment() in its environment.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -68,6 +69,7 @@ struct Transfer {
 struct DeviceStats {
     int opens = 0;  // node opened (umockdev does not report the close)
     int claims = 0;
+    std::vector<std::chrono::steady_clock::time_point> claimedAt;
     int releases = 0;
     std::vector<std::uint8_t> clearedHalts;
     std::vector<Transfer> transfers;

@@ -78,6 +78,7 @@ inline morvtest::ChildResult runUpdater(const std::string& base, const std::stri
     return morvtest::RunChild(argv, options);
 }
 
+#ifdef MORV_FAKEUSB_LIBRARY
 class UpdaterProgram {
 public:
     // base: the store base given with -i (and HOME); url: the update server.
@@ -107,5 +108,6 @@ private:
     std::string url_;
     std::string config_;
 };
+#endif
 
 }  // namespace updtest
