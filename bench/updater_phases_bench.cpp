@@ -590,9 +590,10 @@ Measured runOnce(morvtest::NetnsThread& ns, const Rig& rig, const Scenario& scen
             device = id;
             module->sim.attachFd(bed.takePeerFd(id));
         };
-        // Over USB the host sends six handshake requests and then its address
-        // query; an answer before the query falls into the drain after the handshake.
-        config.loadAnswerAfterSyncs = 7;
+        // Over USB the host sends handshake requests (how many depends on how
+        // soon answers come) and then its address query; an answer before the
+        // query falls into the drain after the handshake, so it follows the last.
+        config.loadAnswerQuiet = morvsim::Millis(100);
         module = std::make_unique<updtest::SimulatedModule>(kSerial, config);
         if (scenario.dropLinkOnLoad) {
             morvsim::LoaderFaults faults;
@@ -626,7 +627,20 @@ Measured runOnce(morvtest::NetnsThread& ns, const Rig& rig, const Scenario& scen
         module->loader->flash(rig.secondAddress, rig.second.size()) != rig.second)
         throw failure("the flash does not hold the bundle's firmware", &run);
     if (scenario.dropLinkOnLoad && (record.linkDrops < 2 || record.loadAnnounced != 1))
-        throw failure("the loader did not drop the link on LOAD and answer on the next one", &run);
+        throw failure("the loader did not drop the link on LOAD and answer on the next one (" +
+                          std::to_string(record.linkDrops) + " drops, LOAD announced " +
+                          std::to_string(record.loadAnnounced) + " times; sync requests by connection:" +
+                          [&] {
+                              std::map<int, int> count;
+                              for (const SimPacket& p : packets)
+                                  if (p.isSyncRequest())
+                                      ++count[static_cast<int>(p.connection)];
+                              std::string text;
+                              for (const auto& c : count)
+                                  text += " " + std::to_string(c.first) + ":" + std::to_string(c.second);
+                              return text;
+                          }() + ")",
+                      &run);
 
     if (timeline)
         printTimeline(run, packets, events);

@@ -88,6 +88,10 @@ struct LoaderConfig {
     // query; 2 where the host runs a sync handshake first (its link runs once
     // two answers are in).
     unsigned loadAnswerAfterSyncs = 1;
+    // Not 0: the LOAD answer instead follows the last sync request of the next
+    // connection once this long passed without another (a host whose
+    // handshake length depends on how fast answers come).
+    Millis loadAnswerQuiet{0};
 };
 
 struct LoaderFaults {
@@ -158,9 +162,10 @@ public:
 
 private:
     struct Action {
-        enum class Kind { DropLink, SendLate } kind;
+        enum class Kind { DropLink, SendLate, AnnounceLoad } kind;
         Bytes data;
         Clock::time_point due;
+        unsigned generation = 0;  // AnnounceLoad: the sync it follows
     };
 
     void post(Action action);
