@@ -603,6 +603,11 @@ Testbed::Testbed() : impl_(new Impl)
         throw std::runtime_error("umockdev testbed");
 }
 
+::_UMockdevTestbed* Testbed::raw() const
+{
+    return impl_->testbed;
+}
+
 std::string Testbed::root() const
 {
     gchar* dir = umockdev_testbed_get_root_dir(impl_->testbed);

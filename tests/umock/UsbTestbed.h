@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+struct _UMockdevTestbed;
+
 namespace umockusb {
 
 struct Endpoint {
@@ -91,6 +93,8 @@ public:
     // UMOCKDEV_DIR and LD_PRELOAD for a child program on this testbed.
     std::map<std::string, std::string> childEnvironment() const;
     std::string root() const;
+    // The umockdev testbed itself, for other emulated devices (HidTestbed).
+    _UMockdevTestbed* raw() const;
 
     struct Impl;
 
