@@ -1,8 +1,10 @@
-// Runs the real Updater program for recovery tests, with the fake USB and the
-// fake HID libraries preloaded: the HID device is the simulated i.MX boot ROM,
-// which writes a marker file when it jumps into the loader; the USB bus holds a
-// module running the recovery loader, whose far end (ModuleGate) answers only
-// once that marker exists, as a module that appears when its loader starts.
+// Runs the real Updater program for recovery tests. On the emulated kernel
+// (useEmulatedKernel) it runs with the real libusb and hidapi under
+// umockdev's preload, against whatever this process's testbed holds. Else the
+// fake USB and fake HID libraries are preloaded: the HID device is the
+// simulated i.MX boot ROM, which writes a marker file when it jumps into the
+// loader; the USB bus holds a module running the recovery loader, whose far
+// end (ModuleGate) answers only once that marker exists.
 #pragma once
 
 #include <fcntl.h>
@@ -108,10 +110,17 @@ public:
 
     std::string storage() const { return base_ + "/updater"; }
     std::string jumpMarker() const { return base_ + "/jumped"; }
+    void useEmulatedKernel() { emulated_ = true; }
 
     morvtest::ChildResult run(const std::vector<std::string>& arguments,
                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
+        if (emulated_) {
+            auto environment = umockusb::Testbed::instance().childEnvironment();
+            const std::string preload = environment["LD_PRELOAD"];
+            environment.erase("LD_PRELOAD");
+            return updtest::runUpdater(base_, url_, arguments, timeout, preload, environment);
+        }
         return updtest::runUpdater(base_, url_, arguments, timeout,
                                    std::string(MORV_FAKEUSB_LIBRARY) + ":" + MORV_FAKEHID_LIBRARY,
                                    {{"FAKEUSB_CONFIG", usbConfig()}, {"FAKEHID_CONFIG", hidConfig()}});
@@ -122,6 +131,7 @@ private:
     std::string hidConfig() const { return base_ + "/fakehid.conf"; }
     std::string base_;
     std::string url_;
+    bool emulated_ = false;
 };
 
 }  // namespace rectest
