@@ -738,6 +738,36 @@ DeviceStats Testbed::stats(int id)
     return d == nullptr ? DeviceStats{} : d->stats;
 }
 
+int Testbed::openHandles(int id)
+{
+    std::string node = root() + "/dev/bus/usb/";
+    if (id != 0) {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        Device* d = impl_->find(id);
+        if (d == nullptr)
+            return 0;
+        node = root() + d->devnode;
+    }
+    int count = 0;
+    GDir* dir = g_dir_open("/proc/self/fd", 0, nullptr);
+    if (dir == nullptr)
+        return 0;
+    while (const gchar* name = g_dir_read_name(dir)) {
+        gchar* target = g_file_read_link((std::string("/proc/self/fd/") + name).c_str(), nullptr);
+        if (target == nullptr)
+            continue;
+        std::string text = target;
+        g_free(target);
+        const std::string deleted = " (deleted)";
+        if (text.size() > deleted.size() && text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0)
+            text.resize(text.size() - deleted.size());
+        if (id != 0 ? text == node : text.rfind(node, 0) == 0)
+            count++;
+    }
+    g_dir_close(dir);
+    return count;
+}
+
 std::string loadedLibrary(const char* soname)
 {
     struct Search {

@@ -89,6 +89,9 @@ public:
     void setClaimError(int id, int error);
     void setClearHaltError(int id, int error);
     DeviceStats stats(int id);
+    // Descriptors of this process open on the device's node (0: on any USB
+    // node); umockdev does not tell the handler about a close.
+    int openHandles(int id = 0);
 
     // UMOCKDEV_DIR and LD_PRELOAD for a child program on this testbed.
     std::map<std::string, std::string> childEnvironment() const;
