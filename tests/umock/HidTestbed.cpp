@@ -46,6 +46,8 @@ struct HidRom::Impl {
     std::deque<std::vector<std::uint8_t>> input;
     UMockdevIoctlClient* heldRead = nullptr;
     bool gone = false;
+    bool padStatus = false;
+    std::string root;
     int failAfter = 0;
     int failCount = 0;
     HidStats stats;
@@ -74,8 +76,11 @@ struct HidRom::Impl {
 
     void deliver(const std::vector<std::vector<std::uint8_t>>& reports)
     {
-        for (const auto& r : reports)
-            input.push_back(r);
+        for (auto r : reports) {
+            if (padStatus && !r.empty() && r[0] == 3)
+                r.resize(65, 0);
+            input.push_back(std::move(r));
+        }
         if (heldRead != nullptr && !input.empty()) {
             UMockdevIoctlClient* client = heldRead;
             heldRead = nullptr;
@@ -230,6 +235,7 @@ HidRom::HidRom(morvsim::ImxRomConfig config, std::uint16_t vendor, std::uint16_t
     // hidapi reads <hidraw>/device/uevent and device/report_descriptor.
     umockdev_testbed_set_attribute_link(impl_->testbed, impl_->rawPath.c_str(), "device", "..");
     impl_->node = node;
+    impl_->root = root;
     impl_->readyFile = root + "/dev/.ready-" + rawName;
     g_file_set_contents((root + node).c_str(), "", 0, nullptr);
     impl_->handler = umockdev_ioctl_base_new();
@@ -284,6 +290,17 @@ void HidRom::unplug()
     gchar* root = umockdev_testbed_get_root_dir(impl_->testbed);
     g_unlink((std::string(root) + impl_->node).c_str());
     g_free(root);
+}
+
+void HidRom::setPadStatusReport(bool pad)
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->padStatus = pad;
+}
+
+int HidRom::openHandles()
+{
+    return openDescriptors(impl_->root + impl_->node);
 }
 
 HidStats HidRom::stats()

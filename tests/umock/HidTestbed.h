@@ -43,7 +43,11 @@ public:
     void failWrites(int count, int after = 0);
     void queueInputReport(const std::vector<std::uint8_t>& report);
     void unplug();
+    // Report 3 read as a full 65-byte report instead of 5 bytes.
+    void setPadStatusReport(bool pad);
     HidStats stats();
+    // Descriptors of this process open on the node.
+    int openHandles();
     std::string devnode() const;
 
     struct Impl;

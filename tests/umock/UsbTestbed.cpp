@@ -740,14 +740,21 @@ DeviceStats Testbed::stats(int id)
 
 int Testbed::openHandles(int id)
 {
-    std::string node = root() + "/dev/bus/usb/";
-    if (id != 0) {
+    if (id == 0)
+        return openDescriptors(root() + "/dev/bus/usb/", true);
+    std::string node;
+    {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         Device* d = impl_->find(id);
         if (d == nullptr)
             return 0;
-        node = root() + d->devnode;
+        node = d->devnode;
     }
+    return openDescriptors(root() + node);
+}
+
+int openDescriptors(const std::string& path, bool prefix)
+{
     int count = 0;
     GDir* dir = g_dir_open("/proc/self/fd", 0, nullptr);
     if (dir == nullptr)
@@ -761,7 +768,7 @@ int Testbed::openHandles(int id)
         const std::string deleted = " (deleted)";
         if (text.size() > deleted.size() && text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0)
             text.resize(text.size() - deleted.size());
-        if (id != 0 ? text == node : text.rfind(node, 0) == 0)
+        if (prefix ? text.rfind(path, 0) == 0 : text == path)
             count++;
     }
     g_dir_close(dir);

@@ -106,6 +106,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Descriptors of this process open on this path (also once it was removed).
+int openDescriptors(const std::string& path, bool prefix = false);
+
 // The path of the libusb-1.0 this process has loaded ("" when none).
 std::string loadedLibrary(const char* soname);
 

@@ -73,7 +73,8 @@ bool hasLine(const Lines& lines, const std::string& line)
 
 class Recovery : public ::testing::Test {
 protected:
-    Recovery() : program_(dir_.path(), server_.url()) {}
+    // No USB or HID device unless a fixture plugs one.
+    Recovery() : program_(dir_.path(), server_.url()) { umockusb::Testbed::instance().reset(); }
 
     morvtest::TempDir dir_;
     FakeUpdateServer server_;
@@ -148,7 +149,6 @@ protected:
     void SetUp() override
     {
         umockusb::Testbed::instance().reset();
-        program_.useEmulatedKernel();
         loader_ = std::make_unique<updtest::SimulatedModule>(DEFAULT_SERIAL_NUMBER);
         loader_->sim.withModule(updtest::kModuleAddress, [](morvsim::SimModule& m) {
             for (std::uint8_t i = 0; i < 4; ++i)
