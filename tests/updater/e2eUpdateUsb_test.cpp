@@ -47,8 +47,9 @@ protected:
         });
     }
     void tearDownInNamespace() override { module_.reset(); }
-    // A fresh module on the bus (optionally with the byte-buffer data path).
-    void replaceModule(bool ueiData)
+    // A fresh module on the bus (optionally with the byte-buffer data path, or
+    // leaving the bus on LOAD and coming back with the same serial).
+    void replaceModule(bool ueiData, bool rebootOnLoad = false)
     {
         ns_->run([&] {
             module_.reset();
@@ -56,6 +57,8 @@ protected:
             morvsim::LoaderConfig config;
             usb_.wire(config);
             config.ueiData = ueiData;
+            // The LOAD answer follows the host's last sync request on the new link.
+            config.loadAnswerQuiet = morvsim::Millis(100);
             module_ = std::make_unique<updtest::SimulatedModule>(kSerial, config);
             if (ueiData)
                 module_->sim.withModule(updtest::kModuleAddress, [](morvsim::SimModule& m) {
@@ -64,6 +67,11 @@ protected:
                     table.answers[{95, 10, 0, 0x80}] = 0;
                     morvsim::installIntrospection(m, table);
                 });
+            if (rebootOnLoad) {
+                morvsim::LoaderFaults faults;
+                faults.dropLinkOnLoad = true;
+                module_->loader->setFaults(faults);
+            }
             usb_.plugInto(module_->sim);
         });
     }
@@ -161,6 +169,30 @@ TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
     ASSERT_EQ(plain.exitCode, 0) << describe(plain);
     EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
     EXPECT_EQ(module_->loader->record().ueiSets, 0u);
+}
+
+// The module reboots into its loader on LOAD: it leaves the bus and comes back
+// with the same serial, and the Updater finds it again and goes on.
+TEST_F(UsbUpdate, TheModuleRebootingOnLoadIsFoundAgainBySerial)
+{
+    replaceModule(false, true);
+    const int before = usb_.id();
+    const std::string path = dir_.path() + "/fw.bird";
+    const Bytes image = updtest::pattern(2000, 0x44);
+    BundleBuilder()
+        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
+        .loader(0x20000000, Bytes(64, 3))
+        .firmware(0x2000, image)
+        .writeTo(path);
+
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
+    const morvsim::LoaderRecord record = module_->loader->record();
+    EXPECT_EQ(record.loadAnnounced, 1u) << "LOAD was answered on the new link";
+    EXPECT_GE(record.linkDrops, 2u) << "on LOAD and on REBOOT";
+    EXPECT_NE(usb_.id(), before) << "a new device on the bus";
+    EXPECT_EQ(umockusb::Testbed::instance().stats(usb_.id()).claims, 1) << "opened again after LOAD";
 }
 
 }  // namespace
