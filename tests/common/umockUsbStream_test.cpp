@@ -4,7 +4,9 @@
 // re-plug, a second module).
 #include "UmockUsbFixture.h"
 
+#include <atomic>
 #include <cerrno>
+#include <thread>
 
 namespace {
 
@@ -237,6 +239,54 @@ TEST_F(UmockStreamTest, TwoModulesEachGetTheirOwnBytes)
     EXPECT_STREQ(got, "two");
     EXPECT_EQ(aStream_Destroy(&other), aErrNone);
     ::close(secondPeer);
+}
+
+// The link's reader and writer use one device at the same time: with the real
+// libusb whichever thread holds its event loop completes the other's transfers.
+TEST_F(UmockStreamTest, ReaderAndWriterShareTheDevice)
+{
+    open(64);
+    constexpr std::size_t kBlocks = 300;
+    constexpr std::size_t kBlock = 30;
+    std::string data = pattern(kBlocks * kBlock);
+    std::atomic<bool> stop{false};
+    std::thread echo([&] {
+        char buffer[512];
+        while (!stop) {
+            pollfd p{peer_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            ssize_t n = ::recv(peer_, buffer, sizeof(buffer), MSG_DONTWAIT);
+            if (n <= 0)
+                break;
+            if (::send(peer_, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
+                break;
+        }
+    });
+    std::atomic<int> writeErrors{0};
+    std::thread writer([&] {
+        for (std::size_t i = 0; i < kBlocks; i++) {
+            if (aStream_Write(stream_, data.data() + i * kBlock, kBlock) != aErrNone)
+                writeErrors++;
+            if (i % 50 == 0)
+                outFault(EPROTO);
+        }
+    });
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (got.size() < data.size() && std::chrono::steady_clock::now() < deadline) {
+        char byte = 0;
+        aErr err = get(byte);
+        if (err == aErrNone)
+            got.push_back(byte);
+        else if (err != aErrNotReady)
+            break;
+    }
+    writer.join();
+    stop = true;
+    echo.join();
+    EXPECT_EQ(writeErrors, 0);
+    EXPECT_EQ(got, data);
 }
 
 }  // namespace
