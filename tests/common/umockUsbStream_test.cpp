@@ -143,6 +143,22 @@ INSTANTIATE_TEST_SUITE_P(Errors, UmockClaimTest,
                                            ClaimCase{"Access", EACCES, aErrUnknown}),
                          [](const ::testing::TestParamInfo<ClaimCase>& info) { return std::string(info.param.name); });
 
+// The kernel lets one open node claim the interface: a second open of the
+// module is refused until the first lets go.
+TEST_F(UmockStreamTest, ModuleHeldByAnotherOpenIsBusyUntilReleased)
+{
+    open();
+    aStream* second = nullptr;
+    EXPECT_EQ(aStream_CreateUSB(kSerial, &second), aErrBusy);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(bed().openHandles(id_), 1) << "the refused handle is closed again";
+
+    ASSERT_EQ(aStream_Destroy(&stream_), aErrNone);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &second), aErrNone);
+    EXPECT_EQ(aStream_Destroy(&second), aErrNone);
+    EXPECT_EQ(bed().openHandles(id_), 0);
+}
+
 TEST_F(UmockStreamTest, StalledOutEndpointIsClearedAndNoByteGoesTwice)
 {
     open(64);

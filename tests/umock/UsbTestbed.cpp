@@ -94,6 +94,10 @@ struct Device {
     std::deque<Fault> inFaults;
     std::deque<Fault> outFaults;
     std::set<std::uint8_t> halted;
+    // Interface number -> the open node that claimed it; the kernel refuses
+    // a claim by another with EBUSY. (umockdev does not report a close, so a
+    // claim ends with its release or the device.)
+    std::map<guint32, UMockdevIoctlClient*> claims;
     std::deque<UrbPtr> pendingIn;  // IN URBs waiting for data, in submission order
     std::deque<UrbPtr> completed;
     std::map<UMockdevIoctlClient*, GSource*> heldReaps;
@@ -459,19 +463,33 @@ struct Testbed::Impl {
             g_object_unref(caps);
             break;
         }
-        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_CLAIMINTERFACE: {
+            guint32 interface = argWord(client);
+            auto held = d->claims.find(interface);
             if (d->claimError != 0) {
                 umockdev_ioctl_client_complete(client, -1, d->claimError);
+            } else if (held != d->claims.end() && held->second != client) {
+                umockdev_ioctl_client_complete(client, -1, EBUSY);
             } else {
+                d->claims[interface] = client;
                 d->stats.claims++;
                 d->stats.claimedAt.push_back(std::chrono::steady_clock::now());
                 umockdev_ioctl_client_complete(client, 0, 0);
             }
             break;
-        case USBDEVFS_RELEASEINTERFACE:
+        }
+        case USBDEVFS_RELEASEINTERFACE: {
+            guint32 interface = argWord(client);
+            auto held = d->claims.find(interface);
+            if (held == d->claims.end() || held->second != client) {
+                umockdev_ioctl_client_complete(client, -1, EINVAL);
+                break;
+            }
+            d->claims.erase(held);
             d->stats.releases++;
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
+        }
         case USBDEVFS_CLEAR_HALT: {
             guint32 endpoint = argWord(client);
             if (d->clearHaltError != 0) {
