@@ -72,10 +72,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         MatchCase{"Module", [](umockusb::DeviceSpec&) {}, aErrNone},
         MatchCase{"HighestProductId", [](umockusb::DeviceSpec& s) { s.product = 0x7FFF; }, aErrNone},
+        MatchCase{"ProductIdBit15", [](umockusb::DeviceSpec& s) { s.product = 0x8011; }, aErrNotFound},
         MatchCase{"OtherVendor", [](umockusb::DeviceSpec& s) { s.vendor = 0x2B9F; }, aErrNotFound},
         MatchCase{"LowerCaseSerial", [](umockusb::DeviceSpec& s) { s.serial = "0012abcd"; }, aErrNotFound},
+        MatchCase{"SerialWithoutLeadingZeros", [](umockusb::DeviceSpec& s) { s.serial = "12ABCD"; }, aErrNotFound},
+        MatchCase{"SerialWithMore", [](umockusb::DeviceSpec& s) { s.serial = "0012ABCD "; }, aErrNotFound},
         MatchCase{"NoSerialString", [](umockusb::DeviceSpec& s) { s.hasSerial = false; }, aErrNotFound},
         MatchCase{"OtherClass", [](umockusb::DeviceSpec& s) { s.interfaceClass = 0xFE; }, aErrConfiguration},
+        MatchCase{"OtherSubclass", [](umockusb::DeviceSpec& s) { s.subclass = 0x89; }, aErrConfiguration},
+        MatchCase{"OtherProtocol", [](umockusb::DeviceSpec& s) { s.protocol = 0x11; }, aErrConfiguration},
+        MatchCase{"NoBulkEndpoints", [](umockusb::DeviceSpec& s) { s.endpoints.clear(); }, aErrConfiguration},
         MatchCase{"HighSpeedEndpoints", [](umockusb::DeviceSpec& s) { s = umockusb::moduleSpec(kSerial, 0x11, 512); },
                   aErrNone}),
     [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
@@ -138,6 +144,7 @@ TEST_P(UmockClaimTest, ClaimRefusedByTheKernel)
 
 INSTANTIATE_TEST_SUITE_P(Errors, UmockClaimTest,
                          ::testing::Values(ClaimCase{"Busy", EBUSY, aErrBusy},
+                                           ClaimCase{"NoDevice", ENODEV, aErrBusy},
                                            // libusb reports a refused claim other than busy,
                                            // absent or gone as LIBUSB_ERROR_OTHER.
                                            ClaimCase{"Access", EACCES, aErrUnknown}),
