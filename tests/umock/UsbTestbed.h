@@ -2,8 +2,10 @@
 // holding module-like USB devices (sysfs attributes and descriptors) whose
 // /dev/bus/usb nodes answer usbdevfs ioctls here. The bulk endpoints lead to a
 // stream socket (the module's end, for morvsim::ModuleSimulator::attachFd).
-// The program using libusb must run under umockdev's preload library: a
-// program linking this library re-executes itself with it preloaded.
+// The program using libusb must run under umockdev's preload library and the
+// poll shim (poll_shim.c): a program linking morvumock_preload runs itself
+// again with both preloaded. A module closing its end of the socket leaves
+// the bus (a reboot).
 //
 // Usage
 //   #include "UsbTestbed.h"
