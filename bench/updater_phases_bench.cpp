@@ -1,15 +1,17 @@
 // Where one real "Updater -U -d <serial>" run spends its time. The Updater
-// program runs as a child against a simulated module on the preloaded fake USB
-// bus (whose pipe leads to the simulator on loopback), and every phase
-// boundary is taken with this program's monotonic clock:
+// program runs as a child with the real libusb-1.0 against a simulated module
+// on a USB bus emulated by umockdev (its bulk endpoints lead to the simulator
+// through a socket pair), and every phase boundary is taken with this
+// program's monotonic clock:
 //   - lines as they arrive on the child's standard output (unbuffered) and the
 //     trace lines of "-X 0x101" (its own steps, reconnects) on standard error;
-//   - the simulator's packet and connection logs (stamped on arrival);
+//   - the simulator's packet and connection logs (stamped on arrival), and
+//     when the Updater claimed the emulated device;
 //   - the device's settings file: its temporary name created, and renamed
 //     into place (inotify).
 // Two scenarios: the loader keeps the link across LOAD, and the loader drops
-// it on LOAD and is back after the simulator's downtime, so the Updater has to
-// reconnect. Every run must leave the bundle's firmware in the simulated flash.
+// it on LOAD (the module leaves the bus) and is back after the simulator's
+// downtime with the same serial, so the Updater has to reconnect. Every run must leave the bundle's firmware in the simulated flash.
 // Everything runs in a fresh network namespace of this program's own, so a
 // TCP/IP search the Updater falls back to (when USB finds nothing) never
 // leaves it. A plain program, not a Google Benchmark one: a run takes seconds
@@ -29,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -46,6 +49,7 @@
 #include <vector>
 
 #include "UpdateRig.h"
+#include "UsbTestbed.h"
 
 extern char** environ;
 
@@ -120,9 +124,10 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
     return out;
 }
 
-// The environment the end-to-end tests give the Updater: the fake USB library
-// in place of libusb, HOME in the run's own directory, no proxy for loopback.
-std::vector<std::string> childEnvironment(const std::string& base, const std::string& config)
+// The environment the end-to-end tests give the Updater: umockdev's preload
+// and testbed (inherited from this program), HOME in the run's own directory,
+// no proxy for loopback.
+std::vector<std::string> childEnvironment(const std::string& base)
 {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
@@ -135,8 +140,8 @@ std::vector<std::string> childEnvironment(const std::string& base, const std::st
         merged.erase(name);
     const std::string asan = merged.count("ASAN_OPTIONS") != 0 ? merged["ASAN_OPTIONS"] : std::string();
     merged["ASAN_OPTIONS"] = (asan.empty() ? "" : asan + ":") + "verify_asan_link_order=0";
-    merged["LD_PRELOAD"] = MORV_FAKEUSB_LIBRARY;
-    merged["FAKEUSB_CONFIG"] = config;
+    for (const auto& pair : umockusb::Testbed::instance().childEnvironment())
+        merged[pair.first] = pair.second;
     merged["HOME"] = base;
     merged["ZSYS_SIGHANDLER"] = "false";
     merged["NO_PROXY"] = "127.0.0.1,localhost";
@@ -371,7 +376,7 @@ const char* kReconnectAttempt = "NETWORK: Attempting to reconnect";
 // program stamps lines and file events as it reads them: each stamp is a
 // little after the event. A line seen after the next packet was sent (its
 // reader was scheduled late) is moved back to that packet.
-Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets,
+Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets, const std::vector<TimePoint>& claims,
                 const std::vector<ConnectionEvent>& events, bool dropLinkOnLoad)
 {
     // The serial patch traces in two pieces on one line: the line end marks it done.
@@ -416,9 +421,18 @@ Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets,
     marks.push_back({kStartUp, line(false, "Updater (Version", "version line"), true});
     marks.push_back({kBuildQuery, line(false, "Updating firmware with build:", "build line"), true});
     marks.push_back({kBundleLoad, line(true, "Serial Number inserted into firmware.", "serial patch trace"), true});
-    // The pipe connects at the first transfer after the device is opened.
+    auto lastClaimBefore = [&](TimePoint after, TimePoint before, const char* what) {
+        std::optional<TimePoint> found;
+        for (const TimePoint& c : claims)
+            if (c >= after && c <= before)
+                found = c;
+        if (!found)
+            throw std::runtime_error(std::string("no mark: ") + what);
+        return *found;
+    };
+    // The device is open once its interface is claimed.
     const TimePoint opened = packet([](const SimPacket&) { return true; }, t0, "first packet");
-    const TimePoint connected = lastEventBefore(ConnectionEvent::Kind::Accepted, t0, opened, "USB pipe connected");
+    const TimePoint connected = lastClaimBefore(t0, opened, "USB interface claimed");
     marks.push_back({kUsbOpen, connected, false});
     // The first request to the module is the serial read of the validation.
     const TimePoint validating =
@@ -432,8 +446,7 @@ Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets,
     Measured m;
     if (dropLinkOnLoad) {
         marks.push_back({kUntilReconnect, line(true, kReconnectAttempt, "first reconnect attempt"), true});
-        const TimePoint again =
-            lastEventBefore(ConnectionEvent::Kind::Accepted, load, firstPrepare, "connection after LOAD");
+        const TimePoint again = lastClaimBefore(load, firstPrepare, "claim after LOAD");
         marks.push_back({kReconnectOpen, again, false});
         // The new link runs with the host's address query, which the LOAD answer follows.
         std::optional<TimePoint> query;
@@ -563,46 +576,49 @@ Measured runOnce(morvtest::NetnsThread& ns, const Rig& rig, const Scenario& scen
     // Declared after dir, so they are gone before it is removed.
     std::unique_ptr<morvtest::FakeUpdateServer> server;
     std::unique_ptr<updtest::SimulatedModule> module;
-    std::uint16_t port = 0;
+    umockusb::Testbed& bed = umockusb::Testbed::instance();
+    bed.reset();
+    std::atomic<int> device{0};
     ns.run([&] {
         server = std::make_unique<morvtest::FakeUpdateServer>();
         server->setReply("qu", morvtest::FakeUpdateServer::Reply::Ok({kBuild, "2.11.3"}));
         morvsim::LoaderConfig config;
-        // The listener goes away with a dropped link and comes back after the downtime.
-        config.listenIp = "127.0.0.1";
-        // Over USB the host sends six handshake requests and then its address
-        // query; an answer before the query falls into the drain after the handshake.
-        config.loadAnswerAfterSyncs = 7;
+        // The module leaves the bus with a dropped link and comes back after the downtime.
+        config.linkDropped = [&] { bed.unplug(device.load()); };
+        config.linkBack = [&] {
+            const int id = bed.plug(umockusb::moduleSpec(kSerial, updtest::kModel, 64));
+            device = id;
+            module->sim.attachFd(bed.takePeerFd(id));
+        };
+        // Over USB the host sends handshake requests (how many depends on how
+        // soon answers come) and then its address query; an answer before the
+        // query falls into the drain after the handshake, so it follows the last.
+        config.loadAnswerQuiet = morvsim::Millis(100);
         module = std::make_unique<updtest::SimulatedModule>(kSerial, config);
         if (scenario.dropLinkOnLoad) {
             morvsim::LoaderFaults faults;
             faults.dropLinkOnLoad = true;
             module->loader->setFaults(faults);
         }
-        port = module->sim.listenTcp("127.0.0.1");
+        const int id = bed.plug(umockusb::moduleSpec(kSerial, updtest::kModel, 64));
+        device = id;
+        module->sim.attachFd(bed.takePeerFd(id));
     });
-
-    const std::string config = dir.path() + "/fakeusb.conf";
-    {
-        std::FILE* f = std::fopen(config.c_str(), "w");
-        if (f == nullptr)
-            throw failure("cannot write " + config, nullptr);
-        std::fprintf(f, "device serial=%s model=%u peer=127.0.0.1:%u\n", kSerialHex.c_str(),
-                     unsigned(updtest::kModel), unsigned(port));
-        if (std::fclose(f) != 0)
-            throw failure("cannot write " + config, nullptr);
-    }
 
     // Trace packages: the Updater's own steps (1) and the reconnects (0x100), a few lines each.
     const std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", dir.path(), "-u", server->url(),
                                            "-X", "0x101", "-U", "-d", kSerialHex};
     ChildRun run;
-    ns.run([&] { run = runTimed(argv, childEnvironment(dir.path(), config), dir.path(), deviceDir); });
+    ns.run([&] { run = runTimed(argv, childEnvironment(dir.path()), dir.path(), deviceDir); });
     if (run.exitCode != 0)
         throw failure("the update failed", &run);
 
     const std::vector<SimPacket> packets = module->sim.packets();
     const std::vector<ConnectionEvent> events = module->sim.connectionEvents();
+    std::vector<TimePoint> claims;
+    for (int id = 1; id <= device.load(); ++id)
+        for (const auto& when : bed.stats(id).claimedAt)
+            claims.push_back(when);
     const morvsim::LoaderRecord record = module->loader->record();
     // Only a run that really put the firmware into the flash counts.
     if (record.stage != morvsim::LoaderStage::Rebooted ||
@@ -611,12 +627,25 @@ Measured runOnce(morvtest::NetnsThread& ns, const Rig& rig, const Scenario& scen
         module->loader->flash(rig.secondAddress, rig.second.size()) != rig.second)
         throw failure("the flash does not hold the bundle's firmware", &run);
     if (scenario.dropLinkOnLoad && (record.linkDrops < 2 || record.loadAnnounced != 1))
-        throw failure("the loader did not drop the link on LOAD and answer on the next one", &run);
+        throw failure("the loader did not drop the link on LOAD and answer on the next one (" +
+                          std::to_string(record.linkDrops) + " drops, LOAD announced " +
+                          std::to_string(record.loadAnnounced) + " times; sync requests by connection:" +
+                          [&] {
+                              std::map<int, int> count;
+                              for (const SimPacket& p : packets)
+                                  if (p.isSyncRequest())
+                                      ++count[static_cast<int>(p.connection)];
+                              std::string text;
+                              for (const auto& c : count)
+                                  text += " " + std::to_string(c.first) + ":" + std::to_string(c.second);
+                              return text;
+                          }() + ")",
+                      &run);
 
     if (timeline)
         printTimeline(run, packets, events);
     try {
-        return phases(run, packets, events, scenario.dropLinkOnLoad);
+        return phases(run, packets, claims, events, scenario.dropLinkOnLoad);
     } catch (const std::exception& e) {
         throw failure(e.what(), &run);
     }
@@ -722,7 +751,8 @@ int run(int argc, char** argv)
     rig.second = updtest::pattern(total / 8, 0x93);
     rig.secondAddress = static_cast<std::uint32_t>((rig.kFirst + rig.first.size() + 0xFFF) & ~std::size_t(0xFFF));
 
-    std::printf("Updater -U against the simulated module on the fake USB bus (%s)\n", MORV_UPDATER_PROGRAM);
+    std::printf("Updater -U against the simulated module on a umockdev-emulated USB bus, real libusb (%s)\n",
+                MORV_UPDATER_PROGRAM);
     std::vector<Scenario> scenarios;
     if (kept)
         scenarios.push_back({"link kept across LOAD", false});

@@ -65,6 +65,7 @@ struct SimFirmwareLoader::State {
     bool announceLoad = false;
     std::uint64_t droppedConnection = 0;
     unsigned syncOnNewConnection = 0;
+    unsigned announceGeneration = 0;
 
     // Null once the loader is going away.
     SimFirmwareLoader* owner = nullptr;
@@ -289,6 +290,10 @@ struct SimFirmwareLoader::State {
         handleSyncRequest(m, p, reply);
         if (!announceLoad || p.connection <= droppedConnection || !p.data.empty())
             return;
+        if (config.loadAnswerQuiet.count() > 0) {
+            post(Action{Action::Kind::AnnounceLoad, {}, Clock::now() + config.loadAnswerQuiet, ++announceGeneration});
+            return;
+        }
         if (++syncOnNewConnection < config.loadAnswerAfterSyncs)
             return;
         announceLoad = false;
@@ -414,6 +419,17 @@ void SimFirmwareLoader::work()
         lock.unlock();
         if (action.kind == Action::Kind::DropLink) {
             dropLink();
+        } else if (action.kind == Action::Kind::AnnounceLoad) {
+            bool send = false;
+            sim_.withModule(address_, [&](SimModule&) {
+                if (state_->announceLoad && state_->announceGeneration == action.generation) {
+                    state_->announceLoad = false;
+                    ++state_->record.loadAnnounced;
+                    send = true;
+                }
+            });
+            if (send)
+                sim_.sendPacket(address_, Bytes{kUpgradeCommand, kLoad});
         } else if (sim_.sendPacket(address_, action.data)) {
             sim_.withModule(address_, [&](SimModule&) { ++state_->record.lateSent; });
         }
@@ -426,17 +442,24 @@ void SimFirmwareLoader::dropLink()
     // A host's TCP stream reconnects by itself to a listener that still
     // accepts, so a module that goes away stops listening first.
     const bool relisten = !state_->config.listenIp.empty();
+    const bool comesBack = relisten || state_->config.linkBack;
     const std::uint16_t port = sim_.listenPort();
     if (relisten)
         sim_.stopListening();
     if (sim_.closeConnection())
         sim_.withModule(address_, [&](SimModule&) { ++state_->record.linkDrops; });
-    if (!relisten)
+    if (state_->config.linkDropped)
+        state_->config.linkDropped();
+    if (!comesBack)
         return;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (wake_.wait_for(lock, state_->config.downtime, [&] { return stop_; }))
             return;
+    }
+    if (state_->config.linkBack) {
+        state_->config.linkBack();
+        return;
     }
     try {
         sim_.listenTcp(state_->config.listenIp, port);

@@ -49,6 +49,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,11 +78,20 @@ struct LoaderConfig {
     // again after the downtime. Empty: only the connection is closed.
     Millis downtime{300};
     std::string listenIp;
+    // A module on USB leaves the bus when it drops the link and comes back
+    // after the downtime: called on the loader's worker thread, the first
+    // after the connection closed, the second in place of listening again.
+    std::function<void()> linkDropped;
+    std::function<void()> linkBack;
     // With dropLinkOnLoad the LOAD answer follows this many sync answers on the
     // next connection: 1 over TCP, where the only 0xAD is the host's address
     // query; 2 where the host runs a sync handshake first (its link runs once
     // two answers are in).
     unsigned loadAnswerAfterSyncs = 1;
+    // Not 0: the LOAD answer instead follows the last sync request of the next
+    // connection once this long passed without another (a host whose
+    // handshake length depends on how fast answers come).
+    Millis loadAnswerQuiet{0};
 };
 
 struct LoaderFaults {
@@ -152,9 +162,10 @@ public:
 
 private:
     struct Action {
-        enum class Kind { DropLink, SendLate } kind;
+        enum class Kind { DropLink, SendLate, AnnounceLoad } kind;
         Bytes data;
         Clock::time_point due;
+        unsigned generation = 0;  // AnnounceLoad: the sync it follows
     };
 
     void post(Action action);

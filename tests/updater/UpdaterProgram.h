@@ -1,9 +1,10 @@
 // Runs the real Updater program as a child process for end-to-end tests:
 // always with "-i <store base>" and "-u <loopback update server>", with the
-// fake USB library preloaded in place of libusb and its bus described by a
-// config file, and with HOME pointed at the test's own directory.
+// real libusb-1.0 on this process's umockdev-emulated USB bus (plugUsbModule),
+// and with HOME pointed at the test's own directory.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -15,6 +16,9 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "ModuleSimulator.h"
+#include "SimFirmwareLoader.h"
+#include "UsbTestbed.h"
 
 namespace updtest {
 
@@ -80,19 +84,53 @@ inline morvtest::ChildResult runUpdater(const std::string& base, const std::stri
     return morvtest::RunChild(argv, options);
 }
 
+// A module on the emulated USB bus whose bulk endpoints lead to a simulator.
+// With wire(), a dropped link (the module rebooting) takes it off the bus and
+// the loader's downtime later puts it back with the same serial. Declare it
+// before the simulator it serves, so that goes first.
+class UsbModulePlug {
+public:
+    UsbModulePlug(std::uint32_t serial, std::uint8_t model) : serial_(serial), model_(model) {}
+    ~UsbModulePlug()
+    {
+        if (id_.load() != 0)
+            umockusb::Testbed::instance().unplug(id_.load());
+    }
+    UsbModulePlug(const UsbModulePlug&) = delete;
+    UsbModulePlug& operator=(const UsbModulePlug&) = delete;
+
+    void plugInto(morvsim::ModuleSimulator& sim)
+    {
+        sim_ = &sim;
+        auto& bed = umockusb::Testbed::instance();
+        const int id = bed.plug(umockusb::moduleSpec(serial_, model_, 64));
+        id_ = id;
+        sim.attachFd(bed.takePeerFd(id));
+    }
+    void wire(morvsim::LoaderConfig& config)
+    {
+        config.linkDropped = [this] { umockusb::Testbed::instance().unplug(id_.load()); };
+        config.linkBack = [this] {
+            if (sim_ != nullptr)
+                plugInto(*sim_);
+        };
+    }
+    int id() const { return id_.load(); }
+
+private:
+    std::uint32_t serial_;
+    std::uint8_t model_;
+    morvsim::ModuleSimulator* sim_ = nullptr;
+    std::atomic<int> id_{0};
+};
+
 class UpdaterProgram {
 public:
     // base: the store base given with -i (and HOME); url: the update server.
+    // The emulated bus starts empty.
     UpdaterProgram(std::string base, std::string url) : base_(std::move(base)), url_(std::move(url))
     {
-        setUsbDevices({});
-    }
-
-    // The fake bus: one config line per device ("device serial=... model=... peer=...").
-    void setUsbDevices(const std::vector<std::string>& lines)
-    {
-        config_ = base_ + "/fakeusb.conf";
-        writeLines(config_, lines);
+        umockusb::Testbed::instance().reset();
     }
 
     const std::string& base() const { return base_; }
@@ -101,7 +139,10 @@ public:
     morvtest::ChildResult run(const std::vector<std::string>& arguments,
                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
-        return runUpdater(base_, url_, arguments, timeout, MORV_FAKEUSB_LIBRARY, {{"FAKEUSB_CONFIG", config_}});
+        auto environment = umockusb::Testbed::instance().childEnvironment();
+        const std::string preload = environment["LD_PRELOAD"];
+        environment.erase("LD_PRELOAD");
+        return runUpdater(base_, url_, arguments, timeout, preload, environment);
     }
 
     // As run, ended by SIGXFSZ when it writes a file past fileSizeLimit bytes.
@@ -115,7 +156,7 @@ public:
 private:
     std::string base_;
     std::string url_;
-    std::string config_;
 };
+
 
 }  // namespace updtest

@@ -1,7 +1,8 @@
 // The real Updater program reading fingerprints and recovering modules through
 // their boot ROMs: an LPC boot ROM on a pseudo-terminal, and an i.MX boot ROM
-// behind the preloaded fake HID library whose recovery loader then appears as a
-// USB module on the preloaded fake bus. The update server is a loopback fixture.
+// on an emulated hidraw node whose recovery loader then appears as a module on
+// the emulated USB bus (the real hidapi and libusb under umockdev). The update
+// server is a loopback fixture.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -10,12 +11,15 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <ostream>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.h"
 #include "FakeUpdateServer.h"
+#include "HidTestbed.h"
 #include "Fingerprint.h"
 #include "LpcIspSimulator.h"
 #include "PtyPair.h"
@@ -69,7 +73,8 @@ bool hasLine(const Lines& lines, const std::string& line)
 
 class Recovery : public ::testing::Test {
 protected:
-    Recovery() : program_(dir_.path(), server_.url()) {}
+    // No USB or HID device unless a fixture plugs one.
+    Recovery() : program_(dir_.path(), server_.url()) { umockusb::Testbed::instance().reset(); }
 
     morvtest::TempDir dir_;
     FakeUpdateServer server_;
@@ -153,11 +158,16 @@ TEST_F(Recovery, LpcOverlappingImagesEraseNothing)
 // --- i.MX over USB HID, the recovery loader then on USB ---
 
 // The module the recovery loader makes of the processor: serial 0xDEADDEAD, its
-// unique identifier in option 39, and a loader that is running already.
+// unique identifier in option 39, and a loader that is running already. The
+// Updater runs with the real hidapi and libusb on the emulated kernel: the boot
+// ROM is a hidraw node, and its jump writes the marker and puts the recovery
+// loader's module on the USB bus, as a module that appears when its loader
+// starts.
 class ImxRecovery : public Recovery {
 protected:
     void SetUp() override
     {
+        umockusb::Testbed::instance().reset();
         loader_ = std::make_unique<updtest::SimulatedModule>(DEFAULT_SERIAL_NUMBER);
         loader_->sim.withModule(updtest::kModuleAddress, [](morvsim::SimModule& m) {
             for (std::uint8_t i = 0; i < 4; ++i)
@@ -172,14 +182,32 @@ protected:
             };
         });
         loader_->loader->setStage(morvsim::LoaderStage::Loader);
-        gate_ = std::make_unique<rectest::ModuleGate>(&loader_->sim, dir_.sub("loader.sock"), program_.jumpMarker());
-        program_.setUsbDevices({"device serial=DEADDEAD model=5 peer=" + gate_->peer()});
+        morvsim::ImxRomConfig config;
+        const std::string marker = program_.jumpMarker();
+        config.onJump = [this, marker](std::uint32_t entry) {
+            if (std::FILE* f = std::fopen(marker.c_str(), "w")) {
+                std::fprintf(f, "%08X\n", entry);
+                std::fclose(f);
+            }
+            // Not from the ROM's handler: the bus is changed on a thread of its own.
+            std::lock_guard<std::mutex> lock(plugMutex_);
+            if (!plugger_.joinable())
+                plugger_ = std::thread([this] { usb_.plugInto(loader_->sim); });
+        };
+        rom_ = std::make_unique<umockusb::HidRom>(config);
     }
     void TearDown() override
     {
-        gate_.reset();
+        {
+            std::lock_guard<std::mutex> lock(plugMutex_);
+            if (plugger_.joinable())
+                plugger_.join();
+        }
+        rom_.reset();
         loader_.reset();
     }
+    // Claims of the recovery loader's module: each open of it by the Updater.
+    int opens() const { return usb_.id() == 0 ? 0 : umockusb::Testbed::instance().stats(usb_.id()).claims; }
     Bytes bundle(const Bytes& firmware) const
     {
         return BundleBuilder()
@@ -197,8 +225,11 @@ protected:
         return text;
     }
 
+    std::mutex plugMutex_;
+    std::thread plugger_;
+    updtest::UsbModulePlug usb_{DEFAULT_SERIAL_NUMBER, updtest::kModel};
     std::unique_ptr<updtest::SimulatedModule> loader_;
-    std::unique_ptr<rectest::ModuleGate> gate_;
+    std::unique_ptr<umockusb::HidRom> rom_;
 };
 
 TEST_F(ImxRecovery, FingerprintFromTheRecoveryLoader)
@@ -209,8 +240,7 @@ TEST_F(ImxRecovery, FingerprintFromTheRecoveryLoader)
     EXPECT_EQ(SplitLines(r.out), (Lines{kVersionLine, kImxFingerprintLine})) << "the download is not shown";
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(marker(), "20000100") << "the loader started at the bundle's entry";
-    EXPECT_EQ(gate_->early(), 0) << "nothing looked for the module before its loader ran";
-    EXPECT_EQ(gate_->accepted(), 1);
+    EXPECT_EQ(opens(), 1) << "the module was opened once its loader ran";
     EXPECT_EQ(morvsim::systemCalls(loader_->sim.module(updtest::kModuleAddress), 11), 1u) << "reset after reading";
     EXPECT_NE(rectest::queryOf(server_, "bird").find("sn=DEADDEAD&"), std::string::npos)
         << "the default recovery image was downloaded";
@@ -245,7 +275,6 @@ TEST_P(ImxStoredImage, IsDownloadedAgain)
     EXPECT_EQ(SplitLines(r.out), (Lines{kVersionLine, kImxFingerprintLine}));
     EXPECT_NE(rectest::queryOf(server_, "bird").find("sn=DEADDEAD&"), std::string::npos);
     EXPECT_TRUE(exists(device + "/1234.bird"));
-    EXPECT_EQ(gate_->early(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -269,8 +298,7 @@ TEST_F(ImxRecovery, ModuleRecoveredThroughTheRecoveryLoader)
     EXPECT_EQ(rectest::queryOf(server_, "fix"), kImxFingerprintQuery);
     EXPECT_EQ(morvsim::systemCalls(loader_->sim.module(updtest::kModuleAddress), 11), 0u)
         << "the loader keeps running between the fingerprint and the transfer";
-    EXPECT_EQ(gate_->early(), 0);
-    EXPECT_EQ(gate_->accepted(), 2) << "once for the fingerprint, once for the firmware";
+    EXPECT_EQ(opens(), 2) << "once for the fingerprint, once for the firmware";
     EXPECT_TRUE(exists(program_.storage() + "/DEADDEAD/1234.bird"));
     EXPECT_TRUE(exists(program_.storage() + "/" + kModuleHex + "/1234.bird"));
 
@@ -303,7 +331,6 @@ TEST_F(ImxRecovery, BundlePathNeedsTheModulesSerialNumber)
     EXPECT_EQ(marker(), "20000400") << "no entry block: the default entry";
     EXPECT_EQ(loader_->loader->flash(0x1000, image.size()), image);
     EXPECT_TRUE(server_.queries().empty());
-    EXPECT_EQ(gate_->early(), 0);
 }
 
 }  // namespace

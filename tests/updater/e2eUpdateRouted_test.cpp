@@ -1,4 +1,5 @@
-// Updates through a routing module ("-r"): the router is on the fake USB bus,
+// Updates through a routing module ("-r"): the router is on the emulated USB bus
+// (the real libusb-1.0 over umockdev),
 // the module to update sits behind it on the router's I2C bus, and everything
 // travels over the router's link.
 #include <gtest/gtest.h>
@@ -65,13 +66,13 @@ struct RoutedModules {
         morvsim::LoaderFaults faults;
         faults.keepLinkOnReboot = true;
         loader->setFaults(faults);
-        port = sim.listenTcp("127.0.0.1");
+        usb.plugInto(sim);
     }
     ~RoutedModules() { loader.reset(); }
 
+    updtest::UsbModulePlug usb{kRouterSerial, kRouterModel};
     morvsim::ModuleSimulator sim;
     std::unique_ptr<morvsim::SimFirmwareLoader> loader;
-    std::uint16_t port = 0;
 };
 
 class RoutedUpdate : public updtest::NetnsUpdaterTest {
@@ -82,8 +83,6 @@ protected:
         if (!ready())
             return;
         ns_->run([&] { modules_ = std::make_unique<RoutedModules>(); });
-        program_->setUsbDevices({"device serial=" + kRouterHex + " model=17 peer=127.0.0.1:" +
-                                 std::to_string(modules_->port)});
     }
     void tearDownInNamespace() override { modules_.reset(); }
 

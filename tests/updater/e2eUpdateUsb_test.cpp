@@ -1,7 +1,8 @@
-// The real Updater program with the fake USB library preloaded in place of
-// libusb: the bus holds one simulated module whose bulk pipe leads to the
-// simulator on loopback. Runs in a fresh network namespace, so nothing can
-// reach beyond it even if a search fell back to TCP/IP.
+// The real Updater program with the real libusb-1.0 on a umockdev-emulated
+// USB bus holding one simulated module (its bulk endpoints lead to the
+// simulator; a reboot takes it off the bus and brings it back). Runs in a
+// fresh network namespace, so nothing can reach beyond it even if a search
+// fell back to TCP/IP.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -39,22 +40,25 @@ protected:
             return;
         ns_->run([&] {
             morvsim::LoaderConfig config;
-            config.listenIp = "127.0.0.1";
-            // The simulator's threads and its listener belong to the namespace.
+            usb_.wire(config);
+            // The simulator's threads belong to the namespace.
             module_ = std::make_unique<updtest::SimulatedModule>(kSerial, config);
-            port_ = module_->sim.listenTcp("127.0.0.1");
+            usb_.plugInto(module_->sim);
         });
-        program_->setUsbDevices({"device serial=" + kSerialHex + " model=5 peer=127.0.0.1:" + std::to_string(port_)});
     }
     void tearDownInNamespace() override { module_.reset(); }
-    // A fresh module on the bus (optionally with the byte-buffer data path).
-    void replaceModule(bool ueiData)
+    // A fresh module on the bus (optionally with the byte-buffer data path, or
+    // leaving the bus on LOAD and coming back with the same serial).
+    void replaceModule(bool ueiData, bool rebootOnLoad = false)
     {
         ns_->run([&] {
             module_.reset();
+            umockusb::Testbed::instance().unplug(usb_.id());
             morvsim::LoaderConfig config;
-            config.listenIp = "127.0.0.1";
+            usb_.wire(config);
             config.ueiData = ueiData;
+            // The LOAD answer follows the host's last sync request on the new link.
+            config.loadAnswerQuiet = morvsim::Millis(100);
             module_ = std::make_unique<updtest::SimulatedModule>(kSerial, config);
             if (ueiData)
                 module_->sim.withModule(updtest::kModuleAddress, [](morvsim::SimModule& m) {
@@ -63,15 +67,36 @@ protected:
                     table.answers[{95, 10, 0, 0x80}] = 0;
                     morvsim::installIntrospection(m, table);
                 });
-            port_ = module_->sim.listenTcp("127.0.0.1");
+            if (rebootOnLoad) {
+                morvsim::LoaderFaults faults;
+                faults.dropLinkOnLoad = true;
+                module_->loader->setFaults(faults);
+            }
+            usb_.plugInto(module_->sim);
         });
-        program_->setUsbDevices({"device serial=" + kSerialHex + " model=5 peer=127.0.0.1:" + std::to_string(port_)});
     }
     std::string device(const std::string& name) const { return program_->storage() + "/" + kSerialHex + "/" + name; }
 
+    updtest::UsbModulePlug usb_{kSerial, updtest::kModel};
     std::unique_ptr<updtest::SimulatedModule> module_;
-    std::uint16_t port_ = 0;
 };
+
+// The child's libusb is the system's, with only umockdev's preload (and its
+// poll shim) in front: the loader's own list of what it maps.
+TEST_F(UsbUpdate, TheUpdaterRunsOnTheSystemLibusb)
+{
+    auto environment = umockusb::Testbed::instance().childEnvironment();
+    const std::string preload = environment["LD_PRELOAD"];
+    environment.erase("LD_PRELOAD");
+    environment["LD_TRACE_LOADED_OBJECTS"] = "1";
+    const ChildResult r =
+        updtest::runUpdater(dir_.path(), server_->url(), {}, std::chrono::milliseconds(20000), preload, environment);
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(libusb-1\.0\.so\.0 => (/usr)?/lib/x86_64-linux-gnu/libusb-1\.0\.so\.0)")))
+        << r.out;
+    EXPECT_NE(r.out.find("libumockdev-preload.so.0"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("fakeusb"), std::string::npos) << r.out;
+}
 
 TEST_F(UsbUpdate, DiscoveryListsTheModuleAsItDescribesItself)
 {
@@ -144,6 +169,30 @@ TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
     ASSERT_EQ(plain.exitCode, 0) << describe(plain);
     EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
     EXPECT_EQ(module_->loader->record().ueiSets, 0u);
+}
+
+// The module reboots into its loader on LOAD: it leaves the bus and comes back
+// with the same serial, and the Updater finds it again and goes on.
+TEST_F(UsbUpdate, TheModuleRebootingOnLoadIsFoundAgainBySerial)
+{
+    replaceModule(false, true);
+    const int before = usb_.id();
+    const std::string path = dir_.path() + "/fw.bird";
+    const Bytes image = updtest::pattern(2000, 0x44);
+    BundleBuilder()
+        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
+        .loader(0x20000000, Bytes(64, 3))
+        .firmware(0x2000, image)
+        .writeTo(path);
+
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
+    const morvsim::LoaderRecord record = module_->loader->record();
+    EXPECT_EQ(record.loadAnnounced, 1u) << "LOAD was answered on the new link";
+    EXPECT_GE(record.linkDrops, 2u) << "on LOAD and on REBOOT";
+    EXPECT_NE(usb_.id(), before) << "a new device on the bus";
+    EXPECT_EQ(umockusb::Testbed::instance().stats(usb_.id()).claims, 1) << "opened again after LOAD";
 }
 
 }  // namespace

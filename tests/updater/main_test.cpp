@@ -192,7 +192,8 @@ TEST_F(UpdaterMain, ExitCodesAndMessagesOfCommandsThatNeedNoModule)
 TEST_F(UpdaterMain, AStoreDirectoryThatCannotBeMadeFails)
 {
     // -i given twice: the later value, below a regular file, wins.
-    const std::string blocked = dir_.path() + "/fakeusb.conf/sub";
+    updtest::writeLines(dir_.path() + "/file", {"a regular file"});
+    const std::string blocked = dir_.path() + "/file/sub";
     const ChildResult r = run({"-i", blocked, "-D"});
     EXPECT_EQ(r.exitCode, 1) << describe(r);
     EXPECT_EQ(SplitLines(r.out), Lines{kVersionLine});

@@ -25,8 +25,8 @@ int hid_init(void)
     try {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        fakehid::detail::checkEnvironmentConfigLocked();
-        if (s.initError || s.configFailed) {
+        fakehid::detail::makeRomUnlessThereLocked();
+        if (s.initError) {
             s.error = L"hid_init failed";
             return -1;
         }
@@ -55,9 +55,9 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id, const 
     try {
         State& s = state();
         std::lock_guard<std::mutex> lock(s.mutex);
-        fakehid::detail::checkEnvironmentConfigLocked();
+        fakehid::detail::makeRomUnlessThereLocked();
         ++s.stats.openAttempts;
-        if (s.configFailed || !s.present || vendor_id != s.vendor || product_id != s.product) {
+        if (!s.present || vendor_id != s.vendor || product_id != s.product) {
             s.error = L"Device not found";
             return nullptr;
         }

@@ -33,18 +33,15 @@ struct State {
     int failWrites = 0;
     int writesBeforeFailure = 0;
     bool padStatusReport = false;
-    bool configChecked = false;
-    bool configFailed = false;
-    std::string jumpMarker;
     std::wstring error = L"Success";  // of calls without a handle
     Stats stats;
 };
 
 State& state();
-// A fresh ROM of this config (the jump marker hooked in); caller holds the mutex.
+// A fresh ROM of this config; caller holds the mutex.
 void makeRomLocked(const morvsim::ImxRomConfig& config);
-// Reads FAKEHID_CONFIG once; caller holds the mutex.
-void checkEnvironmentConfigLocked();
+// The default ROM when there is none yet; caller holds the mutex.
+void makeRomUnlessThereLocked();
 // Queues reports on every open handle; caller holds the mutex.
 void deliverLocked(const std::vector<std::vector<unsigned char>>& reports);
 

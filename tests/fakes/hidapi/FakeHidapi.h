@@ -1,7 +1,8 @@
 // The i.MX boot ROM's USB HID device, simulated behind the hidapi functions the
 // recovery loader calls (hid_init, hid_exit, hid_open, hid_close, hid_write,
 // hid_read_timeout, hid_error). Test programs named hid*_test link the fake
-// instead of hidapi; other programs can preload the shared build (libfakehidapi.so).
+// instead of hidapi, for what the real hidapi over the emulated kernel
+// (tests/umock) cannot make: hid_init failing.
 //
 // Usage
 //   #include "FakeHidapi.h"
@@ -19,19 +20,6 @@
 // 1-1024 data bytes) and answers -1 to anything else. The ROM's answers become
 // input reports 3 (5 bytes) and 4 (65 bytes) on every open handle, read in order
 // by hid_read_timeout; a time-out of -1 waits at most 10 seconds.
-//
-// Preloaded, the device comes from the file named by FAKEHID_CONFIG, read at the
-// first hid_init or hid_open (without it: the default device); one entry a line,
-// '#' starts a comment, numbers in C notation:
-//   device vendor=0x1FC9 product=0x0130 hab=open     (hab=closed refuses every jump)
-//   absent                                           (no device at all)
-//   memory 0x20000000 0x80000                        (the first replaces the default RAM)
-//   register 0x401F4410 0x12345678
-//   complete-status 0x88888888
-//   silent
-//   pad-status-report                                (report 3 read as 65 bytes)
-//   jump-marker /path/to/file                        (an accepted jump writes "%08X\n")
-// A file that cannot be read or parsed makes hid_init fail and says why on standard error.
 #pragma once
 
 #include "ImxRomSimulator.h"
@@ -66,7 +54,7 @@ struct Stats {
 // Every function below is thread-safe.
 
 // A present device with the NXP ids, a new ROM of this config, no faults, stats
-// cleared; open handles stay valid. A loaded config file is forgotten.
+// cleared; open handles stay valid.
 void reset(const morvsim::ImxRomConfig& config = {});
 void setDevice(std::uint16_t vendor, std::uint16_t product);
 void setPresent(bool present);
@@ -80,8 +68,5 @@ void queueInputReport(const std::vector<std::uint8_t>& report);
 // Runs f with the ROM, under the fake's lock (f must not call the fake).
 void withRom(const std::function<void(morvsim::ImxRom&)>& f);
 Stats stats();
-
-// Sets the device up from a config file (format above); false with a reason.
-bool loadConfig(const std::string& path, std::string* error);
 
 }  // namespace fakehid

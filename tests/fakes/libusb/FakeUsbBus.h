@@ -1,6 +1,6 @@
 // A simulated USB bus behind the libusb functions the library calls. Test
-// programs link the fake instead of libusb-1.0; a program can also preload
-// the shared build (libfakeusb.so) and describe its bus in a config file.
+// programs link the fake instead of libusb-1.0, for the cases the real libusb
+// over the emulated kernel (tests/umock) cannot make.
 //
 // Usage
 //   #include "FakeUsbBus.h"
@@ -13,20 +13,6 @@
 //   fakeusb::queueFault(id, fakeusb::Direction::In, {LIBUSB_ERROR_TIMEOUT, 5});
 //   fakeusb::stats(id).transfers          // every bulk transfer, in order
 //   fakeusb::unplug(id);                  // device gone: its handles answer LIBUSB_ERROR_NO_DEVICE
-//
-// Preloaded (LD_PRELOAD=libfakeusb.so), the bus comes from the file named by
-// FAKEUSB_CONFIG, read at the first libusb_init; one entry a line, '#' starts
-// a comment, numbers in C notation:
-//   device serial=0012ABCD model=0x11 peer=127.0.0.1:9000
-//   device serial=00C0FFEE vendor=0x1234 product=0x0001 maxpacket=512 claim-error=-6
-//   init-error -99
-// device keys: serial (the serial string as is), model (product id = model),
-// vendor, product, maxpacket (both endpoints), in-maxpacket, out-maxpacket,
-// peer ("HOST:PORT" on 127.0.0.0/8 or "unix:PATH"; the pipe connects there at
-// the first transfer after an open and disconnects when the last handle
-// closes; without peer the pipe has no far end), open-error, claim-error.
-// A file that cannot be read or parsed makes libusb_init fail with
-// LIBUSB_ERROR_OTHER and says why on standard error.
 #pragma once
 
 #include <cstdint>
@@ -63,9 +49,6 @@ struct DeviceSpec {
     int stringError = 0;      // libusb_get_string_descriptor_ascii
     int claimError = 0;       // libusb_claim_interface
     int maxPacketError = 0;   // libusb_get_max_packet_size
-    // Empty: a socketpair whose far end takePeerFd hands out. Else where to
-    // connect the pipe (see the header comment).
-    std::string peer;
 };
 
 // A module as the library expects it: the maker's vendor id, product id =
@@ -117,7 +100,7 @@ struct BusStats {
 // Every function below is thread-safe.
 
 // Unplugs every device, clears faults, logs and counters (live contexts stay
-// valid) and forgets a loaded config.
+// valid).
 void reset();
 // Adds a device at the end of the bus; returns its id (> 0).
 int plug(const DeviceSpec& spec);
@@ -135,8 +118,5 @@ void setInitError(int error);
 
 DeviceStats stats(int id);
 BusStats busStats();
-
-// Plugs the devices of a config file (format above); false with a reason.
-bool loadConfig(const std::string& path, std::string* error);
 
 }  // namespace fakeusb

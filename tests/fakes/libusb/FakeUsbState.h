@@ -50,8 +50,6 @@ struct Bus {
     std::vector<std::unique_ptr<libusb_device>> devices;
     int nextId = 1;
     int initError = 0;
-    bool configChecked = false;  // FAKEUSB_CONFIG looked at
-    bool configFailed = false;
     std::set<libusb_context*> contexts;
     std::set<libusb_device_handle*> handles;
     std::map<const libusb_config_descriptor*, std::unique_ptr<ConfigBlock>> configs;
@@ -62,10 +60,5 @@ Bus& bus();
 // Caller holds the mutex. nullptr for an unknown id.
 libusb_device* findLocked(int id);
 int plugLocked(const DeviceSpec& spec);
-// Reads FAKEUSB_CONFIG once; caller holds the mutex.
-void checkEnvironmentConfigLocked();
-// Connects a peer-mode pipe; caller holds the mutex. False on failure.
-bool connectPeerLocked(libusb_device* device);
-void disconnectPeerLocked(libusb_device* device);
 
 }  // namespace fakeusb::detail

@@ -163,10 +163,7 @@ extern "C" {
 int LIBUSB_CALL libusb_init(libusb_context** context)
 {
     std::lock_guard<std::mutex> lock(bus().mutex);
-    fakeusb::detail::checkEnvironmentConfigLocked();
     bus().stats.initAttempts++;
-    if (bus().configFailed)
-        return LIBUSB_ERROR_OTHER;
     if (bus().initError != 0)
         return bus().initError;
     auto* created = new libusb_context;
@@ -319,8 +316,6 @@ void LIBUSB_CALL libusb_close(libusb_device_handle* handle)
     delete handle;
     device->stats.closes++;
     device->stats.openHandles--;
-    if (device->stats.openHandles == 0)
-        fakeusb::detail::disconnectPeerLocked(device);
     unrefLocked(device);
     bus().stats.openHandles = static_cast<int>(bus().handles.size());
 }
@@ -427,7 +422,7 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* handle, unsigned char
             early = LIBUSB_ERROR_NO_DEVICE;
         else if (findEndpoint(device->spec, endpoint, &interface) == nullptr || handle->claims.count(interface) == 0)
             early = LIBUSB_ERROR_NOT_FOUND;  // unknown endpoint, or its interface not claimed
-        else if (!fakeusb::detail::connectPeerLocked(device))
+        else if (device->hostFd < 0)
             early = LIBUSB_ERROR_IO;
         if (early != LIBUSB_SUCCESS) {
             device->stats.transfers.push_back({endpoint, length, 0, early});

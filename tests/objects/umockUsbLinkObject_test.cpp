@@ -1,9 +1,9 @@
-// Link over USB, on the fake bus in place of libusb, to the module
+// Link over USB, the real libusb on the emulated bus, to the module
 // simulator: connect by spec, discovery by serial number and by model,
 // sharing, and the fallback to a network-client link.
 #include "LinkTestSupport.h"
 
-#include "../common/UsbTestFixture.h"
+#include "../common/UmockUsbFixture.h"
 #include "FdCapture.h"
 #include "aDebug.h"
 
@@ -25,16 +25,17 @@ linkSpec usbSpec(std::uint32_t serial)
     return s;
 }
 
-class LinkUsb : public UsbTest {
+class LinkUsb : public UmockUsbTest {
 protected:
     void SetUp() override
     {
-        UsbTest::SetUp();
-        // Two modules: model 17 first on the bus, then ours, model 19.
-        const int first = fakeusb::plug(fakeusb::moduleSpec(kOtherSerial, 17, 64));
-        otherSim.attachFd(fakeusb::takePeerFd(first));
-        const int second = fakeusb::plug(fakeusb::moduleSpec(kSerial, 19, 64));
-        sim.attachFd(fakeusb::takePeerFd(second));
+        UmockUsbTest::SetUp();
+        // Two modules: model 17 first in libusb's list, then ours, model 19
+        // (libusb lists the device it enumerated last first).
+        const int ours = bed().plug(umockusb::moduleSpec(kSerial, 19, 64));
+        sim.attachFd(bed().takePeerFd(ours));
+        const int other = bed().plug(umockusb::moduleSpec(kOtherSerial, 17, 64));
+        otherSim.attachFd(bed().takePeerFd(other));
         for (ModuleSimulator* s : {&sim, &otherSim}) {
             s->withModule(kModule, [](SimModule& m) { morvsim::installEntityHandler(m, 3); });
         }
@@ -49,7 +50,7 @@ protected:
         link.disconnect();
         sim.stop();
         otherSim.stop();
-        UsbTest::TearDown();
+        UmockUsbTest::TearDown();
     }
 
     // The serial number option of the system entity, through the link.
@@ -70,6 +71,11 @@ protected:
 
 TEST_F(LinkUsb, ConnectBySpecSyncsAndCarriesRequests)
 {
+    // The handshake queues six sync requests and drops what is left of them
+    // once the answers complete it: a module answering after 50 ms sees all six.
+    morvsim::Faults slow;
+    slow.replyTiming.delay = morvsim::Millis(50);
+    sim.setFaults(slow);
     ASSERT_EQ(link.setLinkSpecifier(usbSpec(kSerial)), aErrNone);
     ASSERT_EQ(link.connect(), aErrNone);
     EXPECT_TRUE(link.isConnected());

@@ -1,10 +1,10 @@
-// The network server on a USB link over the fake libusb, to the module
+// The network server on a USB link over the real libusb on the emulated bus, to the module
 // simulator: clients reach the USB-attached module through it, and the USB
 // link's teardown takes the server down and releases the device.
 #include "ServerTestRig.h"
 
 #include "SimStreams.h"
-#include "UsbTestFixture.h"
+#include "UmockUsbFixture.h"
 
 using namespace servertest;
 
@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::uint32_t kSerial = 0x5B00A001;
 
-class UsbServerTest : public UsbTest {
+class UsbServerTest : public UmockUsbTest {
 protected:
     void SetUp() override
     {
@@ -20,9 +20,9 @@ protected:
         std::string why = morvtest::whyNotPrivateNetns();
         if (!why.empty())
             GTEST_SKIP() << why;
-        UsbTest::SetUp();
-        device_ = fakeusb::plug(fakeusb::moduleSpec(kSerial, 0x13, 64));
-        sim_.attachFd(fakeusb::takePeerFd(device_));
+        UmockUsbTest::SetUp();
+        device_ = bed().plug(umockusb::moduleSpec(kSerial, 0x13, 64));
+        sim_.attachFd(bed().takePeerFd(device_));
         sim_.setHandler(kModule, kEcho, echoHandler);
         id_ = aLink_CreateUSB(kSerial);
         ASSERT_NE(id_, 0);
@@ -32,7 +32,7 @@ protected:
         if (id_ != 0)
             aLink_Destroy(&id_);
         sim_.stop();
-        UsbTest::TearDown();
+        UmockUsbTest::TearDown();
     }
 
     aServer* serve(std::uint32_t interfaceAddress, aErr* result)
@@ -81,7 +81,7 @@ TEST_F(UsbServerTest, ClientsReachTheModuleAndTheLinksTeardownEndsTheServer)
     ASSERT_EQ(aLink_Destroy(&id_), aErrNone);
     EXPECT_EQ(sLookupEntryByID(id), nullptr);
     EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
-    EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+    EXPECT_EQ(bed().openHandles(device_), 0);
     EXPECT_FALSE(a.ask(kModule, {kEcho, 0xB}, 500)) << "nobody serves any more";
 }
 
@@ -102,7 +102,7 @@ TEST_F(UsbServerTest, AFailedStartLeavesNothingOnceTheLinkIsGone)
 
     ASSERT_EQ(aLink_Destroy(&id_), aErrNone);
     EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
-    EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+    EXPECT_EQ(bed().openHandles(device_), 0);
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 // Placement of the i.MX recovery loader from a bundle through the simulated boot
-// ROM: over its USB HID device (the fake hidapi) and over a serial line.
+// ROM: over its USB HID device (the real hidapi on an emulated hidraw node) and
+// over a serial line.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "BundleBuilder.h"
-#include "FakeHidapi.h"
+#include "HidTestbed.h"
+#include "UsbTestbed.h"
 #include "ImxRomSerial.h"
 #include "ImxRomSimulator.h"
 #include "Log.h"
@@ -34,10 +37,12 @@ protected:
         ASSERT_NE(nullptr, log_);
         Log::SetOutput(log_);
         Log::ActivatePackage(0xFFFFFFFFu);
-        fakehid::reset();
+        umockusb::Testbed::instance().reset();
+        rom_ = std::make_unique<umockusb::HidRom>();
     }
     void TearDown() override
     {
+        rom_.reset();
         Log::SetOutput(nullptr);
         Log::DeactivatePackage(0xFFFFFFFFu);
         std::fclose(log_);
@@ -57,6 +62,7 @@ protected:
     morvtest::TempDir dir_;
     updtest::RecordingDisplay display_;
     FILE* log_ = nullptr;
+    std::unique_ptr<umockusb::HidRom> rom_;
 };
 
 TEST_F(RecoveryLoader, EveryBlockAtItsAddressThenTheBundlesEntry)
@@ -68,20 +74,20 @@ TEST_F(RecoveryLoader, EveryBlockAtItsAddressThenTheBundlesEntry)
                                   .firmware(0x1000, Bytes(64, 9))
                                   .loader(0x20010000, second)
                                   .jumpAddress(0x20010000)));
-    fakehid::withRom([&](ImxRom& rom) {
+    rom_->withRom([&](ImxRom& rom) {
         EXPECT_EQ(rom.read(0x20000000, first.size()), first);
         EXPECT_EQ(rom.read(0x20010000, second.size()), second);
         EXPECT_EQ(rom.filesWritten(), 2u);
         EXPECT_TRUE(rom.jumped());
         EXPECT_EQ(rom.jumpAddress(), 0x20010000u);
     });
-    EXPECT_EQ(fakehid::stats().openHandles, 0) << "the HID device is closed again";
+    EXPECT_EQ(rom_->openHandles(), 0) << "the HID device is closed again";
 }
 
 TEST_F(RecoveryLoader, WithoutEntryBlockTheLoaderStartsAtItsDefault)
 {
     ASSERT_EQ(aErrNone, place(BundleBuilder().loader(0x20000000, rectest::pattern(2048, 5))));
-    fakehid::withRom([](ImxRom& rom) {
+    rom_->withRom([](ImxRom& rom) {
         EXPECT_TRUE(rom.jumped());
         EXPECT_EQ(rom.jumpAddress(), 0x20000400u);
     });
@@ -92,20 +98,19 @@ TEST_F(RecoveryLoader, FailuresStopBeforeTheJump)
     // No loader at all: the ROM is not even opened, so nothing can jump into
     // RAM that holds no loader.
     EXPECT_EQ(aErrParam, place(BundleBuilder().firmware(0x1000, Bytes(64, 1)).jumpAddress(0x20000000)));
-    EXPECT_EQ(fakehid::stats().openAttempts, 0);
+    EXPECT_EQ(rom_->stats().opens, 0);
 
-    fakehid::setPresent(false);
+    rom_->unplug();
     EXPECT_EQ(aErrNotReady, place(BundleBuilder().loader(0x20000000, Bytes(64, 1))));
-    fakehid::setPresent(true);
 
     // The ROM reports a failed write of the first block: the second is not
     // sent and nothing runs.
     ImxRomConfig refusing;
     refusing.completeStatus = 0x12345678u;
-    fakehid::reset(refusing);
+    rom_ = std::make_unique<umockusb::HidRom>(refusing);
     EXPECT_EQ(aErrConnection,
               place(BundleBuilder().loader(0x20000000, Bytes(64, 1)).loader(0x20001000, Bytes(64, 2))));
-    fakehid::withRom([](ImxRom& rom) {
+    rom_->withRom([](ImxRom& rom) {
         EXPECT_EQ(rom.commandCount(morvsim::kImxWriteFile), 1u);
         EXPECT_FALSE(rom.jumped());
     });
@@ -123,7 +128,7 @@ TEST_F(RecoveryLoader, SerialPortCarriesTheSameLoader)
         EXPECT_EQ(r.read(0x20000000, image.size()), image);
         EXPECT_EQ(r.jumpAddress(), 0x20000000u);
     });
-    EXPECT_EQ(fakehid::stats().openAttempts, 0) << "a tty never goes through HID";
+    EXPECT_EQ(rom_->stats().opens, 0) << "a tty never goes through HID";
 }
 
 TEST_F(RecoveryLoader, SerialPortAfterTheLpcProbe)

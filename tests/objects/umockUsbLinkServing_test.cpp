@@ -1,4 +1,4 @@
-// Link's default configuration over the fake USB bus to the module
+// Link's default configuration over the emulated USB bus (real libusb) to the module
 // simulator: a USB connection served through a local network server, other
 // Links and another process reaching the module as network clients of it,
 // and the direct connection with serving off.
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "../common/UsbTestFixture.h"
+#include "../common/UmockUsbFixture.h"
 #include "ChildProcess.h"
 #include "PrivateNetns.h"
 #include "SimSystemEntity.h"
@@ -70,7 +70,7 @@ std::uint32_t askSerial(Link& l)
     return reply.v.intVal;
 }
 
-class LinkServing : public UsbTest {
+class LinkServing : public UmockUsbTest {
 protected:
     void SetUp() override
     {
@@ -79,9 +79,9 @@ protected:
         std::string why = morvtest::whyNotPrivateNetns();
         if (!why.empty())
             GTEST_SKIP() << why;
-        UsbTest::SetUp();
-        device_ = fakeusb::plug(fakeusb::moduleSpec(kSerial, kModel, 64));
-        sim_.attachFd(fakeusb::takePeerFd(device_));
+        UmockUsbTest::SetUp();
+        device_ = bed().plug(umockusb::moduleSpec(kSerial, kModel, 64));
+        sim_.attachFd(bed().takePeerFd(device_));
         sim_.withModule(kModule, [](SimModule& m) { morvsim::installSystemEntity(m); });
     }
 
@@ -91,14 +91,14 @@ protected:
             return;
         link_.disconnect();
         sim_.stop();
-        UsbTest::TearDown();
+        UmockUsbTest::TearDown();
     }
 
     void expectNothingLeft()
     {
         EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr) << "no USB link is left";
         EXPECT_EQ(sLookupEntryByIdentifier(kLoopback), nullptr) << "no client link is left";
-        EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+        EXPECT_EQ(bed().openHandles(device_), 0);
     }
 
     ModuleSimulator sim_{SimModule(kModule, kSerial, kModel)};

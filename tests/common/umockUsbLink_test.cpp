@@ -1,7 +1,7 @@
-// A whole USB link: aLink_CreateUSB over the fake bus to the module
+// A whole USB link: aLink_CreateUSB over the real libusb on the emulated bus to the module
 // simulator, with its sync handshake and force route.
 #include "ModuleSimulator.h"
-#include "UsbTestFixture.h"
+#include "UmockUsbFixture.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"
 
@@ -36,13 +36,13 @@ bool eventually(Pred pred, std::chrono::milliseconds timeout)
     return true;
 }
 
-class UsbLinkTest : public UsbTest {
+class UsbLinkTest : public UmockUsbTest {
 protected:
     void SetUp() override
     {
-        UsbTest::SetUp();
-        device_ = fakeusb::plug(fakeusb::moduleSpec(kSerial, 0x13, 64));
-        sim_.attachFd(fakeusb::takePeerFd(device_));
+        UmockUsbTest::SetUp();
+        device_ = bed().plug(umockusb::moduleSpec(kSerial, 0x13, 64));
+        sim_.attachFd(bed().takePeerFd(device_));
         sim_.setHandler(kModule, 23, [](SimModule& m, const SimPacket& p, SimReply& r) { r.packet(m.address, p.data); });
     }
 
@@ -51,7 +51,7 @@ protected:
         if (id_ != 0)
             aLink_Destroy(&id_);
         sim_.stop();
-        UsbTest::TearDown();
+        UmockUsbTest::TearDown();
     }
 
     bool echoes(int id)
@@ -78,6 +78,11 @@ protected:
 
 TEST_F(UsbLinkTest, CreateSyncsForcesRouteAndCarriesPackets)
 {
+    // The handshake queues six sync requests and drops what is left of them
+    // once the answers complete it: a module answering after 50 ms sees all six.
+    morvsim::Faults slow;
+    slow.replyTiming.delay = Millis(50);
+    sim_.setFaults(slow);
     id_ = aLink_CreateUSB(kSerial);
     ASSERT_NE(id_, 0);
     EXPECT_EQ(aLink_GetStatus(id_), linkStatusRunning);
@@ -87,24 +92,23 @@ TEST_F(UsbLinkTest, CreateSyncsForcesRouteAndCarriesPackets)
     EXPECT_EQ(requests % aLINK_SYNC_REQUESTS, 0u) << requests << " sync requests";
     EXPECT_TRUE(sim_.waitUntil([&] { return sim_.module(kModule).forceRoute == 1; }, Millis(2000)));
     EXPECT_TRUE(echoes(id_));
-    EXPECT_EQ(fakeusb::stats(device_).claims, 1);
+    EXPECT_EQ(bed().stats(device_).claims, 1);
 
     ASSERT_EQ(aLink_Destroy(&id_), aErrNone);
     EXPECT_TRUE(sim_.waitUntil([&] { return sim_.module(kModule).forceRoute == 0; }, Millis(2000)))
         << "the link says goodbye before it closes";
-    auto s = fakeusb::stats(device_);
-    EXPECT_EQ(s.openHandles, 0);
-    EXPECT_EQ(s.releases, 1);
+    EXPECT_EQ(bed().openHandles(device_), 0);
+    EXPECT_EQ(bed().stats(device_).releases, 1);
     EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
 }
 
 TEST_F(UsbLinkTest, ModuleThatCannotBeOpenedGivesNoLink)
 {
-    fakeusb::setClaimError(device_, LIBUSB_ERROR_BUSY);
+    bed().setClaimError(device_, EBUSY);
     EXPECT_EQ(aLink_CreateUSB(kSerial), 0);
     EXPECT_EQ(aLink_CreateUSB(kSerial + 1), 0);
     EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
-    EXPECT_EQ(fakeusb::busStats().openHandles, 0);
+    EXPECT_EQ(bed().openHandles(), 0);
 }
 
 TEST_F(UsbLinkTest, ModuleThatNeverSyncsGivesNoLink)
@@ -114,7 +118,7 @@ TEST_F(UsbLinkTest, ModuleThatNeverSyncsGivesNoLink)
     sim_.setFaults(faults);
     EXPECT_EQ(aLink_CreateUSB(kSerial), 0);
     EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
-    EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+    EXPECT_EQ(bed().openHandles(device_), 0);
 }
 
 TEST_F(UsbLinkTest, ResetOpensTheModuleAgain)
@@ -122,9 +126,8 @@ TEST_F(UsbLinkTest, ResetOpensTheModuleAgain)
     id_ = aLink_CreateUSB(kSerial);
     ASSERT_NE(id_, 0);
     ASSERT_EQ(aLink_Reset(id_), aErrNone);
-    auto s = fakeusb::stats(device_);
-    EXPECT_EQ(s.opens, 2);
-    EXPECT_EQ(s.openHandles, 1);
+    EXPECT_EQ(bed().stats(device_).opens, 2);
+    EXPECT_EQ(bed().openHandles(device_), 1);
     EXPECT_TRUE(echoes(id_));
 }
 
@@ -132,13 +135,13 @@ TEST_F(UsbLinkTest, UnpluggedModuleEndsInAReadError)
 {
     id_ = aLink_CreateUSB(kSerial);
     ASSERT_NE(id_, 0);
-    fakeusb::unplug(device_);
+    bed().unplug(device_);
     bool failed = eventually([&] { return aLink_GetStatus(id_) == linkStatusIOError; }, Millis(3000));
     EXPECT_TRUE(failed) << "status " << aLink_GetStatus(id_);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(aLink_Destroy(&id_), aErrNone);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+    EXPECT_EQ(bed().openHandles(device_), 0);
 }
 
 }  // namespace

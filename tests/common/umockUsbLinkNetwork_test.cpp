@@ -1,4 +1,4 @@
-// aLink_CreateServer over the fake libusb, to the module simulator: the USB
+// aLink_CreateServer over the real libusb on the emulated bus, to the module simulator: the USB
 // link served to the network with the caller's own client link through the
 // server, the module's address and model told to the server, and failures
 // that leave no link behind.
@@ -7,7 +7,7 @@
 #include "SimEntities.h"
 #include "SimHandlers.h"
 #include "SimSystemEntity.h"
-#include "UsbTestFixture.h"
+#include "UmockUsbFixture.h"
 #include "aLinkNetwork.h"
 #include "aServerInternal.h"
 
@@ -18,15 +18,15 @@ namespace {
 constexpr std::uint32_t kSerial = 0x5B00B002;
 constexpr std::uint8_t kModel = 0x13;
 
-class UsbLinkNetworkTest : public UsbTest {
+class UsbLinkNetworkTest : public UmockUsbTest {
 protected:
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
         MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
-        UsbTest::SetUp();
-        device_ = fakeusb::plug(fakeusb::moduleSpec(kSerial, kModel, 64));
-        sim_.attachFd(fakeusb::takePeerFd(device_));
+        UmockUsbTest::SetUp();
+        device_ = bed().plug(umockusb::moduleSpec(kSerial, kModel, 64));
+        sim_.attachFd(bed().takePeerFd(device_));
         sim_.setHandler(kModule, kEcho, echoHandler);
         sim_.withModule(kModule, [](SimModule& m) { morvsim::installSystemEntity(m); });
     }
@@ -36,12 +36,17 @@ protected:
             if (*id != 0)
                 aLink_Destroy(id);
         sim_.stop();
-        UsbTest::TearDown();
+        UmockUsbTest::TearDown();
     }
 
     // Sync requests after the first `answered` go unanswered, up to `until`.
+    // Answers take 50 ms, so all six requests of the handshake reach the
+    // module before the first answer completes it (the rest would be dropped).
     void silenceAddressQueries(unsigned answered, unsigned until = ~0u)
     {
+        morvsim::Faults slow;
+        slow.replyTiming.delay = Millis(50);
+        sim_.setFaults(slow);
         auto seen = std::make_shared<unsigned>(0);
         sim_.setLinkHandler(morvsim::kSyncByte, [=](SimModule& m, const SimPacket& p, SimReply& r) {
             ++*seen;
@@ -64,7 +69,7 @@ protected:
     {
         EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
         EXPECT_EQ(sLookupEntryByIdentifier(kLoopback), nullptr) << "no client link is left";
-        EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+        EXPECT_EQ(bed().openHandles(device_), 0);
     }
 
     ModuleSimulator sim_{SimModule(kModule, kSerial, kModel)};
@@ -108,7 +113,7 @@ TEST_F(UsbLinkNetworkTest, ServesTheModuleAndTalksToItThroughTheServer)
     // The caller's own client link holds the USB link and with it the server.
     ASSERT_EQ(aLink_Destroy(&id_), aErrNone);
     EXPECT_EQ(sLookupEntryByIdentifier(kSerial), nullptr);
-    EXPECT_EQ(fakeusb::stats(device_).openHandles, 0);
+    EXPECT_EQ(bed().openHandles(device_), 0);
     EXPECT_FALSE(echoes(other_, 4));
 }
 

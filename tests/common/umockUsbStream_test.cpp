@@ -1,0 +1,315 @@
+// The USB stream on the real libusb-1.0, only the kernel side emulated: the
+// module's match, bytes both ways, how writes are cut into bulk transfers,
+// and the kernel's faults (claim refused, stalls, I/O error bursts, unplug and
+// re-plug, a second module).
+#include "UmockUsbFixture.h"
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
+namespace {
+
+constexpr std::uint32_t kSerial = 0x0012ABCD;
+
+std::string pattern(std::size_t n)
+{
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; i++)
+        s[i] = static_cast<char>(i * 7 + i / 251);
+    return s;
+}
+
+class UmockStreamTest : public UmockUsbTest {
+protected:
+    void open(std::uint16_t maxPacket = 64)
+    {
+        id_ = plugModule(kSerial, maxPacket);
+        ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    }
+    aErr get(char& byte) { return aStream_Read(stream_, &byte, 1); }
+    void inFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::In, {error, bytes}); }
+    void outFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::Out, {error, bytes}); }
+
+    int id_ = 0;
+};
+
+TEST_F(UmockStreamTest, TheSystemLibusbMovesBytesBothWays)
+{
+    std::string library = umockusb::loadedLibrary("libusb-1.0.so");
+    EXPECT_EQ(library.rfind("/usr/lib/", 0), 0u) << "loaded: " << library;
+    open();
+    ASSERT_EQ(aStream_Write(stream_, "\xAD\x00", 2), aErrNone);
+    EXPECT_EQ(readPeer(2), std::string("\xAD\x00", 2));
+    ASSERT_TRUE(writePeer("\x04\x01\x07"));
+    char in[3] = {};
+    ASSERT_EQ(aStream_Read(stream_, in, 3), aErrNone);
+    EXPECT_EQ(std::string(in, 3), "\x04\x01\x07");
+    EXPECT_EQ(bed().stats(id_).claims, 1);
+    EXPECT_EQ(aStream_Destroy(&stream_), aErrNone);
+    EXPECT_EQ(bed().stats(id_).releases, 1);
+}
+
+struct MatchCase {
+    const char* name;
+    void (*change)(umockusb::DeviceSpec&);
+    aErr expected;
+};
+
+class UmockMatchTest : public UmockUsbTest, public ::testing::WithParamInterface<MatchCase> {};
+
+TEST_P(UmockMatchTest, OpenResult)
+{
+    umockusb::DeviceSpec spec = umockusb::moduleSpec(kSerial);
+    GetParam().change(spec);
+    plugSpec(spec);
+    EXPECT_EQ(aStream_CreateUSB(kSerial, &stream_), GetParam().expected);
+    EXPECT_EQ(stream_ != nullptr, GetParam().expected == aErrNone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, UmockMatchTest,
+    ::testing::Values(
+        MatchCase{"Module", [](umockusb::DeviceSpec&) {}, aErrNone},
+        MatchCase{"HighestProductId", [](umockusb::DeviceSpec& s) { s.product = 0x7FFF; }, aErrNone},
+        MatchCase{"ProductIdBit15", [](umockusb::DeviceSpec& s) { s.product = 0x8011; }, aErrNotFound},
+        MatchCase{"OtherVendor", [](umockusb::DeviceSpec& s) { s.vendor = 0x2B9F; }, aErrNotFound},
+        MatchCase{"LowerCaseSerial", [](umockusb::DeviceSpec& s) { s.serial = "0012abcd"; }, aErrNotFound},
+        MatchCase{"SerialWithoutLeadingZeros", [](umockusb::DeviceSpec& s) { s.serial = "12ABCD"; }, aErrNotFound},
+        MatchCase{"SerialWithMore", [](umockusb::DeviceSpec& s) { s.serial = "0012ABCD "; }, aErrNotFound},
+        MatchCase{"NoSerialString", [](umockusb::DeviceSpec& s) { s.hasSerial = false; }, aErrNotFound},
+        MatchCase{"OtherClass", [](umockusb::DeviceSpec& s) { s.interfaceClass = 0xFE; }, aErrConfiguration},
+        MatchCase{"OtherSubclass", [](umockusb::DeviceSpec& s) { s.subclass = 0x89; }, aErrConfiguration},
+        MatchCase{"OtherProtocol", [](umockusb::DeviceSpec& s) { s.protocol = 0x11; }, aErrConfiguration},
+        MatchCase{"NoBulkEndpoints", [](umockusb::DeviceSpec& s) { s.endpoints.clear(); }, aErrConfiguration},
+        MatchCase{"HighSpeedEndpoints", [](umockusb::DeviceSpec& s) { s = umockusb::moduleSpec(kSerial, 0x11, 512); },
+                  aErrNone}),
+    [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
+
+struct ChunkCase {
+    std::uint16_t maxPacket;
+    std::size_t length;
+    std::vector<int> chunks;
+};
+
+class UmockChunkTest : public UmockStreamTest, public ::testing::WithParamInterface<ChunkCase> {};
+
+TEST_P(UmockChunkTest, WriteGoesOutInChunks)
+{
+    open(GetParam().maxPacket);
+    std::string data = pattern(GetParam().length);
+    ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
+    EXPECT_EQ(outChunks(id_), GetParam().chunks);
+    EXPECT_EQ(readPeer(data.size()), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, UmockChunkTest,
+                         ::testing::Values(ChunkCase{512, 1000, {511, 489}}, ChunkCase{64, 64, {64}},
+                                           ChunkCase{64, 150, {64, 64, 22}}, ChunkCase{512, 512, {511, 1}}));
+
+// A module sending more than one buffer: every byte arrives once, in order,
+// whatever the packet size cuts.
+TEST_F(UmockStreamTest, ReadsEveryByteOfALongAnswer)
+{
+    open(64);
+    std::string data = pattern(3000);
+    ASSERT_TRUE(writePeer(data));
+    std::string got(data.size(), '\0');
+    aErr err = aErrNotReady;
+    for (int tries = 0; err == aErrNotReady && tries < 20; tries++)
+        err = aStream_Read(stream_, &got[0], got.size());
+    ASSERT_EQ(err, aErrNone);
+    EXPECT_EQ(got, data);
+}
+
+struct ClaimCase {
+    const char* name;
+    int error;
+    aErr expected;
+};
+
+class UmockClaimTest : public UmockUsbTest, public ::testing::WithParamInterface<ClaimCase> {};
+
+TEST_P(UmockClaimTest, ClaimRefusedByTheKernel)
+{
+    int id = plugModule(kSerial);
+    bed().setClaimError(id, GetParam().error);
+    EXPECT_EQ(aStream_CreateUSB(kSerial, &stream_), GetParam().expected);
+    EXPECT_EQ(stream_, nullptr);
+    EXPECT_EQ(bed().stats(id).claims, 0);
+
+    bed().setClaimError(id, 0);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone) << "the refusal left nothing behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, UmockClaimTest,
+                         ::testing::Values(ClaimCase{"Busy", EBUSY, aErrBusy},
+                                           ClaimCase{"NoDevice", ENODEV, aErrBusy},
+                                           // libusb reports a refused claim other than busy,
+                                           // absent or gone as LIBUSB_ERROR_OTHER.
+                                           ClaimCase{"Access", EACCES, aErrUnknown}),
+                         [](const ::testing::TestParamInfo<ClaimCase>& info) { return std::string(info.param.name); });
+
+// The kernel lets one open node claim the interface: a second open of the
+// module is refused until the first lets go.
+TEST_F(UmockStreamTest, ModuleHeldByAnotherOpenIsBusyUntilReleased)
+{
+    open();
+    aStream* second = nullptr;
+    EXPECT_EQ(aStream_CreateUSB(kSerial, &second), aErrBusy);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(bed().openHandles(id_), 1) << "the refused handle is closed again";
+
+    ASSERT_EQ(aStream_Destroy(&stream_), aErrNone);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &second), aErrNone);
+    EXPECT_EQ(aStream_Destroy(&second), aErrNone);
+    EXPECT_EQ(bed().openHandles(id_), 0);
+}
+
+TEST_F(UmockStreamTest, StalledOutEndpointIsClearedAndNoByteGoesTwice)
+{
+    open(64);
+    outFault(EPIPE, 10);   // ten bytes went out, then the stall
+    outFault(EPROTO, 0);   // an I/O error
+    std::string data = pattern(200);
+    ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
+    EXPECT_EQ(readPeer(data.size() + 1, 300), data);
+    EXPECT_EQ(bed().stats(id_).clearedHalts, (std::vector<std::uint8_t>{0x02}));
+}
+
+TEST_F(UmockStreamTest, StalledInEndpointIsCleared)
+{
+    open();
+    inFault(EPIPE);
+    char byte = 0;
+    EXPECT_EQ(get(byte), aErrNotReady);
+    EXPECT_EQ(bed().stats(id_).clearedHalts, (std::vector<std::uint8_t>{0x81}));
+    ASSERT_TRUE(writePeer("k"));
+    ASSERT_EQ(get(byte), aErrNone);
+    EXPECT_EQ(byte, 'k');
+}
+
+TEST_F(UmockStreamTest, ABurstOfIOErrorsIsToleratedUntilTheFifth)
+{
+    open();
+    for (int i = 0; i < 4; i++)
+        inFault(EPROTO);
+    char byte = 0;
+    for (int i = 0; i < 4; i++)
+        ASSERT_EQ(get(byte), aErrNotReady) << "error " << i + 1 << " is tolerated";
+    ASSERT_TRUE(writePeer("k"));
+    ASSERT_EQ(get(byte), aErrNone);
+    EXPECT_EQ(byte, 'k');
+
+    for (int i = 0; i < 5; i++)
+        inFault(EPROTO);
+    for (int i = 0; i < 4; i++)
+        ASSERT_EQ(get(byte), aErrNotReady);
+    EXPECT_EQ(get(byte), aErrIO) << "the fifth in a row";
+    EXPECT_EQ(aStream_Write(stream_, "x", 1), aErrIO);
+}
+
+// The module reboots: it leaves the bus and comes back with the same serial.
+TEST_F(UmockStreamTest, UnplugFailsTheStreamAndTheReplugOpensAgain)
+{
+    open();
+    bed().unplug(id_);
+    EXPECT_NE(aStream_Write(stream_, "abc", 3), aErrNone);
+    char byte = 0;
+    aErr err = aErrNone;
+    for (int i = 0; i < 10 && err != aErrIO; i++)
+        err = get(byte);
+    EXPECT_EQ(err, aErrIO);
+    EXPECT_EQ(aStream_Destroy(&stream_), aErrNone);
+
+    int again = bed().plug(umockusb::moduleSpec(kSerial));
+    int peer = bed().takePeerFd(again);
+    ASSERT_GE(peer, 0);
+    ::close(peer_);
+    peer_ = peer;
+    // libusb learns of the new device from its uevent, on its own thread.
+    aErr opened = aErrNotFound;
+    for (int i = 0; i < 100 && opened == aErrNotFound; i++) {
+        opened = aStream_CreateUSB(kSerial, &stream_);
+        if (opened == aErrNotFound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(opened, aErrNone);
+    ASSERT_EQ(aStream_Write(stream_, "hi", 2), aErrNone);
+    EXPECT_EQ(readPeer(2), "hi");
+}
+
+TEST_F(UmockStreamTest, TwoModulesEachGetTheirOwnBytes)
+{
+    open();
+    int second = bed().plug(umockusb::moduleSpec(kSerial + 1, 0x13, 512));
+    int secondPeer = bed().takePeerFd(second);
+    aStream* other = nullptr;
+    aErr opened = aErrNotFound;
+    for (int i = 0; i < 100 && opened == aErrNotFound; i++) {
+        opened = aStream_CreateUSB(kSerial + 1, &other);
+        if (opened == aErrNotFound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(opened, aErrNone);
+    ASSERT_EQ(aStream_Write(other, "two", 3), aErrNone);
+    ASSERT_EQ(aStream_Write(stream_, "one", 3), aErrNone);
+    EXPECT_EQ(readPeer(3), "one");
+    char got[4] = {};
+    pollfd p{secondPeer, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 3000), 1);
+    EXPECT_EQ(::recv(secondPeer, got, sizeof got, 0), 3);
+    EXPECT_STREQ(got, "two");
+    EXPECT_EQ(aStream_Destroy(&other), aErrNone);
+    ::close(secondPeer);
+}
+
+// The link's reader and writer use one device at the same time: with the real
+// libusb whichever thread holds its event loop completes the other's transfers.
+TEST_F(UmockStreamTest, ReaderAndWriterShareTheDevice)
+{
+    open(64);
+    constexpr std::size_t kBlocks = 300;
+    constexpr std::size_t kBlock = 30;
+    std::string data = pattern(kBlocks * kBlock);
+    std::atomic<bool> stop{false};
+    std::thread echo([&] {
+        char buffer[512];
+        while (!stop) {
+            pollfd p{peer_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            ssize_t n = ::recv(peer_, buffer, sizeof(buffer), MSG_DONTWAIT);
+            if (n <= 0)
+                break;
+            if (::send(peer_, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
+                break;
+        }
+    });
+    std::atomic<int> writeErrors{0};
+    std::thread writer([&] {
+        for (std::size_t i = 0; i < kBlocks; i++) {
+            if (aStream_Write(stream_, data.data() + i * kBlock, kBlock) != aErrNone)
+                writeErrors++;
+            if (i % 50 == 0)
+                outFault(EPROTO);
+        }
+    });
+    std::string got;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (got.size() < data.size() && std::chrono::steady_clock::now() < deadline) {
+        char byte = 0;
+        aErr err = get(byte);
+        if (err == aErrNone)
+            got.push_back(byte);
+        else if (err != aErrNotReady)
+            break;
+    }
+    writer.join();
+    stop = true;
+    echo.join();
+    EXPECT_EQ(writeErrors, 0);
+    EXPECT_EQ(got, data);
+}
+
+}  // namespace
