@@ -201,16 +201,18 @@ ChildRun runTimed(const std::vector<std::string>& argv, std::vector<std::string>
     ChildRun run;
     run.spawned = Clock::now();
     // Everything the child needs is ready before fork: only async-signal-safe calls after it.
+    // The preloaded umockdev wraps open and chdir under a lock: use neither in the child.
+    Fd devnull(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    Fd workDir(open(cwd.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0) {
-        const int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            dup2(devnull, 0);
+        if (devnull.get() >= 0)
+            dup2(devnull.get(), 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        if (chdir(cwd.c_str()) != 0)
+        if (fchdir(workDir.get()) != 0)
             _exit(126);
         execve(argp[0], argp.data(), envp.data());
         _exit(127);

@@ -17,6 +17,18 @@ namespace morvtest {
 
 namespace {
 
+struct FdCloser {
+    explicit FdCloser(int descriptor) : fd(descriptor) {}
+    ~FdCloser()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    const int fd;
+};
+
 class Pipe {
 public:
     Pipe()
@@ -88,17 +100,21 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     Pipe out;
     Pipe err;
     // Everything the child needs is prepared before fork: after it only
-    // async-signal-safe calls run.
+    // async-signal-safe calls run, and none that a preloaded library (umockdev
+    // wraps open and chdir under a lock another thread may hold) can intercept.
+    const FdCloser devnull(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const FdCloser workDir(cwd.empty() ? -1 : open(cwd.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!cwd.empty() && workDir.fd < 0)
+        throw std::runtime_error("RunChild: no working directory " + cwd);
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
     if (pid == 0) {
-        const int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            dup2(devnull, 0);
+        if (devnull.fd >= 0)
+            dup2(devnull.fd, 0);
         dup2(out.fds[1], 1);
         dup2(err.fds[1], 2);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+        if (workDir.fd >= 0 && fchdir(workDir.fd) != 0)
             _exit(126);
         if (fileSizeLimit >= 0) {
             const rlimit noCore = {0, 0};

@@ -139,24 +139,22 @@ public:
     morvtest::ChildResult run(const std::vector<std::string>& arguments,
                               std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
-        auto environment = umockusb::Testbed::instance().childEnvironment();
-        const std::string preload = environment["LD_PRELOAD"];
-        environment.erase("LD_PRELOAD");
-        return runUpdater(base_, url_, arguments, timeout, preload, environment);
+        return runWithFileSizeLimit(arguments, -1, timeout);
     }
 
     // As run, ended by SIGXFSZ when it writes a file past fileSizeLimit bytes.
     morvtest::ChildResult runWithFileSizeLimit(const std::vector<std::string>& arguments, long long fileSizeLimit,
                                                std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
-        return runUpdater(base_, url_, arguments, timeout, MORV_FAKEUSB_LIBRARY, {{"FAKEUSB_CONFIG", config_}},
-                          fileSizeLimit);
+        auto environment = umockusb::Testbed::instance().childEnvironment();
+        const std::string preload = environment["LD_PRELOAD"];
+        environment.erase("LD_PRELOAD");
+        return runUpdater(base_, url_, arguments, timeout, preload, environment, fileSizeLimit);
     }
 
 private:
     std::string base_;
     std::string url_;
 };
-
 
 }  // namespace updtest
