@@ -44,6 +44,26 @@ aErr aStream_Destroy(aStream** pStream)
     return err;
 }
 
+aErr aStream_SetCancel(aStream* stream, aStreamCancelProc cancel)
+{
+    if (!aVALIDSTREAM(stream)) {
+        return aErrParam;
+    }
+    stream->cancel = cancel;
+    return aErrNone;
+}
+
+aErr aStream_Cancel(aStream* stream)
+{
+    if (!aVALIDSTREAM(stream)) {
+        return aErrParam;
+    }
+    if (stream->cancel != NULL) {
+        stream->cancel(stream->ref);
+    }
+    return aErrNone;
+}
+
 /* Makes room for one more byte; one slot always stays free. */
 static aErr sStreamRingReserve(aStream* stream)
 {
