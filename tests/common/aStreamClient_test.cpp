@@ -9,9 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 extern char** environ;
 
@@ -190,6 +192,40 @@ TEST_F(ClientStream, WritesWholePacketsOneFrameEachAndNothingElse)
     for (const Bytes& bytes : notPackets)
         EXPECT_EQ(aStream_Write(stream_.s, reinterpret_cast<const char*>(bytes.data()), bytes.size()), aErrParam);
     EXPECT_TRUE(frontend_.receiveAll(300).empty()) << "nothing of a write that is not whole packets";
+}
+
+// A long run of packets to a server that reads them all as they come: every
+// one arrives. The relay to the server must not drop a frame over a send that
+// could not go out at that instant while the connection is up.
+TEST_F(ClientStream, EveryPacketOfALongRunArrives)
+{
+    constexpr int kPackets = 200000;
+    std::atomic<bool> writing{true};
+    std::atomic<int> written{0};
+    std::thread writer([&] {
+        for (int i = 0; i < kPackets; ++i) {
+            const Bytes packet = wire(kModule, {kEcho, std::uint8_t(i), std::uint8_t(i >> 8)});
+            if (aStream_Write(stream_.s, reinterpret_cast<const char*>(packet.data()), packet.size()) == aErrNone)
+                written++;
+        }
+        writing = false;
+    });
+    int received = 0;
+    int outOfOrder = 0;
+    // Until the writer is done and the server has heard nothing for 1 s.
+    for (int i = 0; i < 10 * kPackets; ++i) {
+        auto frame = frontend_.receive(writing ? 5000 : 1000);
+        if (!frame)
+            break;
+        const int expected = received & 0xFFFF;
+        if (frame->size() != 5 || ((*frame)[3] | (*frame)[4] << 8) != expected)
+            outOfOrder++;
+        received++;
+    }
+    writer.join();
+    EXPECT_EQ(written.load(), kPackets);
+    EXPECT_EQ(received, kPackets) << "packets lost between the stream and the server";
+    EXPECT_EQ(outOfOrder, 0);
 }
 
 TEST(ClientStreamDelete, RefusesANullReference)
