@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <czmq.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -87,6 +88,18 @@ Rig& rig()
     return *theRig;
 }
 
+// libFuzzer's timer signal can cut a wait short: try again, a few times.
+zmsg_t* receiveAtServer()
+{
+    zmsg_t* message = nullptr;
+    for (int attempt = 0; attempt < 10 && message == nullptr; attempt++) {
+        message = zmsg_recv(rig().server);
+        if (message == nullptr && errno != EINTR)
+            break;
+    }
+    return message;
+}
+
 void sendToClient(const std::vector<std::string>& parts)
 {
     zmsg_t* message = zmsg_new();
@@ -94,7 +107,13 @@ void sendToClient(const std::vector<std::string>& parts)
     zmsg_append(message, &identity);
     for (const std::string& part : parts)
         zmsg_addmem(message, part.data(), part.size());
-    check(zmsg_send(&message, rig().server) == 0);
+    int sent = -1;
+    for (int attempt = 0; attempt < 10 && sent != 0; attempt++) {
+        sent = zmsg_send(&message, rig().server);
+        if (sent != 0 && errno != EINTR)
+            break;
+    }
+    check(sent == 0);
 }
 
 // Reads exactly the bytes expected, as the link's reader would: not-ready
@@ -150,7 +169,7 @@ void writeThrough(const std::string& bytes)
     packets.push_back(kMarker);
     zsock_set_rcvtimeo(rig().server, 5000);
     for (const std::string& expected : packets) {
-        zmsg_t* message = zmsg_recv(rig().server);
+        zmsg_t* message = receiveAtServer();
         check(message != nullptr && zmsg_size(message) == 2);
         zframe_t* identity = zmsg_first(message);
         check(zframe_eq(identity, rig().client));
