@@ -38,6 +38,11 @@ typedef struct {
 bool aDiscoverySeen_Contains(const aDiscoverySeen* seen, uint32_t serialNumber);
 void aDiscoverySeen_Add(aDiscoverySeen* seen, uint32_t serialNumber);
 
+/* Makes the spec of a module's reply of size bytes (at most the first 16
+ * count) from sender (network order); 0 when it is too short to hold a port
+ * and a serial number. */
+int aDiscovery_SpecFromTCPIPReply(const void* data, size_t size, uint32_t sender, linkSpec* spec);
+
 /* Copies a server's spec received from the network into spec when it is one
  * a client may connect to: exactly 128 bytes, type 4, a port of 1 to 65535
  * with the upper bits zero and a non-zero address; the path bytes are

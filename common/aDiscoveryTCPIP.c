@@ -84,6 +84,28 @@ static uint32_t little32(const unsigned char* p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
+int aDiscovery_SpecFromTCPIPReply(const void* data, size_t size, uint32_t sender, linkSpec* spec)
+{
+    if (!data || !spec || size < aDISCOVERY_TCPIP_MIN_REPLY)
+        return 0; /* too short to hold a port and a serial number */
+    /* As received: a datagram is cut to its first 16 bytes, and a short one
+     * reads zero beyond its end, except the model, which reads 0xFF. */
+    unsigned char reply[aDISCOVERY_TCPIP_DATAGRAM];
+    memset(reply, 0, sizeof(reply));
+    reply[12] = 0xFF;
+    memcpy(reply, data, size < sizeof(reply) ? size : sizeof(reply));
+    memset(spec, 0, sizeof(*spec));
+    spec->type = linkTypeTCPIP;
+    spec->serialNumber = little32(reply + 4);
+    spec->module = reply[1];
+    spec->router = reply[1];
+    spec->routerSerial = spec->serialNumber;
+    spec->model = reply[12];
+    spec->ipAddress = sender;
+    spec->port = (uint32_t)reply[2] | (uint32_t)reply[3] << 8;
+    return 1;
+}
+
 /* Waits for one reply until the quiet time or the overall deadline runs
  * out; its length, or -1. */
 static ssize_t receiveReply(int fd, unsigned char* buffer, struct sockaddr_in* from,
@@ -129,18 +151,9 @@ uint8_t _enumerateTCPIPModules(aDiscoveryModuleFoundProc callback, void* referen
             ssize_t got = receiveReply(listener, reply, &from, deadline);
             if (got < 0)
                 break;
-            if (got < (ssize_t)aDISCOVERY_TCPIP_MIN_REPLY)
-                continue; /* too short to hold a port and a serial number */
             linkSpec spec;
-            memset(&spec, 0, sizeof(spec));
-            spec.type = linkTypeTCPIP;
-            spec.serialNumber = little32(reply + 4);
-            spec.module = reply[1];
-            spec.router = reply[1];
-            spec.routerSerial = spec.serialNumber;
-            spec.model = reply[12];
-            spec.ipAddress = from.sin_addr.s_addr;
-            spec.port = (uint32_t)reply[2] | (uint32_t)reply[3] << 8;
+            if (!aDiscovery_SpecFromTCPIPReply(reply, (size_t)got, from.sin_addr.s_addr, &spec))
+                continue;
             bool accepted = false;
             uint8_t goOn = callback(&spec, &accepted, reference);
             if (accepted)

@@ -648,6 +648,8 @@ aErr aLink_Stop(aLink* link)
          * force-route packet, does not go back to waiting; its final flush
          * waits until the packet is queued. */
         __atomic_store_n(&link->running, 0, __ATOMIC_SEQ_CST);
+        /* A writer held by a far end that stopped reading gives up. */
+        aStream_Cancel(link->stream);
         result = sPutForceRoute(link, 0);
         __atomic_store_n(&link->stopQueued, 1, __ATOMIC_SEQ_CST);
         if (link->inThread != NULL && aThread_Destroy(&link->inThread) != 0) {

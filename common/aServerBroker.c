@@ -45,7 +45,7 @@ typedef struct sPool {
     struct sPool* next;
 } sPool;
 
-typedef struct {
+typedef struct aServerBrokerState {
     aServer* server;
     sPending* pendingHead;
     sPending* pendingTail;
@@ -477,22 +477,17 @@ static bool _handleSetUEIBytes(sBroker* broker, zframe_t* identity, const aPacke
 
 /* ---- Request path ---- */
 
-static void _serverWorker_broker_frontend(sBroker* broker)
+/* One message of a client: [identity][content][anything further]. */
+static void sHandleRequest(sBroker* broker, zmsg_t* message)
 {
-    zmsg_t* message = zmsg_recv(broker->server->frontend);
-    if (message == NULL) {
-        return;
-    }
     zframe_t* identity = zmsg_first(message);
     zframe_t* content = zmsg_next(message);
     if (identity == NULL || content == NULL) {
-        zmsg_destroy(&message);
         return;
     }
     aPacket* packet = _zFrame_To_aPacket(zframe_data(content), zframe_size(content));
     if (packet == NULL) {
         aDEBUG_TRACE(aDEBUG_SERVER, "Bad content packet: dSize: %d\n", (int)zframe_size(content));
-        zmsg_destroy(&message);
         return;
     }
     _handleStreamEnable(broker, identity, packet);
@@ -504,31 +499,34 @@ static void _serverWorker_broker_frontend(sBroker* broker)
         aDEBUG_TRACE(aDEBUG_SERVER, "Failed to send packet out!\n");
     }
     aPacket_Destroy(&packet);
-    zmsg_destroy(&message);
+}
+
+static void _serverWorker_broker_frontend(sBroker* broker)
+{
+    zmsg_t* message = zmsg_recv(broker->server->frontend);
+    if (message != NULL) {
+        sHandleRequest(broker, message);
+        zmsg_destroy(&message);
+    }
 }
 
 /* ---- Reply path ---- */
 
-static void _serverWorker_broker_sync(sBroker* broker)
+/* One answer of the sync worker: [command][tag][reply packets...]. */
+static void sHandleAnswer(sBroker* broker, zmsg_t* message)
 {
     aServer* server = broker->server;
-    zmsg_t* message = zmsg_recv(server->syncBroker);
-    if (message == NULL) {
-        return;
-    }
     zframe_t* command = zmsg_first(message);
     zframe_t* tagFrame = zmsg_next(message);
     if (command == NULL || tagFrame == NULL || zframe_size(command) != aSERVER_CMD_SIZE ||
         zframe_size(tagFrame) != aSERVER_TAG_SIZE) {
         aDEBUG_TRACE(aDEBUG_SERVER, "Unknown Server cmd\n");
-        zmsg_destroy(&message);
         return;
     }
     const uint8_t* cmd = zframe_data(command);
     sPending* pending = sPendingTake(broker, aUEI_RetrieveInt(zframe_data(tagFrame)));
     if (pending == NULL) {
         aDEBUG_TRACE(aDEBUG_SERVER, "no id to pop\n");
-        zmsg_destroy(&message);
         return;
     }
     if (cmd[0] == SERVER_CMD_DROPPED_PACKET) {
@@ -552,10 +550,29 @@ static void _serverWorker_broker_sync(sBroker* broker)
         aDEBUG_TRACE(aDEBUG_SERVER, "Unknown Server cmd: %d\n", cmd[0]);
     }
     sPendingFree(pending);
-    zmsg_destroy(&message);
+}
+
+static void _serverWorker_broker_sync(sBroker* broker)
+{
+    zmsg_t* message = zmsg_recv(broker->server->syncBroker);
+    if (message != NULL) {
+        sHandleAnswer(broker, message);
+        zmsg_destroy(&message);
+    }
 }
 
 /* ---- The actor ---- */
+
+static void sBrokerClear(sBroker* broker)
+{
+    sPendingClear(broker);
+    while (broker->subscribers != NULL) {
+        sRemoveSubscriber(broker, broker->subscribers, NULL);
+    }
+    while (broker->pools != NULL) {
+        sPoolDestroy(broker, broker->pools);
+    }
+}
 
 static bool sIsFlushSignal(zmsg_t* message)
 {
@@ -612,13 +629,42 @@ void _serverWorker_broker(zsock_t* pipe, void* args)
         sAgePools(&broker);
     }
 
-    sPendingClear(&broker);
-    while (broker.subscribers != NULL) {
-        sRemoveSubscriber(&broker, broker.subscribers, NULL);
-    }
-    while (broker.pools != NULL) {
-        sPoolDestroy(&broker, broker.pools);
-    }
+    sBrokerClear(&broker);
     zpoller_destroy(&poller);
     aDEBUG_TRACE(aDEBUG_SERVER, "broker task exit\n");
+}
+
+/* ---- Test entry points ---- */
+
+aServerBrokerState* _aServerBroker_New(aServer* server)
+{
+    sBroker* broker = (sBroker*)calloc(1, sizeof(*broker));
+    if (broker != NULL) {
+        broker->server = server;
+    }
+    return broker;
+}
+
+void _aServerBroker_Request(aServerBrokerState* broker, zmsg_t* message)
+{
+    sHandleRequest(broker, message);
+}
+
+void _aServerBroker_Answer(aServerBrokerState* broker, zmsg_t* message)
+{
+    sHandleAnswer(broker, message);
+}
+
+uint32_t _aServerBroker_Pending(const aServerBrokerState* broker)
+{
+    return broker->pendingCount;
+}
+
+void _aServerBroker_Free(aServerBrokerState** broker)
+{
+    if (broker != NULL && *broker != NULL) {
+        sBrokerClear(*broker);
+        free(*broker);
+        *broker = NULL;
+    }
 }

@@ -125,6 +125,17 @@ void _printMVPacket(const aPacket* packet);
 void _serverWorker_broker(zsock_t* pipe, void* args);
 void _serverWorker_syncCommands(zsock_t* pipe, void* args);
 
+/* The broker's handling of messages, driven directly by tests: the same
+ * steps as its actor takes for a client's message ([identity][content]) and
+ * for an answer of the sync worker ([command][tag][replies]). The message
+ * stays the caller's. */
+typedef struct aServerBrokerState aServerBrokerState;
+aServerBrokerState* _aServerBroker_New(aServer* server);
+void _aServerBroker_Request(aServerBrokerState* broker, zmsg_t* message);
+void _aServerBroker_Answer(aServerBrokerState* broker, zmsg_t* message);
+uint32_t _aServerBroker_Pending(const aServerBrokerState* broker);
+void _aServerBroker_Free(aServerBrokerState** broker);
+
 /* Discovery responders. */
 aErr _configureInterface(aServer* server);
 bool _isDiscoveryConfigured(const aServer* server);

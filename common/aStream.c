@@ -3,11 +3,8 @@
  * aStreamSocket.c and aStreamSerial.c. */
 #include "aStream.h"
 
-#include <stdatomic.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include "aFile.h"
 
@@ -45,6 +42,26 @@ aErr aStream_Destroy(aStream** pStream)
     stream->check = 0;
     free(stream);
     return err;
+}
+
+aErr aStream_SetCancel(aStream* stream, aStreamCancelProc cancel)
+{
+    if (!aVALIDSTREAM(stream)) {
+        return aErrParam;
+    }
+    stream->cancel = cancel;
+    return aErrNone;
+}
+
+aErr aStream_Cancel(aStream* stream)
+{
+    if (!aVALIDSTREAM(stream)) {
+        return aErrParam;
+    }
+    if (stream->cancel != NULL) {
+        stream->cancel(stream->ref);
+    }
+    return aErrNone;
 }
 
 /* Makes room for one more byte; one slot always stays free. */
@@ -368,14 +385,11 @@ aErr aStream_Flush(aStream* source, aStream* destination)
     }
 }
 
-/* File streams. An output file is written under a temporary name beside the
- * target and renamed over it when the stream is destroyed, so a reader never
- * sees a half-written file. */
+/* File streams. An output stream writes the path it is given, where it
+ * points: a link is written through, a device or FIFO stays what it is. */
 
 typedef struct {
     aFile* file;
-    char* path;     /* output only: the target */
-    char* tempPath; /* output only: what is being written */
 } sFileRef;
 
 static aErr sFileGet(char* byte, void* ref)
@@ -403,13 +417,6 @@ static aErr sFilePut(const char* byte, void* ref)
     return sFileWrite(byte, 1, ref);
 }
 
-static void sFileRefFree(sFileRef* f)
-{
-    free(f->path);
-    free(f->tempPath);
-    free(f);
-}
-
 static aErr sFileDelete(void* ref)
 {
     sFileRef* f = (sFileRef*)ref;
@@ -417,38 +424,8 @@ static aErr sFileDelete(void* ref)
         return aErrIO;
     }
     aErr err = f->file != NULL ? aFile_Close(&f->file) : aErrIO;
-    if (f->tempPath != NULL) {
-        if (err == aErrNone && rename(f->tempPath, f->path) != 0) {
-            err = aErrIO;
-        }
-        if (err != aErrNone) {
-            unlink(f->tempPath);
-        }
-    }
-    sFileRefFree(f);
+    free(f);
     return err;
-}
-
-static char* sCopyText(const char* text)
-{
-    size_t length = strlen(text) + 1;
-    char* copy = (char*)malloc(length);
-    if (copy != NULL) {
-        memcpy(copy, text, length);
-    }
-    return copy;
-}
-
-static char* sTempPathFor(const char* path)
-{
-    static atomic_uint counter;
-    unsigned int n = atomic_fetch_add(&counter, 1u);
-    size_t size = strlen(path) + 48;
-    char* temp = (char*)malloc(size);
-    if (temp != NULL) {
-        snprintf(temp, size, "%s.tmp%ld.%u", path, (long)getpid(), n);
-    }
-    return temp;
 }
 
 static aErr sCreateFileStream(const char* path, bool output, aStream** out)
@@ -464,29 +441,16 @@ static aErr sCreateFileStream(const char* path, bool output, aStream** out)
     if (f == NULL) {
         return aErrResource;
     }
-    if (output) {
-        f->path = sCopyText(path);
-        f->tempPath = sTempPathFor(path);
-        if (f->path == NULL || f->tempPath == NULL) {
-            sFileRefFree(f);
-            return aErrResource;
-        }
-        f->file = aFile_Open(f->tempPath, aFILE_MODE_WRITE);
-    } else {
-        f->file = aFile_Open(path, aFILE_MODE_READ);
-    }
+    f->file = aFile_Open(path, output ? aFILE_MODE_WRITE : aFILE_MODE_READ);
     if (f->file == NULL) {
-        sFileRefFree(f);
+        free(f);
         return aErrResource;
     }
     aStream* stream = output ? aStream_Create(NULL, sFilePut, sFileWrite, sFileDelete, f)
                              : aStream_Create(sFileGet, NULL, NULL, sFileDelete, f);
     if (stream == NULL) {
         aFile_Close(&f->file);
-        if (f->tempPath != NULL) {
-            unlink(f->tempPath);
-        }
-        sFileRefFree(f);
+        free(f);
         return aErrResource;
     }
     *out = stream;

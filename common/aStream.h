@@ -20,6 +20,9 @@ typedef aErr (*aStreamGetProc)(char* byte, void* ref);
 typedef aErr (*aStreamPutProc)(const char* byte, void* ref);
 typedef aErr (*aStreamWriteProc)(const char* data, size_t length, void* ref);
 typedef aErr (*aStreamDeleteProc)(void* ref);
+/* Tells the transport that its owner is stopping; runs on any thread while
+ * another may be inside a procedure. */
+typedef void (*aStreamCancelProc)(void* ref);
 
 #define aSTREAM_CHECK 0x4321u
 /* Push-back ring starts at this size and grows by it. */
@@ -31,6 +34,7 @@ typedef struct aStream {
     aStreamPutProc put;
     aStreamWriteProc write;
     aStreamDeleteProc destroy;
+    aStreamCancelProc cancel;
     void* ref;
     char* ring;
     size_t ringCount;
@@ -50,6 +54,16 @@ aStream* aStream_Create(aStreamGetProc get, aStreamPutProc put, aStreamWriteProc
 /* Runs the delete procedure (its result is the result), frees the record and
  * sets *stream to NULL in every case; an invalid stream gives aErrParam. */
 aErr aStream_Destroy(aStream** stream);
+
+/* Gives the stream a cancel procedure (NULL: none); aErrParam for an
+ * invalid stream. */
+aErr aStream_SetCancel(aStream* stream, aStreamCancelProc cancel);
+/* The owner is stopping: from now on the transport's writes wait for room
+ * only briefly and then give up with aErrTimeout, so that a writer stuck on
+ * a far end that stopped reading returns. Bytes a port still takes are
+ * written. aErrNone (also without a cancel procedure); aErrParam for an
+ * invalid stream. */
+aErr aStream_Cancel(aStream* stream);
 
 /* Pushes one byte back; the next read sees pushed bytes first, oldest first. */
 aErr aStreamBufferChar(aStream* stream, char byte);

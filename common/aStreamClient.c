@@ -21,6 +21,12 @@
 #define sCLIENT_CHECK 0xC11Eu
 #define sPOLL_MS 1000
 #define sSEND_ATTEMPTS 100
+/* A send to the server can fail for an instant on a connection that is up
+ * (the socket has not yet taken in that the server read what was queued);
+ * retries for up to 20 ms ride that out. Short enough that a request to a
+ * server that is not there is still dropped, not delivered when one appears. */
+#define sSERVER_SEND_ATTEMPTS 20
+#define sSERVER_SEND_MS 20u
 #define sSERVER_HWM 20000
 #define sENDPOINT_SIZE 96
 
@@ -43,10 +49,14 @@ static bool _aVALIDStream(const sClientRef* ref)
     return ref != NULL && ref->check == sCLIENT_CHECK && ref->server != NULL;
 }
 
-/* Sends a frame without waiting, trying again 1 ms apart. */
-static bool sSendRetrying(zframe_t* frame, zsock_t* socket, const char* failure)
+/* Sends a frame without waiting, trying again 1 ms apart, at most attempts
+ * times and, after the first, only while maxMs have not passed. */
+static bool sSendRetrying(zframe_t* frame, zsock_t* socket, int attempts, uint64_t maxMs,
+                          const char* failure)
 {
-    for (int attempt = 0; attempt < sSEND_ATTEMPTS; attempt++) {
+    uint64_t deadline = aTime_DeadlineAfter(maxMs);
+    for (int attempt = 0; attempt < attempts && (attempt == 0 || aTime_GetMSTicks() < deadline);
+         attempt++) {
         zframe_t* f = frame;
         if (zframe_send(&f, socket, ZFRAME_REUSE | ZFRAME_DONTWAIT) == 0) {
             return true;
@@ -101,13 +111,15 @@ static void _broker_task(zsock_t* pipe, void* args)
         if (which == ref->server) {
             zframe_t* frame = zframe_recv(ref->server);
             if (frame != NULL) {
-                sSendRetrying(frame, ref->incomingBroker, "Client send error Frontend->incomming: %d\n");
+                sSendRetrying(frame, ref->incomingBroker, sSEND_ATTEMPTS, UINT64_MAX,
+                              "Client send error Frontend->incomming: %d\n");
                 zframe_destroy(&frame);
             }
         } else if (which == ref->outgoingBroker) {
             zframe_t* frame = zframe_recv(ref->outgoingBroker);
-            if (frame != NULL && zframe_send(&frame, ref->server, ZFRAME_DONTWAIT) != 0) {
-                aDEBUG_TRACE(aDEBUG_CLIENT, "Client send error Frontend->client: %d\n", errno);
+            if (frame != NULL) {
+                sSendRetrying(frame, ref->server, sSERVER_SEND_ATTEMPTS, sSERVER_SEND_MS,
+                              "Client send error Frontend->client: %d\n");
             }
             zframe_destroy(&frame);
         } else if (which == NULL && zpoller_terminated(poller) && waitError != EINTR) {
@@ -185,7 +197,8 @@ static aErr _sZeroMQStreamWrite(const char* data, size_t length, void* reference
         if (frame == NULL) {
             return aErrMemory;
         }
-        bool sent = sSendRetrying(frame, ref->outgoingWriter, "--Client send error outgoing->frontend: %d\n");
+        bool sent = sSendRetrying(frame, ref->outgoingWriter, sSEND_ATTEMPTS, UINT64_MAX,
+                                  "--Client send error outgoing->frontend: %d\n");
         zframe_destroy(&frame);
         if (!sent) {
             return aErrIO;

@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "aStream.h"
+#include "aTime.h"
 
 #define sSERIAL_CHECK 0xBEEFu
 #define sSERIAL_MAX_PATH 4096
@@ -16,6 +18,12 @@
  * reader thread asleep instead of spinning. */
 #define sGET_WAIT_MS 10
 #define sRX_SIZE 256
+/* Once the owner is stopping, a port that neither takes nor sends a byte
+ * for this long is given up on. */
+#define sCANCEL_STALL_MS 100u
+/* A blocked write looks for room and at the cancel flag this often. */
+#define sSLICE_MS 20
+#define sDRAIN_SLEEP_MS 2u
 
 typedef struct {
     int baudIndex;
@@ -24,6 +32,10 @@ typedef struct {
     bool haveSaved;
     struct termios saved;
     struct termios applied;
+    /* Writer only: the last write gave up on a port without room. */
+    bool stalled;
+    /* Any thread: the owner is stopping. */
+    bool cancelled;
     /* Reader only: bytes read but not yet handed out. */
     char rx[sRX_SIZE];
     size_t rxLength;
@@ -68,6 +80,55 @@ static aErr sSerialGet(char* byte, void* reference)
     return aErrNone;
 }
 
+/* Bytes still in the port's output queue; -1 when it cannot be asked. */
+static int sQueued(int fd)
+{
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
+/* Whether a write may wait on: always while the owner runs (a far end that
+ * reads slowly holds the writer as a blocking write would); once the owner
+ * is stopping, only while the port made progress within sCANCEL_STALL_MS,
+ * and not at all on a port a write already gave up on. */
+static bool sMayWait(const sSerialRef* ref, uint64_t progressAt)
+{
+    if (!__atomic_load_n(&ref->cancelled, __ATOMIC_ACQUIRE)) {
+        return true;
+    }
+    return !ref->stalled && aTime_GetMSTicks() - progressAt < sCANCEL_STALL_MS;
+}
+
+/* Waits until the output queue is empty. Once it is, tcdrain waits only for
+ * the last characters in the hardware, a bounded time; while bytes are
+ * queued it could wait for ever. */
+static aErr sDrain(sSerialRef* ref, uint64_t progressAt)
+{
+    int queued = sQueued(ref->fd);
+    while (queued > 0) {
+        if (!sMayWait(ref, progressAt)) {
+            ref->stalled = true;
+            return aErrTimeout;
+        }
+        aTime_MSSleep(sDRAIN_SLEEP_MS);
+        int now = sQueued(ref->fd);
+        if (now >= 0 && now < queued) {
+            progressAt = aTime_GetMSTicks();
+        }
+        queued = now;
+    }
+    if (queued < 0) {
+        return aErrIO;
+    }
+    int drained;
+    do {
+        drained = tcdrain(ref->fd);
+    } while (drained != 0 && errno == EINTR);
+    return drained == 0 ? aErrNone : aErrIO;
+}
+
+/* The descriptor never blocks: the port takes the block in parts as it has
+ * room, and the wait for room looks at the cancel flag every slice. */
 static aErr sSerialWrite(const char* data, size_t length, void* reference)
 {
     sSerialRef* ref = (sSerialRef*)reference;
@@ -77,18 +138,46 @@ static aErr sSerialWrite(const char* data, size_t length, void* reference)
     if (length == 0) {
         return aErrNone;
     }
-    ssize_t n;
-    do {
-        n = write(ref->fd, data, length);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 || (size_t)n != length) {
-        return aErrIO;
+    uint64_t progressAt = aTime_GetMSTicks();
+    int queued = sQueued(ref->fd);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(ref->fd, data + done, length - done);
+        if (n > 0) {
+            done += (size_t)n;
+            ref->stalled = false;
+            progressAt = aTime_GetMSTicks();
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return aErrIO;
+        }
+        int now = sQueued(ref->fd);
+        if (now >= 0 && now < queued) {
+            progressAt = aTime_GetMSTicks();
+        }
+        queued = now;
+        if (!sMayWait(ref, progressAt)) {
+            ref->stalled = true;
+            return aErrTimeout;
+        }
+        /* Room is reported only once the queue is nearly empty; look again
+         * every slice so that a slowly emptying queue is used as it goes. */
+        struct pollfd p = {ref->fd, POLLOUT, 0};
+        (void)poll(&p, 1, sSLICE_MS);
     }
-    int drained;
-    do {
-        drained = tcdrain(ref->fd);
-    } while (drained != 0 && errno == EINTR);
-    return drained == 0 ? aErrNone : aErrIO;
+    return sDrain(ref, progressAt);
+}
+
+static void sSerialCancel(void* reference)
+{
+    sSerialRef* ref = (sSerialRef*)reference;
+    if (ref != NULL) {
+        __atomic_store_n(&ref->cancelled, true, __ATOMIC_RELEASE);
+    }
 }
 
 static aErr sSerialPut(const char* byte, void* reference)
@@ -104,6 +193,9 @@ static aErr sSerialDelete(void* reference)
     }
     aErr err = aErrNone;
     if (ref->fd >= 0) {
+        /* Only bytes of a write that gave up can still be queued; a close
+         * would wait for them (up to the port's closing wait). */
+        (void)tcflush(ref->fd, TCOFLUSH);
         if (ref->haveSaved && tcsetattr(ref->fd, TCSANOW, &ref->saved) != 0) {
             err = aErrIO;
         }
@@ -137,9 +229,9 @@ static aErr sStreamOpenSerial(sSerialRef* ref, bool parity, int dataBits, int st
         ref->fd = -1;
         return sOpenError(errno);
     }
-    /* Blocking from here on: writes wait for room; reads still return at
-     * once, as VMIN and VTIME are 0. */
-    if (fcntl(ref->fd, F_SETFL, 0) != 0) {
+    /* Never blocking: a write waits for room with poll, in slices;
+     * reads return at once either way, as VMIN and VTIME are 0. */
+    if (fcntl(ref->fd, F_SETFL, O_NONBLOCK) != 0) {
         return aErrIO;
     }
     if (tcgetattr(ref->fd, &ref->saved) != 0) {
@@ -205,6 +297,7 @@ aErr aStream_CreateSerial(const char* path, int baudIndex, bool parity, int data
         free(ref);
         return aErrResource;
     }
+    aStream_SetCancel(stream, sSerialCancel);
     aErr err = sStreamOpenSerial(ref, parity, dataBits, stopBits);
     if (err != aErrNone) {
         aStream_Destroy(&stream);

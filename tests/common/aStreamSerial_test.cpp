@@ -2,15 +2,24 @@
 // tcgetattr on the slave, data is exchanged with the master.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <fcntl.h>
+#include <functional>
+#include <future>
 #include <ostream>
+#include <poll.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
+#include "Elapsed.h"
 #include "PtyPair.h"
 #include "StreamReads.h"
 #include "TempDir.h"
+#include "aLink.h"
+#include "aPacket.h"
 #include "aStream.h"
 
 using morvtest::PtyPair;
@@ -161,6 +170,110 @@ TEST_F(SerialStream, HangUpIsAnErrorNotEndlessNotReady)
 {
     pty.closeMaster();
     EXPECT_EQ(aErrIO, morvtest::readByteWithin(stream, 1000));
+}
+
+// Runs work on its own thread and tells whether it ended within boundMs of
+// the moment returned by during (run meanwhile on the test thread; by
+// default the start), giving that time in *tookMs. When it did not, the
+// pty's master is read until it does, so that a writer blocked for ever on it
+// cannot hang the test (bounded at 30 s).
+using Clock = std::chrono::steady_clock;
+bool endsWithin(PtyPair& pty, int boundMs, const std::function<void()>& work,
+                const std::function<Clock::time_point(Clock::time_point)>& during = {},
+                long long* tookMs = nullptr)
+{
+    std::packaged_task<void()> task(work);
+    std::future<void> done = task.get_future();
+    auto from = Clock::now();
+    std::thread runner(std::move(task));
+    if (during)
+        from = during(from);
+    const bool inTime = done.wait_until(from + std::chrono::milliseconds(boundMs)) == std::future_status::ready;
+    if (tookMs != nullptr)
+        *tookMs = morvtest::msSince(from);
+    const auto rescue = Clock::now();
+    while (done.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready &&
+           morvtest::msSince(rescue) < 30000) {
+        pty.readMaster(1 << 16, 50);
+    }
+    runner.join();
+    return inTime;
+}
+
+// A far end that stops reading: the write waits, as a blocking one would,
+// until its owner cancels; then it gives up within the bound, a port still
+// full is not waited for again, and writing works again once the far end
+// reads.
+TEST_F(SerialStream, CancelEndsAWriteTheFarEndNeverTakes)
+{
+    const std::string block(30, 'w');
+    std::atomic<int> writes{0};
+    std::atomic<bool> cancelled{false};
+    aErr last = aErrNone;
+    long long afterCancelMs = -1;
+    ASSERT_TRUE(endsWithin(pty, 10000, [&] {
+        // A pty holds some tens of kilobytes; 4000 blocks are more.
+        while (last == aErrNone && writes < 4000) {
+            last = aStream_Write(stream, block.data(), block.size());
+            writes++;
+        }
+    }, [&](std::chrono::steady_clock::time_point) {
+        // Once the writer is held, it stays held until the cancel.
+        int seen = -1;
+        for (int i = 0; i < 100 && seen != writes; i++) {
+            seen = writes;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(seen, writes.load()) << "the writer never settled";
+        EXPECT_EQ(aErrNone, last) << "gave up before it was cancelled";
+        auto start = std::chrono::steady_clock::now();
+        cancelled = true;
+        EXPECT_EQ(aErrNone, aStream_Cancel(stream));
+        return start;
+    }, &afterCancelMs)) << "a write to a port nobody reads never returned";
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(aErrTimeout, last);
+    EXPECT_LT(writes, 4000);
+    EXPECT_LT(afterCancelMs, 1000) << "the write went on waiting after the cancel";
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(aErrTimeout, aStream_Write(stream, block.data(), block.size()));
+    EXPECT_LT(morvtest::msSince(start), 500) << "a port known to be stalled was waited for again";
+
+    // Read what the port holds; the next write goes through whole.
+    for (int i = 0; i < 100 && !pty.readMaster(1 << 16, 200).empty(); i++) {
+    }
+    ASSERT_EQ(aErrNone, aStream_Write(stream, "fresh", 5));
+    EXPECT_EQ("fresh", pty.readMaster(5, 2000));
+}
+
+// A serial link whose far end never reads: 3000 packets put, then destroy
+// returns within the engine's bound instead of waiting for the far end.
+TEST(SerialLinkStop, DestroyReturnsWhileTheFarEndNeverReads)
+{
+    PtyPair pty;
+    aStream* stream = nullptr;
+    ASSERT_EQ(aErrNone, aStream_CreateSerial(pty.slavePath().c_str(), 6, false, 0, 0, &stream));
+    int id = aLink_Create(stream);
+    ASSERT_NE(0, id);
+    uint8_t data[28];
+    for (size_t i = 0; i < sizeof(data); i++)
+        data[i] = static_cast<uint8_t>(i);
+    aPacket* packet = aPacket_CreateWithData(0x04, sizeof(data), data);
+    ASSERT_NE(nullptr, packet);
+    for (int i = 0; i < 3000; i++)
+        aLink_PutPacket(id, packet);  // a full queue refuses some; that is fine here
+    aPacket_Destroy(&packet);
+    // Let the writer fill the port and stall on it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    auto start = std::chrono::steady_clock::now();
+    aErr destroyed = aErrUnknown;
+    // The engine bounds a stop by one stream read or one 1 s queue wait; room for a loaded machine.
+    const bool inTime = endsWithin(pty, 4000, [&] { destroyed = aLink_Destroy(&id); });
+    EXPECT_TRUE(inTime) << "destroy took " << morvtest::msSince(start) << " ms";
+    EXPECT_EQ(aErrNone, destroyed);
+    EXPECT_EQ(0, id);
 }
 
 TEST(SerialStreamCreate, Refusals)

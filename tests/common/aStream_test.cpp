@@ -7,7 +7,10 @@
 #include <sstream>
 #include <ostream>
 #include <string>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "TempDir.h"
@@ -428,7 +431,7 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-TEST(StreamFile, OutputAppearsWholeOnDestroyAndReadsBack)
+TEST(StreamFile, OutputWritesThePathAndReadsBack)
 {
     morvtest::TempDir dir;
     const std::string path = dir.sub("out.bin");
@@ -437,7 +440,7 @@ TEST(StreamFile, OutputAppearsWholeOnDestroyAndReadsBack)
     ASSERT_EQ(aErrNone, aStream_Write(out, "one\n", 4));
     ASSERT_EQ(aErrNone, aStream_Write(out, "2", 1));
     ASSERT_EQ(aErrNone, aStream_WriteCString(out, "three"));
-    EXPECT_FALSE(exists(path));  // still under its temporary name
+    EXPECT_TRUE(exists(path));  // written where it was named, from the open on
     char c;
     EXPECT_EQ(aErrMode, aStream_Read(out, &c, 1));
     ASSERT_EQ(aErrNone, aStream_Destroy(&out));
@@ -474,5 +477,132 @@ TEST(StreamFile, ConstructorFailures)
     EXPECT_EQ(aErrResource, aStream_CreateFileOutput(dir.sub("f").c_str(), nullptr));
     EXPECT_FALSE(exists(dir.sub("f")));
 }
+
+// A caller's path is written where it points: a link is written through, a
+// special file stays what it is, and the bytes are at the path before the
+// stream is destroyed.
+struct NamedTarget {
+    const char* name;
+    // Makes the path the stream is given; returns it.
+    std::string (*make)(const morvtest::TempDir& dir);
+    // The kind the path must still have (S_IFLNK, S_IFIFO, S_IFREG).
+    mode_t kind;
+    // Where the written bytes must be read back from; empty: nowhere.
+    std::string (*readBackFrom)(const morvtest::TempDir& dir);
+    // Entries the directory holds afterwards.
+    size_t entries;
+};
+
+void PrintTo(const NamedTarget& target, std::ostream* os)
+{
+    *os << target.name;
+}
+
+size_t entriesOf(const std::string& path)
+{
+    size_t count = 0;
+    DIR* d = opendir(path.c_str());
+    if (d == nullptr)
+        return 0;
+    for (struct dirent* e = readdir(d); e != nullptr; e = readdir(d)) {
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            ++count;
+    }
+    closedir(d);
+    return count;
+}
+
+std::string plainFile(const morvtest::TempDir& dir)
+{
+    return dir.sub("plain");
+}
+
+std::string linkToFile(const morvtest::TempDir& dir)
+{
+    std::ofstream(dir.sub("target")) << "old content that must be replaced";
+    if (symlink(dir.sub("target").c_str(), dir.sub("link").c_str()) != 0)
+        return "";
+    return dir.sub("link");
+}
+
+std::string targetOfLink(const morvtest::TempDir& dir)
+{
+    return dir.sub("target");
+}
+
+std::string linkToDevNull(const morvtest::TempDir& dir)
+{
+    if (symlink("/dev/null", dir.sub("null").c_str()) != 0)
+        return "";
+    return dir.sub("null");
+}
+
+std::string noReadBack(const morvtest::TempDir&)
+{
+    return "";
+}
+
+std::string fifo(const morvtest::TempDir& dir)
+{
+    if (mkfifo(dir.sub("fifo").c_str(), 0600) != 0)
+        return "";
+    return dir.sub("fifo");
+}
+
+mode_t kindOf(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+class FileOutputTargets : public ::testing::TestWithParam<NamedTarget> {};
+
+TEST_P(FileOutputTargets, WritesThroughThePathAndLeavesItsKind)
+{
+    morvtest::TempDir dir;
+    const NamedTarget& target = GetParam();
+    const std::string path = target.make(dir);
+    ASSERT_FALSE(path.empty());
+    // A FIFO opens for writing only once it has a reader.
+    int reader = -1;
+    if (target.kind == S_IFIFO) {
+        reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+    }
+
+    // More than stdio buffers, so most of it has left the process while the
+    // stream is still open.
+    const std::string content(8192, 'x');
+    aStream* out = nullptr;
+    ASSERT_EQ(aErrNone, aStream_CreateFileOutput(path.c_str(), &out));
+    ASSERT_EQ(aErrNone, aStream_Write(out, content.data(), content.size()));
+    const std::string readBack = target.readBackFrom(dir);
+    if (!readBack.empty()) {
+        EXPECT_GE(slurp(readBack).size(), 4096u) << "nothing at the path while open";
+    }
+    if (reader >= 0) {
+        char buffer[1024];
+        EXPECT_GT(read(reader, buffer, sizeof(buffer)), 0) << "nothing in the FIFO while open";
+    }
+    EXPECT_EQ(aErrNone, aStream_Destroy(&out));
+    if (reader >= 0)
+        close(reader);
+
+    EXPECT_EQ(target.kind, kindOf(path));
+    if (!readBack.empty()) {
+        const std::string got = slurp(readBack);
+        EXPECT_TRUE(got == content) << "read back " << got.size() << " bytes: " << got.substr(0, 40);
+    }
+    EXPECT_EQ(static_cast<mode_t>(S_IFCHR), kindOf("/dev/null"));
+    EXPECT_EQ(target.entries, entriesOf(dir.path())) << "a temporary was left beside it";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FileOutputTargets,
+    ::testing::Values(NamedTarget{"PlainFile", plainFile, S_IFREG, plainFile, 1},
+                      NamedTarget{"SymlinkToFile", linkToFile, S_IFLNK, targetOfLink, 2},
+                      NamedTarget{"SymlinkToDevNull", linkToDevNull, S_IFLNK, noReadBack, 1},
+                      NamedTarget{"Fifo", fifo, S_IFIFO, noReadBack, 1}),
+    [](const ::testing::TestParamInfo<NamedTarget>& info) { return info.param.name; });
 
 }  // namespace
