@@ -7,14 +7,20 @@
  *    for it (the file dev/.ready-hidrawN of the testbed exists);
  *  - a node whose device left the bus (its node file was removed) reports
  *    POLLERR | POLLHUP, as the kernel does.
- * Waiting is done in short sleeps up to the caller's time-out. */
+ * Waiting is done in short sleeps up to the caller's time-out.
+ * It also passes TIOCOUTQ on a descriptor that is no emulated node straight to
+ * the kernel: umockdev's ioctl wrapper answers it with ENOTTY even on a real
+ * pseudo-terminal, which would make every serial write look failed. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <stdarg.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -105,4 +111,19 @@ int poll(struct pollfd* fds, nfds_t count, int timeout)
         struct timespec pause = {0, 200000};
         nanosleep(&pause, NULL);
     }
+}
+
+int ioctl(int fd, unsigned long request, ...)
+{
+    static int (*nextIoctl)(int, unsigned long, ...) = NULL;
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    int hidReady = 0;
+    if (request == TIOCOUTQ && nodeKind(fd, &hidReady) == kNone)
+        return (int)syscall(SYS_ioctl, fd, request, argument);
+    if (nextIoctl == NULL)
+        nextIoctl = (int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl");
+    return nextIoctl(fd, request, argument);
 }
