@@ -6,6 +6,7 @@
 #include "aPacket.h"
 #include "aStream.h"
 #include "aStreamClient.h"
+#include "FuzzRig.h"
 
 #include <arpa/inet.h>
 #include <czmq.h>
@@ -69,23 +70,9 @@ struct Rig {
     }
 };
 
-Rig* theRig = nullptr;
-
-// Registered after CZMQ's own exit handler, so it runs first: the stream's
-// broker thread must be gone before CZMQ closes its sockets.
-void dropRig()
-{
-    delete theRig;
-    theRig = nullptr;
-}
-
 Rig& rig()
 {
-    if (theRig == nullptr) {
-        theRig = new Rig();
-        std::atexit(dropRig);
-    }
-    return *theRig;
+    return fuzzRig<Rig>();
 }
 
 // libFuzzer's timer signal can cut a wait short: try again, a few times.

@@ -5,6 +5,7 @@
 // when a reply reaches any client but the one whose request it answers, or
 // more than once.
 #include "aServerInternal.h"
+#include "FuzzRig.h"
 
 #include <czmq.h>
 
@@ -74,22 +75,9 @@ struct Rig {
     }
 };
 
-Rig* theRig = nullptr;
-
-// Registered after CZMQ's own exit handler, so it runs first.
-void dropRig()
-{
-    delete theRig;
-    theRig = nullptr;
-}
-
 Rig& rig()
 {
-    if (theRig == nullptr) {
-        theRig = new Rig();
-        std::atexit(dropRig);
-    }
-    return *theRig;
+    return fuzzRig<Rig>();
 }
 
 // Reads the input front to back; zero past its end.
