@@ -116,7 +116,7 @@ aLink* record(int id)
 
 aPacketFifoId outFifo(int id)
 {
-    return __atomic_load_n(&record(id)->outFifo, __ATOMIC_SEQ_CST);
+    return record(id)->outFifo.load();
 }
 
 // A link over a caller's stream (one end of a socketpair) with the simulator
@@ -477,7 +477,7 @@ protected:
         link.id = 0;
         auto start = Clock::now();
         std::thread destroyer([&] { destroyResult = aLink_Destroy(&id); });
-        EXPECT_TRUE(waitFor([&] { return __atomic_load_n(&rec->running, __ATOMIC_SEQ_CST) == 0; }));
+        EXPECT_TRUE(waitFor([&] { return rec->running.load() == 0; }));
         link.control->openGate();
         destroyer.join();
         return msSince(start);
@@ -1092,7 +1092,7 @@ TEST_F(EngineTcp, ResetReconnectsKeepingFilterAndPooledFlag)
     aLink* after = record(id);
     EXPECT_EQ(before, after);
     EXPECT_EQ(inPacketBefore, after->inPacket) << "the in-packet was replaced";
-    EXPECT_EQ(1, __atomic_load_n(&after->pooled, __ATOMIC_SEQ_CST));
+    EXPECT_EQ(1, after->pooled.load());
     ASSERT_TRUE(sim.sendPacket(kModule, {0x55}));
     ASSERT_TRUE(sim.sendPacket(kModule, {0x56}));
     PacketPtr got(aLink_AwaitPacket(id, 2000));

@@ -63,7 +63,7 @@ protected:
             aLink_Destroy(&id);
     }
 
-    aPacketLog* log() const { return __atomic_load_n(&sGetLink(id)->log, __ATOMIC_ACQUIRE); }
+    aPacketLog* log() const { return sGetLink(id)->log.load(std::memory_order_acquire); }
 
     aErr write(std::uint8_t direction, const Bytes& data)
     {
