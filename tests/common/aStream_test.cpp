@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "PathChecks.h"
 #include "TempDir.h"
 #include "aStream.h"
 
@@ -422,11 +423,7 @@ std::string slurp(const std::string& path)
     return ss.str();
 }
 
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+using morvtest::exists;
 
 TEST(StreamFile, OutputAppearsWholeOnDestroyAndReadsBack)
 {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "FakeUpdateServer.h"
 #include "StoreTestHelpers.h"
@@ -29,14 +30,7 @@ using updtest::RecordingDisplay;
 constexpr uint32_t kSerial = 0x0012ABCD;
 const char* const kDeviceDir = "0012ABCD";
 
-std::string encode(const Bytes& bytes)
-{
-    unsigned long length = 0;
-    char* text = base64_encode(bytes.data(), bytes.size(), &length);
-    std::string out(text, length);
-    std::free(text);
-    return out;
-}
+using morvtest::encode;
 
 std::string asText(const Bytes& bytes)
 {
