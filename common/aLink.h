@@ -8,16 +8,7 @@
 
 #include <stdint.h>
 
-#ifdef __cplusplus
-#include <atomic>
-/* The same representation as C11 _Atomic: C++ tests may look at the fields. */
-#define aLINK_SHARED(type) std::atomic<type>
-#else
-#include <stdatomic.h>
-#include <stdbool.h>
-#define aLINK_SHARED(type) _Atomic(type)
-#endif
-
+#include "aAtomic.h"
 #include "aError.h"
 #include "aMutex.h"
 #include "aPacket.h"
@@ -65,42 +56,42 @@ typedef enum {
  * link, nor release the last use of a link: a teardown may wait for it. */
 typedef uint8_t (*aLinkPacketFilterProc)(const aPacket* packet, void* ref);
 
-/* The record of one link. The aLINK_SHARED fields are read by several
+/* The record of one link. The aATOMIC fields are read by several
  * threads (a reset replaces the queues, a teardown clears them): C code goes
  * through one accessor per field, each keeping its memory order. */
 typedef struct aLink {
     uint16_t check;
     int32_t id;
-    aLINK_SHARED(uint8_t) running;
-    aLINK_SHARED(int32_t) status;
-    aLINK_SHARED(aPacketFifoId) inFifo;
+    aATOMIC(uint8_t) running;
+    aATOMIC(int32_t) status;
+    aATOMIC(aPacketFifoId) inFifo;
     aPacket* inPacket; /* in-pipe only */
-    aLINK_SHARED(aPacketFifoId) outFifo;
+    aATOMIC(aPacketFifoId) outFifo;
     aThread* inThread;
     aThread* outThread;
     aThreadProc inProc;
     aThreadProc outProc;
-    aLINK_SHARED(uint8_t) inStarted;
-    aLINK_SHARED(uint8_t) outStarted;
+    aATOMIC(uint8_t) inStarted;
+    aATOMIC(uint8_t) outStarted;
     aStream* stream;
     int32_t syncState;   /* in-pipe only */
     uint8_t syncAddress; /* in-pipe only */
     /* Published together, mutex first (aLink_PublishPacketLog); every access
      * to the ring holds logMutex. */
-    aLINK_SHARED(aPacketLog*) log;
+    aATOMIC(aPacketLog*) log;
     uint32_t logSize;
-    aLINK_SHARED(aMutex*) logMutex;
+    aATOMIC(aMutex*) logMutex;
     aLinkPacketFilterProc userFilter;
     void* userFilterRef;
     aMutex* userFilterMutex; /* guards userFilter and userFilterRef */
-    aLINK_SHARED(uint8_t) pooled;
+    aATOMIC(uint8_t) pooled;
     /* Engine state. */
-    aLINK_SHARED(uint8_t) resetting;  /* a reset is in progress */
-    aLINK_SHARED(uint8_t) stopQueued; /* the stop's force-route packet is queued */
+    aATOMIC(uint8_t) resetting;  /* a reset is in progress */
+    aATOMIC(uint8_t) stopQueued; /* the stop's force-route packet is queued */
     uint64_t syncHeard;  /* in-pipe only: last sync start or end of a run of bytes (ms) */
     uint32_t inKnownLength; /* in-pipe only: input queue length at most, since last looked at */
     uint8_t inBacklogAbandoned; /* in-pipe only: the input queue's reader stalled */
-    aLINK_SHARED(uint8_t) closed; /* torn down: only holders still look at the record */
+    aATOMIC(uint8_t) closed; /* torn down: only holders still look at the record */
 } aLink;
 
 #ifndef __cplusplus
