@@ -373,7 +373,8 @@ static void sHoldBackWhileFull(aLink* link, aPacketFifoId in)
         link->inBacklogAbandoned = 0;
     } else if (!link->inBacklogAbandoned) {
         uint64_t progressAt = aTime_GetMSTicks();
-        while (length >= sBACKLOG_HIGH && aLink_RunningOf(link) && aTime_GetMSTicks() - progressAt < sBACKLOG_STALL_MS) {
+        while (length >= sBACKLOG_HIGH && aLink_RunningOf(link) &&
+               aTime_GetMSTicks() - progressAt < sBACKLOG_STALL_MS) {
             aTime_MSSleep(1);
             uint32_t now = aPacketFifo_GetLength(in);
             if (now < length) {
@@ -624,7 +625,8 @@ static int sInit(aLink* link, int id, aStream* stream)
     char name[aMUTEX_MAX_NAME + 1];
     snprintf(name, sizeof(name), "aLink(%p)->userFilterSema", (void*)link);
     link->userFilterMutex = aMutex_Create(name);
-    if (aLink_InFifoOf(link) == 0 || aLink_OutFifoOf(link) == 0 || link->inPacket == NULL || link->userFilterMutex == NULL) {
+    if (aLink_InFifoOf(link) == 0 || aLink_OutFifoOf(link) == 0 || link->inPacket == NULL ||
+        link->userFilterMutex == NULL) {
         /* What was made is released with the record. */
         return 0;
     }

@@ -25,15 +25,15 @@ extern "C" {
 
 /* Link status values. There is no 7. */
 typedef enum {
-    linkStatusStopped = 0,     /* initialised with a stream and not started, or stopped */
-    linkStatusStarting = 1,    /* aLink_Start is creating the pipe threads */
-    linkStatusRunning = 2,     /* the in-pipe assembles packets */
-    linkStatusStopping = 3,    /* aLink_Stop is in progress */
-    linkStatusSyncing = 4,     /* received bytes feed the sync handshake only */
-    linkStatusNoStream = 5,    /* no stream, or an unregistered id */
-    linkStatusIOError = 6,     /* a stream read failed; kept until a handshake completes */
-    linkStatusPacketError = 8  /* received packets were lost (the input queue overflowed); the link
-                                * still runs, and the next packet queued brings back 2 */
+    linkStatusStopped = 0,    /* initialised with a stream and not started, or stopped */
+    linkStatusStarting = 1,   /* aLink_Start is creating the pipe threads */
+    linkStatusRunning = 2,    /* the in-pipe assembles packets */
+    linkStatusStopping = 3,   /* aLink_Stop is in progress */
+    linkStatusSyncing = 4,    /* received bytes feed the sync handshake only */
+    linkStatusNoStream = 5,   /* no stream, or an unregistered id */
+    linkStatusIOError = 6,    /* a stream read failed; kept until a handshake completes */
+    linkStatusPacketError = 8 /* received packets were lost (the input queue overflowed); the link
+                               * still runs, and the next packet queued brings back 2 */
 } linkStatus;
 
 /* States of the sync handshake. */
@@ -88,10 +88,10 @@ typedef struct aLink {
     /* Engine state. */
     aATOMIC(uint8_t) resetting;  /* a reset is in progress */
     aATOMIC(uint8_t) stopQueued; /* the stop's force-route packet is queued */
-    uint64_t syncHeard;  /* in-pipe only: last sync start or end of a run of bytes (ms) */
-    uint32_t inKnownLength; /* in-pipe only: input queue length at most, since last looked at */
-    uint8_t inBacklogAbandoned; /* in-pipe only: the input queue's reader stalled */
-    aATOMIC(uint8_t) closed; /* torn down: only holders still look at the record */
+    uint64_t syncHeard;          /* in-pipe only: last sync start or end of a run of bytes (ms) */
+    uint32_t inKnownLength;      /* in-pipe only: input queue length at most, since last looked at */
+    uint8_t inBacklogAbandoned;  /* in-pipe only: the input queue's reader stalled */
+    aATOMIC(uint8_t) closed;     /* torn down: only holders still look at the record */
 } aLink;
 
 #ifndef __cplusplus
