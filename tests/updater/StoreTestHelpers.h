@@ -73,10 +73,6 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// Store tests ask for the name itself, a dangling link included.
-inline bool exists(const std::string& path) {
-    return morvtest::entryExists(path);
-}
 
 inline bool isDirectory(const std::string& path) {
     struct stat info;
