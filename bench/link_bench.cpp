@@ -648,7 +648,7 @@ void BM_LinkSend(benchmark::State& state)
         }
         aLink_EnablePooledPackets(id, pooled ? 1 : 0);
         aPacket* packet = aPacket_CreateWithData(kModule, static_cast<std::uint8_t>(data.size()), data.data());
-        aPacketFifoId out = __atomic_load_n(&sGetLink(id)->outFifo, __ATOMIC_SEQ_CST);
+        aPacketFifoId out = sGetLink(id)->outFifo.load();
         auto start = Clock::now();
         bool failed = false;
         for (std::uint32_t i = 0; i < kSendPackets && !failed; i++) {

@@ -158,9 +158,10 @@ struct EngineRig {
         aLink* record = sGetLink(id);
         const auto end = Clock::now() + timeout;
         while (Clock::now() < end) {
-            aMutex* mutex = __atomic_load_n(&record->logMutex, __ATOMIC_ACQUIRE);
+            aMutex* mutex = record->logMutex.load(std::memory_order_acquire);
             aMutex_Lock(mutex);
-            const bool empty = record->log->readPos == record->log->writePos;
+            aPacketLog* log = record->log.load(std::memory_order_acquire);
+            const bool empty = log->readPos == log->writePos;
             aMutex_Unlock(mutex);
             if (empty)
                 return true;

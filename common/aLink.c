@@ -49,57 +49,125 @@
 
 /* ---- Shared fields ---- */
 
-static int32_t sStatus(aLink* link)
-{
-    return __atomic_load_n(&link->status, __ATOMIC_SEQ_CST);
-}
+/* One accessor per field shared between threads; the readers other files
+ * need (status, running, the queues, the log) are in aLink.h. */
 
 static void sSetStatus(aLink* link, int32_t status)
 {
-    __atomic_store_n(&link->status, status, __ATOMIC_SEQ_CST);
+    atomic_store_explicit(&link->status, status, memory_order_seq_cst);
 }
 
 /* Status changes by the pipes and by a sync request never undo a stop in
  * progress (or done). */
 static bool sSetStatusUnlessStopped(aLink* link, int32_t status)
 {
-    int32_t current = sStatus(link);
+    int32_t current = aLink_StatusOf(link);
     while (current != linkStatusStopping && current != linkStatusStopped) {
-        if (__atomic_compare_exchange_n(&link->status, &current, status, false, __ATOMIC_SEQ_CST,
-                                        __ATOMIC_SEQ_CST)) {
+        if (atomic_compare_exchange_strong(&link->status, &current, status)) {
             return true;
         }
     }
     return false;
 }
 
-static bool sRunning(aLink* link)
+/* Moves the status from one value to another, if it still has the first. */
+static void sSwapStatus(aLink* link, int32_t from, int32_t to)
 {
-    return __atomic_load_n(&link->running, __ATOMIC_SEQ_CST) != 0;
+    atomic_compare_exchange_strong(&link->status, &from, to);
+}
+
+/* true when this call moved running from 0 to 1. */
+static bool sClaimRunning(aLink* link)
+{
+    uint8_t stopped = 0;
+    return atomic_compare_exchange_strong(&link->running, &stopped, 1);
+}
+
+static void sSetRunning(aLink* link, uint8_t value)
+{
+    atomic_store_explicit(&link->running, value, memory_order_seq_cst);
+}
+
+static bool sInStarted(aLink* link)
+{
+    return atomic_load_explicit(&link->inStarted, memory_order_seq_cst) != 0;
+}
+
+static void sSetInStarted(aLink* link, uint8_t value)
+{
+    atomic_store_explicit(&link->inStarted, value, memory_order_seq_cst);
+}
+
+static bool sOutStarted(aLink* link)
+{
+    return atomic_load_explicit(&link->outStarted, memory_order_seq_cst) != 0;
+}
+
+static void sSetOutStarted(aLink* link, uint8_t value)
+{
+    atomic_store_explicit(&link->outStarted, value, memory_order_seq_cst);
+}
+
+static bool sStopQueued(aLink* link)
+{
+    return atomic_load_explicit(&link->stopQueued, memory_order_seq_cst) != 0;
+}
+
+static void sSetStopQueued(aLink* link, uint8_t value)
+{
+    atomic_store_explicit(&link->stopQueued, value, memory_order_seq_cst);
+}
+
+static bool sPooled(aLink* link)
+{
+    return atomic_load_explicit(&link->pooled, memory_order_relaxed) != 0;
+}
+
+static void sSetPooled(aLink* link, uint8_t value)
+{
+    atomic_store_explicit(&link->pooled, value, memory_order_relaxed);
+}
+
+static bool sClosed(aLink* link)
+{
+    return atomic_load_explicit(&link->closed, memory_order_seq_cst) != 0;
+}
+
+static void sSetClosed(aLink* link)
+{
+    atomic_store_explicit(&link->closed, 1, memory_order_seq_cst);
+}
+
+/* true when this call moved resetting from 0 to 1. */
+static bool sClaimReset(aLink* link)
+{
+    uint8_t idle = 0;
+    return atomic_compare_exchange_strong(&link->resetting, &idle, 1);
+}
+
+static void sEndReset(aLink* link)
+{
+    atomic_store_explicit(&link->resetting, 0, memory_order_seq_cst);
+}
+
+static void sSetFifos(aLink* link, aPacketFifoId in, aPacketFifoId out)
+{
+    atomic_store_explicit(&link->inFifo, in, memory_order_release);
+    atomic_store_explicit(&link->outFifo, out, memory_order_release);
 }
 
 /* The out-pipe takes packets in every other state. */
 static bool sWrites(aLink* link)
 {
-    int32_t status = sStatus(link);
+    int32_t status = aLink_StatusOf(link);
     return status != linkStatusStopped && status != linkStatusStopping && status != linkStatusNoStream;
 }
 
 /* Received packets reach the input queue. */
 static bool sDelivers(aLink* link)
 {
-    int32_t status = sStatus(link);
+    int32_t status = aLink_StatusOf(link);
     return status == linkStatusRunning || status == linkStatusPacketError;
-}
-
-static aPacketFifoId sInFifo(aLink* link)
-{
-    return __atomic_load_n(&link->inFifo, __ATOMIC_ACQUIRE);
-}
-
-static aPacketFifoId sOutFifo(aLink* link)
-{
-    return __atomic_load_n(&link->outFifo, __ATOMIC_ACQUIRE);
 }
 
 static void sFreeEntry(aLinkEntry* entry);
@@ -148,12 +216,12 @@ static size_t sWire(const aPacket* packet, uint8_t* out)
 /* Records a packet in the link's log, if it has one. */
 static void sRecord(aLink* link, uint8_t direction, const aPacket* packet)
 {
-    aPacketLog* log = __atomic_load_n(&link->log, __ATOMIC_ACQUIRE);
+    aPacketLog* log = aLink_LogOf(link);
     if (log == NULL) {
         return;
     }
     /* Published before the log, so it is there. */
-    aMutex* mutex = __atomic_load_n(&link->logMutex, __ATOMIC_ACQUIRE);
+    aMutex* mutex = aLink_LogMutexOf(link);
     if (mutex == NULL) {
         return;
     }
@@ -176,7 +244,7 @@ static aErr sPutForceRoute(aLink* link, uint8_t value)
     if (packet == NULL) {
         return aErrMemory;
     }
-    aErr err = aPacketFifo_Put(sOutFifo(link), packet);
+    aErr err = aPacketFifo_Put(aLink_OutFifoOf(link), packet);
     aPacket_Destroy(&packet);
     return err;
 }
@@ -207,7 +275,7 @@ static void sStartSync(aLink* link)
         return;
     }
     aErr err = aErrNone;
-    aPacketFifoId out = sOutFifo(link);
+    aPacketFifoId out = aLink_OutFifoOf(link);
     for (int i = 0; i < aLINK_SYNC_REQUESTS; i++) {
         err = aPacketFifo_Put(out, request);
     }
@@ -285,7 +353,7 @@ static aErr sHandleHBBackChannel(aLink* link)
     if (answer != NULL) {
         aDEBUG_TRACE(aDEBUG_PACKETS, " sHandleHBBackChannel() %s\n",
                      packet->data[1] == 0 ? "sending HB UP" : "sending HB DOWN");
-        aPacketFifo_Put(sOutFifo(link), answer);
+        aPacketFifo_Put(aLink_OutFifoOf(link), answer);
         aPacket_Destroy(&answer);
     }
     return aErrNone;
@@ -305,7 +373,8 @@ static void sHoldBackWhileFull(aLink* link, aPacketFifoId in)
         link->inBacklogAbandoned = 0;
     } else if (!link->inBacklogAbandoned) {
         uint64_t progressAt = aTime_GetMSTicks();
-        while (length >= sBACKLOG_HIGH && sRunning(link) && aTime_GetMSTicks() - progressAt < sBACKLOG_STALL_MS) {
+        while (length >= sBACKLOG_HIGH && aLink_RunningOf(link) &&
+               aTime_GetMSTicks() - progressAt < sBACKLOG_STALL_MS) {
             aTime_MSSleep(1);
             uint32_t now = aPacketFifo_GetLength(in);
             if (now < length) {
@@ -337,13 +406,11 @@ static aErr sHandlePacket(aLink* link)
     aErr err = aErrNone;
     if (consumed != 1 && sHandleHBBackChannel(link) == aErrNotFound) {
         sTracePacket("sHandlePacket", link, packet);
-        aPacketFifoId in = sInFifo(link);
+        aPacketFifoId in = aLink_InFifoOf(link);
         sHoldBackWhileFull(link, in);
         /* A loss reported earlier is over once this packet is delivered; the
          * status says so before anyone can take the packet. */
-        int32_t lost = linkStatusPacketError;
-        __atomic_compare_exchange_n(&link->status, &lost, linkStatusRunning, false, __ATOMIC_SEQ_CST,
-                                    __ATOMIC_SEQ_CST);
+        sSwapStatus(link, linkStatusPacketError, linkStatusRunning);
         err = aPacketFifo_Put(in, packet);
     }
     aPacket_Reset(packet);
@@ -384,7 +451,7 @@ static void sNothingToRead(aLink* link, bool* quiet, uint64_t* lastEmptyUs)
     }
     *lastEmptyUs = now;
 
-    if (sStatus(link) != linkStatusSyncing) {
+    if (aLink_StatusOf(link) != linkStatusSyncing) {
         return;
     }
     if (link->syncState == kSyncStateNone) {
@@ -396,7 +463,7 @@ static void sNothingToRead(aLink* link, bool* quiet, uint64_t* lastEmptyUs)
 
 static void sPauseWhileRunning(aLink* link, uint32_t ms)
 {
-    for (uint32_t slept = 0; slept < ms && sRunning(link); slept += sPOLL_MS) {
+    for (uint32_t slept = 0; slept < ms && aLink_RunningOf(link); slept += sPOLL_MS) {
         aTime_MSSleep(sPOLL_MS);
     }
 }
@@ -406,19 +473,17 @@ static void* sInPipeProcess(void* arg)
     aLink* link = (aLink*)arg;
     link->syncState = kSyncStateNone;
     link->syncHeard = aTime_GetMSTicks();
-    int32_t starting = linkStatusStarting;
-    __atomic_compare_exchange_n(&link->status, &starting, linkStatusRunning, false, __ATOMIC_SEQ_CST,
-                                __ATOMIC_SEQ_CST);
-    __atomic_store_n(&link->inStarted, 1, __ATOMIC_SEQ_CST);
+    sSwapStatus(link, linkStatusStarting, linkStatusRunning);
+    sSetInStarted(link, 1);
 
     bool quiet = false;
     uint64_t lastEmptyUs = 0;
-    while (sRunning(link)) {
+    while (aLink_RunningOf(link)) {
         char byte = 0;
         aErr err = aStream_Read(link->stream, &byte, 1);
         if (err == aErrNone) {
             quiet = false;
-            if (sStatus(link) == linkStatusSyncing) {
+            if (aLink_StatusOf(link) == linkStatusSyncing) {
                 sSyncByte(link, (uint8_t)byte);
             } else {
                 sAssembleByte(link, (uint8_t)byte);
@@ -451,7 +516,7 @@ static void sWritePacket(aLink* link, const aPacket* packet)
 static void sWritePooled(aLink* link, const aPacket* first, uint8_t* pool)
 {
     size_t filled = sWire(first, pool);
-    aPacketFifoId out = sOutFifo(link);
+    aPacketFifoId out = aLink_OutFifoOf(link);
     while (filled <= sPOOL_FILL) {
         aPacket* next = aPacketFifo_Get(out);
         if (next == NULL) {
@@ -476,9 +541,9 @@ static int sIsForceRouteOff(const aPacket* packet, void* ref)
  * first, then the rest in order, for a bounded time and count. */
 static void sFinalFlush(aLink* link)
 {
-    aPacketFifoId out = sOutFifo(link);
+    aPacketFifoId out = aLink_OutFifoOf(link);
     uint64_t deadline = aTime_DeadlineAfter(sFLUSH_MS);
-    while (!__atomic_load_n(&link->stopQueued, __ATOMIC_SEQ_CST) && aTime_GetMSTicks() < deadline) {
+    while (!sStopQueued(link) && aTime_GetMSTicks() < deadline) {
         aTime_MSSleep(1);
     }
     aPacket* packet = aPacketFifo_GetFirst(out, sIsForceRouteOff, NULL);
@@ -503,11 +568,11 @@ static void sFinalFlush(aLink* link)
 static void* sOutPipeProcess(void* arg)
 {
     aLink* link = (aLink*)arg;
-    __atomic_store_n(&link->outStarted, 1, __ATOMIC_SEQ_CST);
+    sSetOutStarted(link, 1);
     uint8_t pool[sPOOL_SIZE];
-    while (sRunning(link)) {
+    while (aLink_RunningOf(link)) {
         uint64_t began = sMicros();
-        aPacket* packet = aPacketFifo_Await(sOutFifo(link), sOUT_WAIT_MS);
+        aPacket* packet = aPacketFifo_Await(aLink_OutFifoOf(link), sOUT_WAIT_MS);
         if (packet == NULL) {
             /* A queue that is gone answers at once; do not spin on it. */
             if (sMicros() - began < 1000u * sPOLL_MS) {
@@ -516,7 +581,7 @@ static void* sOutPipeProcess(void* arg)
             continue;
         }
         sTracePacket("sOutPipeProcess", link, packet);
-        if (__atomic_load_n(&link->pooled, __ATOMIC_RELAXED)) {
+        if (sPooled(link)) {
             sWritePooled(link, packet, pool);
         } else {
             sWritePacket(link, packet);
@@ -537,32 +602,31 @@ static int sInit(aLink* link, int id, aStream* stream)
     }
     link->id = id;
     link->check = aLINK_CHECK;
-    link->running = 0;
+    atomic_store(&link->running, 0);
+    atomic_store(&link->status, stream != NULL ? linkStatusStopped : linkStatusNoStream);
     if (stream != NULL) {
         link->stream = stream;
-        link->status = linkStatusStopped;
-    } else {
-        link->status = linkStatusNoStream;
     }
     link->inThread = NULL;
     link->outThread = NULL;
-    link->inFifo = aPacketFifo_Create();
-    link->outFifo = aPacketFifo_Create();
+    atomic_store(&link->inFifo, aPacketFifo_Create());
+    atomic_store(&link->outFifo, aPacketFifo_Create());
     link->inProc = sInPipeProcess;
     link->outProc = sOutPipeProcess;
-    link->inStarted = 0;
-    link->outStarted = 0;
+    atomic_store(&link->inStarted, 0);
+    atomic_store(&link->outStarted, 0);
     link->inPacket = aPacket_Create();
-    link->log = NULL;
+    atomic_store(&link->log, NULL);
     link->logSize = 0;
-    link->logMutex = NULL;
-    link->pooled = 0;
+    atomic_store(&link->logMutex, NULL);
+    atomic_store(&link->pooled, 0);
     link->userFilter = NULL;
     link->userFilterRef = NULL;
     char name[aMUTEX_MAX_NAME + 1];
     snprintf(name, sizeof(name), "aLink(%p)->userFilterSema", (void*)link);
     link->userFilterMutex = aMutex_Create(name);
-    if (link->inFifo == 0 || link->outFifo == 0 || link->inPacket == NULL || link->userFilterMutex == NULL) {
+    if (aLink_InFifoOf(link) == 0 || aLink_OutFifoOf(link) == 0 || link->inPacket == NULL ||
+        link->userFilterMutex == NULL) {
         /* What was made is released with the record. */
         return 0;
     }
@@ -579,28 +643,27 @@ int aLink_Init(int id, aStream* stream)
 
 static aErr sStart(aLink* link)
 {
-    if (link->stream == NULL || sInFifo(link) == 0 || sOutFifo(link) == 0 || link->inPacket == NULL ||
+    if (link->stream == NULL || aLink_InFifoOf(link) == 0 || aLink_OutFifoOf(link) == 0 || link->inPacket == NULL ||
         link->userFilterMutex == NULL) {
         return aErrConnection;
     }
-    uint8_t stopped = 0;
-    if (!__atomic_compare_exchange_n(&link->running, &stopped, 1, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+    if (!sClaimRunning(link)) {
         return aErrNone;
     }
     sSetStatus(link, linkStatusStarting);
-    __atomic_store_n(&link->stopQueued, 0, __ATOMIC_SEQ_CST);
-    __atomic_store_n(&link->inStarted, 0, __ATOMIC_SEQ_CST);
-    __atomic_store_n(&link->outStarted, 0, __ATOMIC_SEQ_CST);
+    sSetStopQueued(link, 0);
+    sSetInStarted(link, 0);
+    sSetOutStarted(link, 0);
 
     link->inThread = aThread_Create(link->inProc, link);
     link->outThread = link->inThread != NULL ? aThread_Create(link->outProc, link) : NULL;
     if (link->inThread == NULL || link->outThread == NULL) {
-        __atomic_store_n(&link->running, 0, __ATOMIC_SEQ_CST);
-        __atomic_store_n(&link->stopQueued, 1, __ATOMIC_SEQ_CST);
+        sSetRunning(link, 0);
+        sSetStopQueued(link, 1);
         if (link->inThread != NULL) {
             aThread_Destroy(&link->inThread);
         }
-        __atomic_store_n(&link->inStarted, 0, __ATOMIC_SEQ_CST);
+        sSetInStarted(link, 0);
         sSetStatus(link, linkStatusStopped);
         return aErrResource;
     }
@@ -608,9 +671,8 @@ static aErr sStart(aLink* link)
     /* A started in-pipe may already have moved on to syncing or an error. */
     uint64_t deadline = aTime_DeadlineAfter(sWAIT_MS);
     for (;;) {
-        int32_t status = sStatus(link);
-        if (__atomic_load_n(&link->inStarted, __ATOMIC_SEQ_CST) &&
-            __atomic_load_n(&link->outStarted, __ATOMIC_SEQ_CST) &&
+        int32_t status = aLink_StatusOf(link);
+        if (sInStarted(link) && sOutStarted(link) &&
             (status == linkStatusRunning || status == linkStatusSyncing || status == linkStatusIOError ||
              status == linkStatusPacketError)) {
             break;
@@ -637,7 +699,7 @@ aErr aLink_Stop(aLink* link)
     if (link == NULL) {
         return aErrParam;
     }
-    int32_t status = sStatus(link);
+    int32_t status = aLink_StatusOf(link);
     if (status == linkStatusStopping || status == linkStatusStopped) {
         return aErrNone;
     }
@@ -647,11 +709,11 @@ aErr aLink_Stop(aLink* link)
         /* running goes to 0 first, so that the out-pipe, woken by the
          * force-route packet, does not go back to waiting; its final flush
          * waits until the packet is queued. */
-        __atomic_store_n(&link->running, 0, __ATOMIC_SEQ_CST);
+        sSetRunning(link, 0);
         /* A writer held by a far end that stopped reading gives up. */
         aStream_Cancel(link->stream);
         result = sPutForceRoute(link, 0);
-        __atomic_store_n(&link->stopQueued, 1, __ATOMIC_SEQ_CST);
+        sSetStopQueued(link, 1);
         if (link->inThread != NULL && aThread_Destroy(&link->inThread) != 0) {
             result = aErrUnknown;
         }
@@ -660,8 +722,8 @@ aErr aLink_Stop(aLink* link)
         }
         link->inThread = NULL;
         link->outThread = NULL;
-        __atomic_store_n(&link->inStarted, 0, __ATOMIC_SEQ_CST);
-        __atomic_store_n(&link->outStarted, 0, __ATOMIC_SEQ_CST);
+        sSetInStarted(link, 0);
+        sSetOutStarted(link, 0);
         if (link->inPacket != NULL) {
             aPacket_Reset(link->inPacket);
         }
@@ -674,13 +736,13 @@ static aErr sSync(aLink* link)
 {
     /* Without the in-pipe nobody could answer; do not leave a stopped link
      * marked as syncing. */
-    if (!sRunning(link) || !sSetStatusUnlessStopped(link, linkStatusSyncing)) {
+    if (!aLink_RunningOf(link) || !sSetStatusUnlessStopped(link, linkStatusSyncing)) {
         return aErrNotReady;
     }
     aErr result = aErrNotReady;
     uint64_t deadline = aTime_DeadlineAfter(sWAIT_MS);
     for (;;) {
-        if (sStatus(link) == linkStatusRunning) {
+        if (aLink_StatusOf(link) == linkStatusRunning) {
             result = aErrNone;
             break;
         }
@@ -689,9 +751,9 @@ static aErr sSync(aLink* link)
         }
         aTime_MSSleep(sPOLL_MS);
     }
-    aPacketFifo_DrainPackets(sOutFifo(link), drainAll, NULL);
+    aPacketFifo_DrainPackets(aLink_OutFifoOf(link), drainAll, NULL);
     aTime_MSSleep(sSYNC_SETTLE_MS);
-    aPacketFifo_DrainPackets(sInFifo(link), drainAll, NULL);
+    aPacketFifo_DrainPackets(aLink_InFifoOf(link), drainAll, NULL);
     return result;
 }
 
@@ -724,12 +786,12 @@ aErr aLink_PublishPacketLog(aLink* link, aPacketLog* log, aMutex* logMutex)
         return aErrParam;
     }
     aMutex* none = NULL;
-    if (__atomic_load_n(&link->log, __ATOMIC_ACQUIRE) != NULL ||
-        !__atomic_compare_exchange_n(&link->logMutex, &none, logMutex, false, __ATOMIC_ACQ_REL,
-                                     __ATOMIC_ACQUIRE)) {
+    if (aLink_LogOf(link) != NULL ||
+        !atomic_compare_exchange_strong_explicit(&link->logMutex, &none, logMutex, memory_order_acq_rel,
+                                                 memory_order_acquire)) {
         return aErrBusy;
     }
-    __atomic_store_n(&link->log, log, __ATOMIC_RELEASE);
+    atomic_store_explicit(&link->log, log, memory_order_release);
     return aErrNone;
 }
 
@@ -737,7 +799,7 @@ int32_t aLink_GetStatus(int id)
 {
     aLinkEntry* hold = NULL;
     aLink* link = aLink_AcquireRecord(id, &hold);
-    int32_t status = link != NULL ? sStatus(link) : linkStatusNoStream;
+    int32_t status = link != NULL ? aLink_StatusOf(link) : linkStatusNoStream;
     aLink_ReleaseRecord(hold);
     return status;
 }
@@ -746,7 +808,7 @@ aErr aLink_PutPacket(int id, const aPacket* packet)
 {
     aLinkEntry* hold = NULL;
     aLink* link = aLink_AcquireRecord(id, &hold);
-    aErr err = link != NULL ? aPacketFifo_Put(sOutFifo(link), packet) : aErrParam;
+    aErr err = link != NULL ? aPacketFifo_Put(aLink_OutFifoOf(link), packet) : aErrParam;
     aLink_ReleaseRecord(hold);
     return err;
 }
@@ -755,7 +817,7 @@ aPacket* aLink_GetPacket(int id)
 {
     aLinkEntry* hold = NULL;
     aLink* link = aLink_AcquireRecord(id, &hold);
-    aPacket* packet = link != NULL ? aPacketFifo_Get(sInFifo(link)) : NULL;
+    aPacket* packet = link != NULL ? aPacketFifo_Get(aLink_InFifoOf(link)) : NULL;
     aLink_ReleaseRecord(hold);
     return packet;
 }
@@ -774,7 +836,7 @@ aPacket* aLink_AwaitPacket(int id, uint64_t ms)
     aPacket* volatile packet = NULL;
     pthread_cleanup_push(sReleaseHold, hold);
     /* A teardown destroys the queue, which ends the wait. */
-    packet = link != NULL ? aPacketFifo_Await(sInFifo(link), ms) : NULL;
+    packet = link != NULL ? aPacketFifo_Await(aLink_InFifoOf(link), ms) : NULL;
     pthread_cleanup_pop(1);
     return packet;
 }
@@ -785,7 +847,7 @@ aPacket* aLink_GetFirst(int id, aPacketFifoProc predicate, void* ref)
     aLink* link = aLink_AcquireRecord(id, &hold);
     aPacket* packet = NULL;
     if (link != NULL && predicate != NULL) {
-        packet = aPacketFifo_GetFirst(sInFifo(link), predicate, ref);
+        packet = aPacketFifo_GetFirst(aLink_InFifoOf(link), predicate, ref);
     }
     aLink_ReleaseRecord(hold);
     return packet;
@@ -797,10 +859,10 @@ static aPacket* sAwaitFirst(aLink* link, aPacketFifoProc predicate, void* ref, u
     aPacket* packet = NULL;
     /* Waits in slices so that a link that stops running is noticed. A link
      * that lost packets (status 8) still delivers the next ones. */
-    while (packet == NULL && sRunning(link) && sDelivers(link)) {
+    while (packet == NULL && aLink_RunningOf(link) && sDelivers(link)) {
         uint64_t now = aTime_GetMSTicks();
         uint64_t left = deadline > now ? deadline - now : 0;
-        packet = aPacketFifo_AwaitFirst(sInFifo(link), predicate, ref,
+        packet = aPacketFifo_AwaitFirst(aLink_InFifoOf(link), predicate, ref,
                                         left < sAWAIT_SLICE_MS ? left : sAWAIT_SLICE_MS);
         if (left == 0) {
             break;
@@ -826,7 +888,7 @@ uint32_t aLink_DrainPackets(int id, aPacketFifoProc predicate, void* ref)
     aLink* link = aLink_AcquireRecord(id, &hold);
     uint32_t drained = 0;
     if (link != NULL && predicate != NULL) {
-        drained = aPacketFifo_DrainPackets(sInFifo(link), predicate, ref);
+        drained = aPacketFifo_DrainPackets(aLink_InFifoOf(link), predicate, ref);
     }
     aLink_ReleaseRecord(hold);
     return drained;
@@ -836,7 +898,7 @@ uint32_t aLink_GetOutputLength(int id)
 {
     aLinkEntry* hold = NULL;
     aLink* link = aLink_AcquireRecord(id, &hold);
-    uint32_t length = link != NULL ? aPacketFifo_GetLength(sOutFifo(link)) : 0;
+    uint32_t length = link != NULL ? aPacketFifo_GetLength(aLink_OutFifoOf(link)) : 0;
     aLink_ReleaseRecord(hold);
     return length;
 }
@@ -844,7 +906,7 @@ uint32_t aLink_GetOutputLength(int id)
 static aErr sAwaitOutputRoom(aLink* link, uint32_t maxQueued, uint64_t ms)
 {
     uint64_t deadline = aTime_DeadlineAfter(ms);
-    aPacketFifoId out = sOutFifo(link);
+    aPacketFifoId out = aLink_OutFifoOf(link);
     aErr err = aPacketFifo_AwaitLengthAtMost(out, maxQueued, 0);
     if (err == aErrParam) {
         /* No queue (a reset is replacing it): nothing waits in it. */
@@ -866,7 +928,7 @@ static aErr sAwaitOutputRoom(aLink* link, uint32_t maxQueued, uint64_t ms)
             /* Destroyed under us: what waited in it was flushed or dropped. */
             return aErrConnection;
         }
-        if (err == aErrNone && (!sWrites(link) || sOutFifo(link) != out)) {
+        if (err == aErrNone && (!sWrites(link) || aLink_OutFifoOf(link) != out)) {
             /* Brought down by a stop's flush, or replaced by a reset: packets
              * may have been dropped. */
             return aErrConnection;
@@ -894,7 +956,7 @@ aErr aLink_InstallUserPacketFilter(int id, aLinkPacketFilterProc filter, void* r
     if (link != NULL && link->userFilterMutex != NULL) {
         aMutex_Lock(link->userFilterMutex);
         /* Set under this mutex by the teardown: a torn-down link calls no filter. */
-        if (!__atomic_load_n(&link->closed, __ATOMIC_SEQ_CST)) {
+        if (!sClosed(link)) {
             link->userFilter = filter;
             link->userFilterRef = filter != NULL ? ref : NULL;
             err = aErrNone;
@@ -912,9 +974,29 @@ aErr aLink_EnablePooledPackets(int id, uint8_t pooled)
     if (link == NULL) {
         return aErrParam;
     }
-    __atomic_store_n(&link->pooled, pooled != 0 ? 1 : 0, __ATOMIC_RELAXED);
+    sSetPooled(link, pooled != 0 ? 1 : 0);
     aLink_ReleaseRecord(hold);
     return aErrNone;
+}
+
+/* Takes both queues off a stopped link, then destroys them (their waiters
+ * wake) and the stream. The result of destroying the output queue. */
+static aErr sDropQueuesAndStream(aLink* link)
+{
+    aPacketFifoId in = aLink_InFifoOf(link);
+    aPacketFifoId out = aLink_OutFifoOf(link);
+    sSetFifos(link, 0, 0);
+    aErr result = aErrNone;
+    if (in != 0) {
+        aPacketFifo_Destroy(&in);
+    }
+    if (out != 0) {
+        result = aPacketFifo_Destroy(&out);
+    }
+    if (link->stream != NULL) {
+        aStream_Destroy(&link->stream);
+    }
+    return result;
 }
 
 /* Brings an extracted entry's link down: no filter, no pipes, no server, no
@@ -928,18 +1010,15 @@ static aErr sTeardown(aLinkEntry* entry)
     if (link != NULL) {
         if (link->userFilterMutex != NULL) {
             aMutex_Lock(link->userFilterMutex);
-            __atomic_store_n(&link->closed, 1, __ATOMIC_SEQ_CST);
+            sSetClosed(link);
             link->userFilter = NULL;
             link->userFilterRef = NULL;
             aMutex_Unlock(link->userFilterMutex);
         } else {
-            __atomic_store_n(&link->closed, 1, __ATOMIC_SEQ_CST);
+            sSetClosed(link);
         }
         /* A reset in progress restarts the pipes: let it end; none starts after. */
-        uint8_t idle = 0;
-        while (!__atomic_compare_exchange_n(&link->resetting, &idle, 1, false, __ATOMIC_SEQ_CST,
-                                            __ATOMIC_SEQ_CST)) {
-            idle = 0;
+        while (!sClaimReset(link)) {
             aTime_MSSleep(sPOLL_MS);
         }
         aLink_Stop(link);
@@ -953,21 +1032,9 @@ static aErr sTeardown(aLinkEntry* entry)
         aLink_Destroy(&parent);
     }
     if (link != NULL) {
-        aPacketFifoId in = sInFifo(link);
-        aPacketFifoId out = sOutFifo(link);
-        __atomic_store_n(&link->inFifo, 0, __ATOMIC_RELEASE);
-        __atomic_store_n(&link->outFifo, 0, __ATOMIC_RELEASE);
-        if (in != 0) {
-            aPacketFifo_Destroy(&in);
-        }
-        if (out != 0) {
-            result = aPacketFifo_Destroy(&out);
-        }
+        result = sDropQueuesAndStream(link);
         if (link->inPacket != NULL) {
             aPacket_Destroy(&link->inPacket);
-        }
-        if (link->stream != NULL) {
-            aStream_Destroy(&link->stream);
         }
     }
     return result;
@@ -979,11 +1046,11 @@ static void sFreeEntry(aLinkEntry* entry)
 {
     aLink* link = entry->link;
     if (link != NULL) {
-        aPacketLog* log = link->log;
-        link->log = NULL;
+        aPacketLog* log = atomic_exchange(&link->log, NULL);
         aPacketLog_Destroy(&log);
-        if (link->logMutex != NULL) {
-            aMutex_Destroy(&link->logMutex);
+        aMutex* logMutex = atomic_exchange(&link->logMutex, NULL);
+        if (logMutex != NULL) {
+            aMutex_Destroy(&logMutex);
         }
         if (link->userFilterMutex != NULL) {
             aMutex_Destroy(&link->userFilterMutex);
@@ -1052,13 +1119,12 @@ static aErr sReinit(aLink* link, aStream* stream)
         aStream_Destroy(&link->stream);
         return aErrMemory;
     }
-    __atomic_store_n(&link->inFifo, in, __ATOMIC_RELEASE);
-    __atomic_store_n(&link->outFifo, out, __ATOMIC_RELEASE);
+    sSetFifos(link, in, out);
     aPacket_Reset(link->inPacket);
     link->inThread = NULL;
     link->outThread = NULL;
-    link->inStarted = 0;
-    link->outStarted = 0;
+    sSetInStarted(link, 0);
+    sSetOutStarted(link, 0);
     link->syncState = kSyncStateNone;
     link->inKnownLength = 0;
     link->inBacklogAbandoned = 0;
@@ -1072,30 +1138,17 @@ aErr aLink_ResetLink(aLinkEntry* entry)
         return aErrParam;
     }
     aLink* link = entry->link;
-    uint8_t idle = 0;
-    if (!__atomic_compare_exchange_n(&link->resetting, &idle, 1, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
-        return __atomic_load_n(&link->closed, __ATOMIC_SEQ_CST) ? aErrParam : aErrBusy;
+    if (!sClaimReset(link)) {
+        return sClosed(link) ? aErrParam : aErrBusy;
     }
-    if (__atomic_load_n(&link->closed, __ATOMIC_SEQ_CST)) {
+    if (sClosed(link)) {
         /* Being torn down, which waits for this flag. */
-        __atomic_store_n(&link->resetting, 0, __ATOMIC_SEQ_CST);
+        sEndReset(link);
         return aErrParam;
     }
 
     aLink_Stop(link);
-    aPacketFifoId in = sInFifo(link);
-    aPacketFifoId out = sOutFifo(link);
-    __atomic_store_n(&link->inFifo, 0, __ATOMIC_RELEASE);
-    __atomic_store_n(&link->outFifo, 0, __ATOMIC_RELEASE);
-    if (in != 0) {
-        aPacketFifo_Destroy(&in);
-    }
-    if (out != 0) {
-        aPacketFifo_Destroy(&out);
-    }
-    if (link->stream != NULL) {
-        aStream_Destroy(&link->stream);
-    }
+    sDropQueuesAndStream(link);
 
     aStream* stream = NULL;
     aErr err = aErrParam;
@@ -1123,7 +1176,7 @@ aErr aLink_ResetLink(aLinkEntry* entry)
             err = aLink_Start(link->id);
         }
     }
-    __atomic_store_n(&link->resetting, 0, __ATOMIC_SEQ_CST);
+    sEndReset(link);
     return err;
 }
 

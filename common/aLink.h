@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include "aAtomic.h"
 #include "aError.h"
 #include "aMutex.h"
 #include "aPacket.h"
@@ -24,15 +25,15 @@ extern "C" {
 
 /* Link status values. There is no 7. */
 typedef enum {
-    linkStatusStopped = 0,     /* initialised with a stream and not started, or stopped */
-    linkStatusStarting = 1,    /* aLink_Start is creating the pipe threads */
-    linkStatusRunning = 2,     /* the in-pipe assembles packets */
-    linkStatusStopping = 3,    /* aLink_Stop is in progress */
-    linkStatusSyncing = 4,     /* received bytes feed the sync handshake only */
-    linkStatusNoStream = 5,    /* no stream, or an unregistered id */
-    linkStatusIOError = 6,     /* a stream read failed; kept until a handshake completes */
-    linkStatusPacketError = 8  /* received packets were lost (the input queue overflowed); the link
-                                * still runs, and the next packet queued brings back 2 */
+    linkStatusStopped = 0,    /* initialised with a stream and not started, or stopped */
+    linkStatusStarting = 1,   /* aLink_Start is creating the pipe threads */
+    linkStatusRunning = 2,    /* the in-pipe assembles packets */
+    linkStatusStopping = 3,   /* aLink_Stop is in progress */
+    linkStatusSyncing = 4,    /* received bytes feed the sync handshake only */
+    linkStatusNoStream = 5,   /* no stream, or an unregistered id */
+    linkStatusIOError = 6,    /* a stream read failed; kept until a handshake completes */
+    linkStatusPacketError = 8 /* received packets were lost (the input queue overflowed); the link
+                               * still runs, and the next packet queued brings back 2 */
 } linkStatus;
 
 /* States of the sync handshake. */
@@ -55,44 +56,73 @@ typedef enum {
  * link, nor release the last use of a link: a teardown may wait for it. */
 typedef uint8_t (*aLinkPacketFilterProc)(const aPacket* packet, void* ref);
 
-/* The record of one link. running, status, inStarted, outStarted, pooled,
- * inFifo, outFifo, log, logMutex and closed are read by several threads:
- * access them with __atomic loads and stores (a reset replaces the queues, a
- * teardown clears them). */
+/* The record of one link. The aATOMIC fields are read by several
+ * threads (a reset replaces the queues, a teardown clears them): C code goes
+ * through one accessor per field, each keeping its memory order. */
 typedef struct aLink {
     uint16_t check;
     int32_t id;
-    uint8_t running;
-    int32_t status;
-    aPacketFifoId inFifo;
+    aATOMIC(uint8_t) running;
+    aATOMIC(int32_t) status;
+    aATOMIC(aPacketFifoId) inFifo;
     aPacket* inPacket; /* in-pipe only */
-    aPacketFifoId outFifo;
+    aATOMIC(aPacketFifoId) outFifo;
     aThread* inThread;
     aThread* outThread;
     aThreadProc inProc;
     aThreadProc outProc;
-    uint8_t inStarted;
-    uint8_t outStarted;
+    aATOMIC(uint8_t) inStarted;
+    aATOMIC(uint8_t) outStarted;
     aStream* stream;
     int32_t syncState;   /* in-pipe only */
     uint8_t syncAddress; /* in-pipe only */
     /* Published together, mutex first (aLink_PublishPacketLog); every access
      * to the ring holds logMutex. */
-    aPacketLog* log;
+    aATOMIC(aPacketLog*) log;
     uint32_t logSize;
-    aMutex* logMutex;
+    aATOMIC(aMutex*) logMutex;
     aLinkPacketFilterProc userFilter;
     void* userFilterRef;
     aMutex* userFilterMutex; /* guards userFilter and userFilterRef */
-    uint8_t pooled;
+    aATOMIC(uint8_t) pooled;
     /* Engine state. */
-    uint8_t resetting;   /* a reset is in progress */
-    uint8_t stopQueued;  /* the stop's force-route packet is queued */
-    uint64_t syncHeard;  /* in-pipe only: last sync start or end of a run of bytes (ms) */
-    uint32_t inKnownLength; /* in-pipe only: input queue length at most, since last looked at */
-    uint8_t inBacklogAbandoned; /* in-pipe only: the input queue's reader stalled */
-    uint8_t closed; /* torn down: only holders still look at the record */
+    aATOMIC(uint8_t) resetting;  /* a reset is in progress */
+    aATOMIC(uint8_t) stopQueued; /* the stop's force-route packet is queued */
+    uint64_t syncHeard;          /* in-pipe only: last sync start or end of a run of bytes (ms) */
+    uint32_t inKnownLength;      /* in-pipe only: input queue length at most, since last looked at */
+    uint8_t inBacklogAbandoned;  /* in-pipe only: the input queue's reader stalled */
+    aATOMIC(uint8_t) closed;     /* torn down: only holders still look at the record */
 } aLink;
+
+#ifndef __cplusplus
+/* Readers of the shared fields that other files of the library need; the
+ * engine keeps the writers. */
+static inline int32_t aLink_StatusOf(aLink* link)
+{
+    return atomic_load_explicit(&link->status, memory_order_seq_cst);
+}
+static inline bool aLink_RunningOf(aLink* link)
+{
+    return atomic_load_explicit(&link->running, memory_order_seq_cst) != 0;
+}
+static inline aPacketFifoId aLink_InFifoOf(aLink* link)
+{
+    return atomic_load_explicit(&link->inFifo, memory_order_acquire);
+}
+static inline aPacketFifoId aLink_OutFifoOf(aLink* link)
+{
+    return atomic_load_explicit(&link->outFifo, memory_order_acquire);
+}
+static inline aPacketLog* aLink_LogOf(aLink* link)
+{
+    return atomic_load_explicit(&link->log, memory_order_acquire);
+}
+/* Published before the log. */
+static inline aMutex* aLink_LogMutexOf(aLink* link)
+{
+    return atomic_load_explicit(&link->logMutex, memory_order_acquire);
+}
+#endif
 
 /* ---- Operations on link ids ---- */
 

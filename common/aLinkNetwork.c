@@ -1,6 +1,7 @@
 /* The link creators that go through the network sharing of a module. */
 #include "aLinkNetwork.h"
 
+#include <stdatomic.h>
 #include <stdbool.h>
 #include <stddef.h>
 
@@ -22,7 +23,7 @@
 #define sSYSTEM_COMMAND 3u
 #define sMODEL_OPTION 8u
 
-static int32_t _clientCount;
+static atomic_int _clientCount;
 
 static int drainAll(const aPacket* packet, void* ref)
 {
@@ -51,7 +52,7 @@ int aLink_CreateClient(uint32_t address, uint16_t port, int existingId)
         }
         return shared;
     }
-    uint32_t number = (uint32_t)__atomic_fetch_add(&_clientCount, 1, __ATOMIC_SEQ_CST);
+    uint32_t number = (uint32_t)atomic_fetch_add(&_clientCount, 1);
     int id = sCreate2(address, port, number, aLINK_TYPE_CLIENT);
     aLinkEntry* entry = id != 0 ? sLookupEntryByID(id) : NULL;
     if (entry == NULL || entry->link == NULL) {

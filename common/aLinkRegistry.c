@@ -213,8 +213,8 @@ int aLinkRegistry_Share(uint32_t identifier, uint32_t key2, uint32_t key3, uint3
     if (id > 0) {
         aLink* link = entry->link;
         aDEBUG_TRACE(aDEBUG_LINK, "Using already created object:(0x%08X, running:%d, state=%d)\n", identifier,
-                     link != NULL ? __atomic_load_n(&link->running, __ATOMIC_SEQ_CST) : 0,
-                     link != NULL ? __atomic_load_n(&link->status, __ATOMIC_SEQ_CST) : linkStatusNoStream);
+                     link != NULL ? aLink_RunningOf(link) : 0,
+                     link != NULL ? aLink_StatusOf(link) : linkStatusNoStream);
         aDEBUG_TRACE(aDEBUG_LINK, " sChangeUseCount(%d, %+d) ==> %d\n", id, 1, count);
     }
     return id;

@@ -6,9 +6,35 @@
 /* The logger whose thread this is; NULL on every other thread. */
 static _Thread_local aLogger* sCurrent = NULL;
 
+/* One accessor per field shared with the logger thread. */
 static bool sRunning(const aLogger* logger)
 {
-    return __atomic_load_n(&logger->running, __ATOMIC_ACQUIRE) != 0;
+    return atomic_load_explicit(&logger->running, memory_order_acquire) != 0;
+}
+
+static void sSetRunning(aLogger* logger, uint8_t running)
+{
+    atomic_store_explicit(&logger->running, running, memory_order_release);
+}
+
+static int32_t sId(const aLogger* logger)
+{
+    return atomic_load_explicit(&logger->id, memory_order_acquire);
+}
+
+static void sSetId(aLogger* logger, int32_t id)
+{
+    atomic_store_explicit(&logger->id, id, memory_order_release);
+}
+
+static bool sWriteFailed(const aLogger* logger)
+{
+    return atomic_load_explicit(&logger->writeFailed, memory_order_acquire) != 0;
+}
+
+static void sSetWriteFailed(aLogger* logger, uint8_t failed)
+{
+    atomic_store_explicit(&logger->writeFailed, failed, memory_order_release);
 }
 
 static void* sRunLog(void* arg)
@@ -16,9 +42,9 @@ static void* sRunLog(void* arg)
     aLogger* logger = (aLogger*)arg;
     sCurrent = logger;
     while (aVALIDLOGGER(logger) && sRunning(logger)) {
-        aErr result = logger->writer(logger->file, __atomic_load_n(&logger->id, __ATOMIC_ACQUIRE));
+        aErr result = logger->writer(logger->file, sId(logger));
         if (result == aErrIO || result == aErrWrite) {
-            __atomic_store_n(&logger->writeFailed, 1, __ATOMIC_RELEASE);
+            sSetWriteFailed(logger, 1);
         }
     }
     sCurrent = NULL;
@@ -45,11 +71,11 @@ aLogger* aLogger_Create(int32_t id, aLoggerWriterProc writer, const char* path)
         free(logger);
         return NULL;
     }
-    logger->id = id;
+    sSetId(logger, id);
     logger->writer = writer;
     logger->thread = NULL;
-    logger->running = 0;
-    logger->writeFailed = 0;
+    sSetRunning(logger, 0);
+    sSetWriteFailed(logger, 0);
     logger->check = aLOGGER_CHECK;
     return logger;
 }
@@ -62,11 +88,11 @@ aErr aLogger_Enable(aLogger* logger)
     if (logger->thread != NULL) {
         return aErrNone;
     }
-    __atomic_store_n(&logger->writeFailed, 0, __ATOMIC_RELEASE);
-    __atomic_store_n(&logger->running, 1, __ATOMIC_RELEASE);
+    sSetWriteFailed(logger, 0);
+    sSetRunning(logger, 1);
     logger->thread = aThread_Create(sRunLog, logger);
     if (logger->thread == NULL) {
-        __atomic_store_n(&logger->running, 0, __ATOMIC_RELEASE);
+        sSetRunning(logger, 0);
         return aErrResource;
     }
     return aErrNone;
@@ -81,7 +107,7 @@ aErr aLogger_Disable(aLogger* logger)
     if (sCurrent == logger || logger->thread == NULL) {
         return aErrNone;
     }
-    __atomic_store_n(&logger->running, 0, __ATOMIC_RELEASE);
+    sSetRunning(logger, 0);
     int joined = aThread_Destroy(&logger->thread);
     logger->thread = NULL;
     return joined == 0 ? aErrNone : aErrUnknown;
@@ -115,11 +141,11 @@ aErr aLogger_SetId(aLogger* logger, int32_t id)
     if (!aVALIDLOGGER(logger)) {
         return aErrParam;
     }
-    __atomic_store_n(&logger->id, id, __ATOMIC_RELEASE);
+    sSetId(logger, id);
     return aErrNone;
 }
 
 bool aLogger_WriteFailed(const aLogger* logger)
 {
-    return aVALIDLOGGER(logger) && __atomic_load_n(&logger->writeFailed, __ATOMIC_ACQUIRE) != 0;
+    return aVALIDLOGGER(logger) && sWriteFailed(logger);
 }

@@ -7,6 +7,7 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+#include "aAtomic.h"
 #include "aError.h"
 #include "aFile.h"
 #include "aThread.h"
@@ -22,15 +23,15 @@ extern "C" {
  * failure. Runs on the logger thread and must not stop its own logger. */
 typedef aErr (*aLoggerWriterProc)(aFile* file, int32_t id);
 
-/* id, running and writeFailed are shared with the logger thread: access them
- * with __atomic loads and stores. */
+/* id, running and writeFailed are shared with the logger thread; aLogger.c
+ * reaches each through its accessor. */
 typedef struct aLogger {
-    int32_t id;
+    aATOMIC(int32_t) id;
     aLoggerWriterProc writer;
-    aFile* file;       /* opened for appending, unbuffered */
-    aThread* thread;   /* NULL while no logger thread runs */
-    uint8_t running;   /* 1 while the logger thread is to keep running */
-    uint8_t writeFailed; /* a write failed since the thread was last started */
+    aFile* file;                  /* opened for appending, unbuffered */
+    aThread* thread;              /* NULL while no logger thread runs */
+    aATOMIC(uint8_t) running;     /* 1 while the logger thread is to keep running */
+    aATOMIC(uint8_t) writeFailed; /* a write failed since the thread was last started */
     uint16_t check;
 } aLogger;
 

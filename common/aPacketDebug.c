@@ -16,7 +16,7 @@ static pthread_mutex_t sCreateLock = PTHREAD_MUTEX_INITIALIZER;
 
 static aMutex* sLogMutex(aLink* link)
 {
-    return __atomic_load_n(&link->logMutex, __ATOMIC_ACQUIRE);
+    return aLink_LogMutexOf(link);
 }
 
 aErr aLink_PacketDebug_SetLogSize(int id, int size)
@@ -34,7 +34,7 @@ aErr aLink_PacketDebug_SetLogSize(int id, int size)
     }
     aErr result = aErrNone;
     pthread_mutex_lock(&sCreateLock);
-    if (__atomic_load_n(&link->log, __ATOMIC_ACQUIRE) != NULL) {
+    if (aLink_LogOf(link) != NULL) {
         result = aErrBusy;
     } else {
         link->logSize = (uint32_t)size;
@@ -77,7 +77,7 @@ static aErr sWithLog(int id, sLogOperation operation, void* ref)
     if (mutex != NULL) {
         aMutex_Lock(mutex);
         /* Read under the mutex: a log is detached under it. */
-        aPacketLog* log = __atomic_load_n(&link->log, __ATOMIC_ACQUIRE);
+        aPacketLog* log = aLink_LogOf(link);
         if (log != NULL) {
             result = operation(log, ref);
         }
@@ -103,14 +103,14 @@ aErr aLink_PacketDebug_Enable(int id)
     }
     aErr result = aErrNone;
     pthread_mutex_lock(&sCreateLock);
-    if (__atomic_load_n(&link->log, __ATOMIC_ACQUIRE) == NULL) {
+    if (aLink_LogOf(link) == NULL) {
         result = sCreateLog(link);
     }
     pthread_mutex_unlock(&sCreateLock);
     if (result == aErrNone) {
         aMutex* mutex = sLogMutex(link);
         aMutex_Lock(mutex);
-        sSetEnabled(__atomic_load_n(&link->log, __ATOMIC_ACQUIRE), (void*)(uintptr_t)1);
+        sSetEnabled(aLink_LogOf(link), (void*)(uintptr_t)1);
         aMutex_Unlock(mutex);
     }
     aLink_ReleaseRecord(hold);

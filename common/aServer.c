@@ -3,6 +3,7 @@
 #include "aServer.h"
 
 #include <arpa/inet.h>
+#include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,8 +96,8 @@ aServer* _aServer_CreateForEntry(aLinkEntry* entry, uint32_t interfaceAddress, u
  * its socket closed. */
 static void sEndpoint(char* buffer, size_t size, const char* what)
 {
-    static uint32_t counter;
-    uint32_t number = __atomic_add_fetch(&counter, 1, __ATOMIC_SEQ_CST);
+    static atomic_uint counter;
+    unsigned int number = atomic_fetch_add(&counter, 1u) + 1u;
     snprintf(buffer, size, "inproc://morvasset-server-%d-%u-%s", (int)getpid(), number, what);
 }
 

@@ -76,7 +76,7 @@ static aPacket* sAwaitReply(aServer* server, sExpected* expected)
             return NULL;
         }
         uint64_t left = deadline - now;
-        aPacketFifoId in = __atomic_load_n(&server->link->inFifo, __ATOMIC_ACQUIRE);
+        aPacketFifoId in = aLink_InFifoOf(server->link);
         if (in == 0) {
             aTime_MSSleep(aSERVER_WAIT_SLICE_MS);
             continue;
@@ -177,14 +177,14 @@ static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* mess
 
     if (made == count) {
         /* Whatever the module said unasked, or too late, answers nothing. */
-        aPacketFifoId in = __atomic_load_n(&server->link->inFifo, __ATOMIC_ACQUIRE);
+        aPacketFifoId in = aLink_InFifoOf(server->link);
         uint32_t stale = aPacketFifo_DrainPackets(in, drainAll, NULL);
         if (stale > 0) {
             aDEBUG_TRACE(aDEBUG_SERVER, "dropped %u stale packets\n", stale);
         }
         aErr err = aErrNone;
         for (size_t i = 0; i < count && err == aErrNone; i++) {
-            aPacketFifoId out = __atomic_load_n(&server->link->outFifo, __ATOMIC_ACQUIRE);
+            aPacketFifoId out = aLink_OutFifoOf(server->link);
             err = sRoomInOutput(server, out) ? aPacketFifo_Put(out, packets[i]) : aErrOverrun;
             if (err != aErrNone) {
                 _printMVPacket(packets[i]);

@@ -7,6 +7,7 @@
 #include <czmq.h>
 #include <errno.h>
 #include <signal.h>
+#include <stdatomic.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -77,6 +78,7 @@ static void sPassInterruptOn(void)
     if (!zsys_interrupted) {
         return;
     }
+    /* CZMQ's own flag is a plain volatile int, out of reach of C11 atomics. */
     if (__atomic_exchange_n((int*)&zsys_interrupted, 0, __ATOMIC_SEQ_CST) == 0) {
         return;
     }
@@ -236,7 +238,7 @@ static aErr _sZeroMQStreamDelete(void* reference)
  * some time later. */
 static aErr sPair(zsock_t** bound, zsock_t** connected, const char* what)
 {
-    static uint32_t counter;
+    static atomic_uint counter;
     *bound = zsock_new(ZMQ_DEALER);
     *connected = zsock_new(ZMQ_DEALER);
     if (*bound == NULL || *connected == NULL) {
@@ -248,7 +250,7 @@ static aErr sPair(zsock_t** bound, zsock_t** connected, const char* what)
     }
     char endpoint[sENDPOINT_SIZE];
     snprintf(endpoint, sizeof(endpoint), "inproc://morvasset-client-%d-%u-%s", (int)getpid(),
-             __atomic_add_fetch(&counter, 1, __ATOMIC_SEQ_CST), what);
+             atomic_fetch_add(&counter, 1u) + 1u, what);
     if (zsock_bind(*bound, "%s", endpoint) != 0) {
         aDEBUG_TRACE(aDEBUG_CLIENT, "client: %s bind fail\n", what);
         return aErrConnection;

@@ -1,5 +1,6 @@
 #include "Module.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "aDebug.h"
@@ -236,55 +237,40 @@ aErr Module::hasUEI(std::uint8_t command, std::uint8_t option, std::uint8_t inde
     return static_cast<aErr>(reply[5]);
 }
 
-aErr Module::classQuantity(std::uint8_t entityClass, std::uint8_t* count)
+// Requests whose reply echoes the request after the command and adds one
+// value byte: [73, request..., value].
+aErr Module::introspectByte(const std::uint8_t* request, std::uint8_t requestLength, std::uint8_t* value)
 {
-    if (count == nullptr)
+    if (value == nullptr)
         return aErrParam;
-    *count = 0;
-    const std::uint8_t request[2] = {kIntroClassQuantity, entityClass};
+    *value = 0;
     std::uint8_t reply[aPACKET_MAX_DATA];
     std::uint8_t length = 0;
-    aErr err = introspect(request, sizeof(request), 1, &length, reply);
+    aErr err = introspect(request, requestLength, 1, &length, reply);
     if (err != aErrNone)
         return err;
-    if (length != 4 || reply[1] != kIntroClassQuantity || reply[2] != entityClass)
+    if (length != requestLength + 2 || !std::equal(request, request + requestLength, reply + 1))
         return aErrUnknown;
-    *count = reply[3];
+    *value = reply[requestLength + 1];
     return aErrNone;
+}
+
+aErr Module::classQuantity(std::uint8_t entityClass, std::uint8_t* count)
+{
+    const std::uint8_t request[] = {kIntroClassQuantity, entityClass};
+    return introspectByte(request, sizeof(request), count);
 }
 
 aErr Module::subClassQuantity(std::uint8_t entityClass, std::uint8_t subClass, std::uint8_t* count)
 {
-    if (count == nullptr)
-        return aErrParam;
-    *count = 0;
-    const std::uint8_t request[3] = {kIntroSubClassQuantity, entityClass, subClass};
-    std::uint8_t reply[aPACKET_MAX_DATA];
-    std::uint8_t length = 0;
-    aErr err = introspect(request, sizeof(request), 1, &length, reply);
-    if (err != aErrNone)
-        return err;
-    if (length != 5 || reply[1] != kIntroSubClassQuantity || reply[2] != entityClass || reply[3] != subClass)
-        return aErrUnknown;
-    *count = reply[4];
-    return aErrNone;
+    const std::uint8_t request[] = {kIntroSubClassQuantity, entityClass, subClass};
+    return introspectByte(request, sizeof(request), count);
 }
 
 aErr Module::entityGroup(std::uint8_t first, std::uint8_t second, std::uint8_t* group)
 {
-    if (group == nullptr)
-        return aErrParam;
-    *group = 0;
-    const std::uint8_t request[3] = {kIntroEntityGroup, first, second};
-    std::uint8_t reply[aPACKET_MAX_DATA];
-    std::uint8_t length = 0;
-    aErr err = introspect(request, sizeof(request), 1, &length, reply);
-    if (err != aErrNone)
-        return err;
-    if (length != 5 || reply[1] != kIntroEntityGroup || reply[2] != first || reply[3] != second)
-        return aErrUnknown;
-    *group = reply[4];
-    return aErrNone;
+    const std::uint8_t request[] = {kIntroEntityGroup, first, second};
+    return introspectByte(request, sizeof(request), group);
 }
 
 aErr Module::getBuild(std::uint32_t* build)

@@ -67,6 +67,7 @@ private:
     // Sends [73, request...] and awaits a reply beginning with match.
     aErr introspect(const std::uint8_t* request, std::uint8_t requestLength, std::uint8_t matchLength,
                     std::uint8_t* replyLength, std::uint8_t* reply);
+    aErr introspectByte(const std::uint8_t* request, std::uint8_t requestLength, std::uint8_t* value);
 
     std::unique_ptr<Link> m_link;
     std::uint8_t m_address;

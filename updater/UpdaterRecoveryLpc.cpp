@@ -99,6 +99,74 @@ bool anyOverlap(const std::vector<BirdBlock>& blocks)
     return false;
 }
 
+// Opens the port, synchronises again where the rate asks for it, and erases
+// the whole flash.
+bool connectAndErase(NXPSerialClass& isp, const std::string& port, uint32_t baud)
+{
+    if (isp.Connect(port, baud) != aErrNone) {
+        Log::log(kRecoveryErrors, "Could not connect to %s\n", port.c_str());
+        return false;
+    }
+    // The fingerprint left the boot ROM listening at its own rate; at any other
+    // the ROM must be synchronised again before it takes a command.
+    if (isp.getBaud() != FINGERPRINT_BAUD) {
+        Log::log(DEBUG_Updater, "\n\tSync to Device at %u baud:\n", isp.getBaud());
+        const aErr err = isp.Sync();
+        if (err != aErrNone) {
+            Log::log(kRecoveryErrors, "Could not sync at %u baud [%s]\n", isp.getBaud(), errorText(err));
+            return false;
+        }
+    }
+    Log::log(DEBUG_Updater, "\n\tUnlock Memory:\n");
+    if (isp.Unlock() != aErrNone) {
+        Log::log(kRecoveryErrors, "Could not unlock\n");
+        return false;
+    }
+    Log::log(DEBUG_Updater, "\n\tPrepare ALL memory for update:\n");
+    if (isp.Prepare(0, LPC_LAST_SECTOR) != aErrNone) {
+        Log::log(kRecoveryErrors, "Could not prepare\n");
+        return false;
+    }
+    Log::log(DEBUG_Updater, "\n\tErase all memory before update:\n");
+    if (isp.Erase(0, LPC_LAST_SECTOR) != aErrNone) {
+        Log::log(kRecoveryErrors, "Could not erase\n");
+        return false;
+    }
+    return true;
+}
+
+// Writes every checked block piece by piece, echo off, with progress shown.
+bool writeBlocks(UpdaterDisplayInterface& display, NXPSerialClass& isp, const std::vector<BirdBlock>& blocks,
+                 const std::string& path)
+{
+    (void)isp.SetEcho(false);
+    Log::log(DEBUG_Updater, "Updating device firmware: \n");
+    Log::log(DEBUG_Updater, "Transferring firmware to device from [%s]\n", path.c_str());
+    const int count = static_cast<int>(blocks.size());
+    uint64_t total = 0;
+    std::vector<uint8_t> buffer;
+    int number = 0;
+    for (const BirdBlock& block : blocks) {
+        ++number;
+        const uint8_t* image = block.data + 4;
+        const uint32_t size = block.length - 4;
+        display.message(Level::LEVEL_INFO, "Transferring firmware block %d of %d, %u bytes", number, count, size);
+        ProgressShown progress(display);
+        Log::log(DEBUG_Updater, "Transferring firmware block: %u bytes to address 0x%08X\n", size, block.address);
+        for (uint32_t done = 0; done < size;) {
+            const uint32_t piece = std::min(LPC_PIECE_SIZE, size - done);
+            if (!writePiece(isp, image + done, piece, block.address + done, buffer))
+                return false;
+            done += piece;
+            display.update_progress(static_cast<double>(done) / size, nullptr);
+        }
+        total += size;
+    }
+    display.message(Level::LEVEL_INFO, "Transferred %d blocks, %llu total bytes", count,
+                    static_cast<unsigned long long>(total));
+    return true;
+}
+
 }  // namespace
 
 bool _get_fingerprint_lpc(const std::string& port, uint32_t baud, Fingerprint& fingerprint)
@@ -117,8 +185,7 @@ bool _get_fingerprint_lpc(const std::string& port, uint32_t baud, Fingerprint& f
     Log::log(DEBUG_APP, "\n\tSync to Device:\n");
     err = isp.Sync();
     if (err != aErrNone) {
-        Log::log(DEBUG_APP, "ERROR %d ==> Could not communicate with device over serial port\n",
-                 static_cast<int>(err));
+        Log::log(DEBUG_APP, "ERROR %d ==> Could not communicate with device over serial port\n", static_cast<int>(err));
         return false;
     }
     Log::log(DEBUG_APP, "\n\tGet Info from Device:\n");
@@ -181,64 +248,9 @@ bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& bundle, s
         display.message(Level::LEVEL_ERROR, "Bird file cannot be written to the device: %s", reason.c_str());
         return false;
     }
-
     NXPSerialClass isp;
-    if (isp.Connect(port, baud) != aErrNone) {
-        Log::log(kRecoveryErrors, "Could not connect to %s\n", port.c_str());
+    if (!connectAndErase(isp, port, baud) || !writeBlocks(display, isp, blocks, bundle.path))
         return false;
-    }
-    // The fingerprint left the boot ROM listening at its own rate; at any other
-    // the ROM must be synchronised again before it takes a command.
-    if (isp.getBaud() != FINGERPRINT_BAUD) {
-        Log::log(DEBUG_Updater, "\n\tSync to Device at %u baud:\n", isp.getBaud());
-        const aErr err = isp.Sync();
-        if (err != aErrNone) {
-            Log::log(kRecoveryErrors, "Could not sync at %u baud [%s]\n", isp.getBaud(), errorText(err));
-            return false;
-        }
-    }
-    Log::log(DEBUG_Updater, "\n\tUnlock Memory:\n");
-    if (isp.Unlock() != aErrNone) {
-        Log::log(kRecoveryErrors, "Could not unlock\n");
-        return false;
-    }
-    Log::log(DEBUG_Updater, "\n\tPrepare ALL memory for update:\n");
-    if (isp.Prepare(0, LPC_LAST_SECTOR) != aErrNone) {
-        Log::log(kRecoveryErrors, "Could not prepare\n");
-        return false;
-    }
-    Log::log(DEBUG_Updater, "\n\tErase all memory before update:\n");
-    if (isp.Erase(0, LPC_LAST_SECTOR) != aErrNone) {
-        Log::log(kRecoveryErrors, "Could not erase\n");
-        return false;
-    }
-
-    (void)isp.SetEcho(false);
-    Log::log(DEBUG_Updater, "Updating device firmware: \n");
-    Log::log(DEBUG_Updater, "Transferring firmware to device from [%s]\n", bundle.path.c_str());
-    const int count = static_cast<int>(blocks.size());
-    uint64_t total = 0;
-    std::vector<uint8_t> buffer;
-    int number = 0;
-    for (const BirdBlock& block : blocks) {
-        ++number;
-        const uint8_t* image = block.data + 4;
-        const uint32_t size = block.length - 4;
-        display.message(Level::LEVEL_INFO, "Transferring firmware block %d of %d, %u bytes", number, count, size);
-        ProgressShown progress(display);
-        Log::log(DEBUG_Updater, "Transferring firmware block: %u bytes to address 0x%08X\n", size, block.address);
-        for (uint32_t done = 0; done < size;) {
-            const uint32_t piece = std::min(LPC_PIECE_SIZE, size - done);
-            if (!writePiece(isp, image + done, piece, block.address + done, buffer))
-                return false;
-            done += piece;
-            display.update_progress(static_cast<double>(done) / size, nullptr);
-        }
-        total += size;
-    }
-    display.message(Level::LEVEL_INFO, "Transferred %d blocks, %llu total bytes", count,
-                    static_cast<unsigned long long>(total));
-
     const aErr err = isp.SetEcho(true);
     if (err != aErrNone) {
         display.message(Level::LEVEL_ERROR, "Recovery Error transfering data to device ==> [%d, %s]",

@@ -21,7 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "Elapsed.h"
+#include "Eventually.h"
 #include "ModuleSimulator.h"
+#include "PacketPtr.h"
 #include "PrivateNetns.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"
@@ -65,46 +68,15 @@ inline std::uint32_t ipv4(const char* text)
 
 inline const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-inline long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-inline bool eventually(const std::function<bool()>& pred, int timeoutMs = 2000)
-{
-    auto start = Clock::now();
-    while (!pred()) {
-        if (msSince(start) > timeoutMs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using morvtest::eventually;
+using morvtest::msSince;
 
 inline Bytes dataOf(const aPacket* p)
 {
     return Bytes(p->data, p->data + p->dataSize);
 }
 
-struct PacketPtr {
-    aPacket* p = nullptr;
-    PacketPtr() = default;
-    explicit PacketPtr(aPacket* packet) : p(packet) {}
-    PacketPtr(PacketPtr&& other) noexcept : p(other.p) { other.p = nullptr; }
-    PacketPtr& operator=(PacketPtr&& other) noexcept
-    {
-        std::swap(p, other.p);
-        return *this;
-    }
-    ~PacketPtr()
-    {
-        if (p != nullptr)
-            aPacket_Destroy(&p);
-    }
-    aPacket* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-    Bytes data() const { return dataOf(p); }
-};
+using morvtest::PacketPtr;
 
 inline int acceptAll(const aPacket*, void*)
 {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "PathChecks.h"
 #include "TempDir.h"
 #include "aDirectory.h"
 
@@ -21,11 +22,7 @@ void writeFile(const std::string& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
+using morvtest::entryExists;
 
 // Runs a test body from inside the temporary directory and goes back after.
 class InDirectory {
@@ -184,7 +181,7 @@ TEST(DirectoryList, SkipsEntriesWhosePathDoesNotFit)
     ASSERT_LE(longName.size(), 255u);
     writeFile(deep + "/short", "");
     writeFile(deep + "/" + longName, "x");
-    ASSERT_TRUE(exists(deep + "/" + longName));
+    ASSERT_TRUE(entryExists(deep + "/" + longName));
 
     Listed listed;
     EXPECT_EQ(aDirectory_List(deep.c_str(), collect, &listed), aErrNone);
@@ -200,7 +197,7 @@ TEST(DirectoryDelete, RemovesOnlyEmptyDirectories)
     std::string full = dir.makeDir("full");
     writeFile(full + "/f", "");
     EXPECT_EQ(aDirectory_Delete(empty.c_str()), aErrNone);
-    EXPECT_FALSE(exists(empty));
+    EXPECT_FALSE(entryExists(empty));
     EXPECT_EQ(aDirectory_Delete(full.c_str()), aErrUnknown);
     EXPECT_EQ(aDirectory_Delete(empty.c_str()), aErrUnknown);
 }
@@ -214,12 +211,12 @@ TEST(DirectoryDeleteTree, RemovesTheWholeTree)
     writeFile(tree + "/leaf", "3");
     dir.makeDir("tree/empty");
     EXPECT_EQ(aDirectory_DeleteTree(dir.sub("tree").c_str()), aErrNone);
-    EXPECT_FALSE(exists(dir.sub("tree")));
+    EXPECT_FALSE(entryExists(dir.sub("tree")));
     EXPECT_EQ(aDirectory_DeleteTree(dir.sub("tree").c_str()), aErrNotFound);
     EXPECT_EQ(aDirectory_DeleteTree(nullptr), aErrParam);
     writeFile(dir.sub("plain"), "");
     EXPECT_EQ(aDirectory_DeleteTree(dir.sub("plain").c_str()), aErrNotFound);
-    EXPECT_TRUE(exists(dir.sub("plain")));
+    EXPECT_TRUE(entryExists(dir.sub("plain")));
 }
 
 TEST(DirectoryDeleteTree, RemovesLinksWithoutFollowingThem)
@@ -235,15 +232,15 @@ TEST(DirectoryDeleteTree, RemovesLinksWithoutFollowingThem)
     ASSERT_EQ(symlink("nowhere", dir.sub("tree/dangling").c_str()), 0);
 
     EXPECT_EQ(aDirectory_DeleteTree(dir.sub("tree").c_str()), aErrNone);
-    EXPECT_FALSE(exists(dir.sub("tree")));
-    EXPECT_TRUE(exists(outside + "/precious"));
-    EXPECT_TRUE(exists(dir.sub("precious-file")));
+    EXPECT_FALSE(entryExists(dir.sub("tree")));
+    EXPECT_TRUE(entryExists(outside + "/precious"));
+    EXPECT_TRUE(entryExists(dir.sub("precious-file")));
 
     // A link named as the tree itself goes, its target stays.
     ASSERT_EQ(symlink(outside.c_str(), dir.sub("toplink").c_str()), 0);
     EXPECT_EQ(aDirectory_DeleteTree(dir.sub("toplink").c_str()), aErrNone);
-    EXPECT_FALSE(exists(dir.sub("toplink")));
-    EXPECT_TRUE(exists(outside + "/precious"));
+    EXPECT_FALSE(entryExists(dir.sub("toplink")));
+    EXPECT_TRUE(entryExists(outside + "/precious"));
 }
 
 TEST(DirectoryDeleteTree, RemovesTreesDeeperThanThePathBuffer)
@@ -260,7 +257,7 @@ TEST(DirectoryDeleteTree, RemovesTreesDeeperThanThePathBuffer)
     }
     ASSERT_GT(path.size(), size_t(aDIR_PATH_BUFFER));
     EXPECT_EQ(aDirectory_DeleteTree(root.c_str()), aErrNone);
-    EXPECT_FALSE(exists(root));
+    EXPECT_FALSE(entryExists(root));
 }
 
 TEST(DirectoryDeleteTree, LeftoversAreAFailure)
@@ -278,7 +275,7 @@ TEST(DirectoryDeleteTree, LeftoversAreAFailure)
     std::string err = testing::internal::GetCapturedStderr();
     chmod(locked.c_str(), 0755);
     EXPECT_EQ(result, aErrUnknown);
-    EXPECT_TRUE(exists(locked + "/f"));
+    EXPECT_TRUE(entryExists(locked + "/f"));
     EXPECT_EQ(out, "---error unlink-ing file [" + locked + "/f]\n");
     EXPECT_EQ(err.rfind("aDirectory_DeleteTree: ", 0), 0u) << err;
 }

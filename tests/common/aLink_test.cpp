@@ -16,9 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "Elapsed.h"
+#include "Eventually.h"
 #include "FdCapture.h"
 #include "FdStream.h"
 #include "ModuleSimulator.h"
+#include "PacketPtr.h"
 #include "PtyPair.h"
 #include "aDebug.h"
 #include "aLink.h"
@@ -41,37 +44,9 @@ namespace {
 
 constexpr std::uint8_t kModule = 4;
 
-long msSince(Clock::time_point start)
-{
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-bool waitFor(const std::function<bool()>& pred, int timeoutMs = 2000)
-{
-    auto start = Clock::now();
-    while (!pred()) {
-        if (msSince(start) > timeoutMs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-struct PacketPtr {
-    aPacket* p = nullptr;
-    PacketPtr() = default;
-    explicit PacketPtr(aPacket* packet) : p(packet) {}
-    ~PacketPtr()
-    {
-        if (p != nullptr)
-            aPacket_Destroy(&p);
-    }
-    PacketPtr(const PacketPtr&) = delete;
-    PacketPtr& operator=(const PacketPtr&) = delete;
-    aPacket* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-    Bytes data() const { return Bytes(p->data, p->data + p->dataSize); }
-};
+using morvtest::eventually;
+using morvtest::msSince;
+using morvtest::PacketPtr;
 
 aErr put(int id, std::uint8_t address, const Bytes& data)
 {
@@ -116,7 +91,7 @@ aLink* record(int id)
 
 aPacketFifoId outFifo(int id)
 {
-    return __atomic_load_n(&record(id)->outFifo, __ATOMIC_SEQ_CST);
+    return record(id)->outFifo.load();
 }
 
 // A link over a caller's stream (one end of a socketpair) with the simulator
@@ -214,7 +189,7 @@ TEST(EngineSync, HandshakeByAnswerBytes)
         ASSERT_TRUE(link.startedAndRouted());
         EXPECT_EQ(aErrNone, aLink_Sync(link.id));
         EXPECT_EQ(linkStatusRunning, aLink_GetStatus(link.id));
-        EXPECT_TRUE(waitFor([&] { return script->requests.load() >= c.expectedRequests; }));
+        EXPECT_TRUE(eventually([&] { return script->requests.load() >= c.expectedRequests; }));
         EXPECT_EQ(c.expectedRequests, script->requests.load());
         PacketPtr left(aLink_GetPacket(link.id));
         EXPECT_FALSE(left) << "input queue not emptied";
@@ -248,7 +223,7 @@ TEST(EngineSync, RefusedByteOnRunningLinkRestartsHandshake)
     silentSync.ignoreSync = true;
     link.sim.setFaults(silentSync);
     ASSERT_TRUE(link.sim.sendRaw({0x03}));
-    ASSERT_TRUE(waitFor([&] { return aLink_GetStatus(link.id) == linkStatusSyncing; }));
+    ASSERT_TRUE(eventually([&] { return aLink_GetStatus(link.id) == linkStatusSyncing; }));
     ASSERT_TRUE(link.sim.waitForPacketCount([](const SimPacket& p) { return p.isSyncRequest(); },
                                             aLINK_SYNC_REQUESTS, Millis(2000)));
 
@@ -258,7 +233,7 @@ TEST(EngineSync, RefusedByteOnRunningLinkRestartsHandshake)
     EXPECT_LT(msSince(start), 200) << "a syncing link must not be waited on";
 
     link.sim.setFaults(Faults{});
-    ASSERT_TRUE(waitFor([&] { return aLink_GetStatus(link.id) == linkStatusRunning; }));
+    ASSERT_TRUE(eventually([&] { return aLink_GetStatus(link.id) == linkStatusRunning; }));
     ASSERT_TRUE(link.sim.sendPacket(kModule, {0x05, 0x01}));
     std::uint8_t command = 0x05;
     PacketPtr got(aLink_AwaitFirst(link.id, hasCommand, &command, 2000));
@@ -320,7 +295,7 @@ TEST(EngineStart, ReadErrorIsKeptUntilHandshake)
     StreamLink link;
     ASSERT_TRUE(link.startedAndRouted());
     link.control->failReads = true;
-    ASSERT_TRUE(waitFor([&] { return aLink_GetStatus(link.id) == linkStatusIOError; }));
+    ASSERT_TRUE(eventually([&] { return aLink_GetStatus(link.id) == linkStatusIOError; }));
     link.control->failReads = false;
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(linkStatusIOError, aLink_GetStatus(link.id));
@@ -389,7 +364,7 @@ TEST(EngineHeartbeat, FilterThatConsumesEverythingSwallowsHeartbeats)
                             nullptr));
     ASSERT_TRUE(link.sim.sendHeartbeat(kModule, 0));
     ASSERT_TRUE(link.sim.sendPacket(kModule, {0x05}));
-    ASSERT_TRUE(waitFor([] { return seen.load() == 2; }));
+    ASSERT_TRUE(eventually([] { return seen.load() == 2; }));
     ASSERT_EQ(aErrNone, put(link.id, kModule, {0x17}));
     ASSERT_TRUE(link.simGot(kModule, {0x17}));
     EXPECT_EQ(0u, link.sim.heartbeatStats(kModule).answered);
@@ -413,19 +388,19 @@ TEST(EngineWrite, PooledAndSinglePacketWrites)
         ASSERT_TRUE(link.startedAndRouted());
         ASSERT_EQ(aErrNone, aLink_EnablePooledPackets(link.id, c.pooled));
         // The force-route write is logged once its send returned.
-        ASSERT_TRUE(waitFor([&] { return link.control->bytesWritten() == 3; }));
+        ASSERT_TRUE(eventually([&] { return link.control->bytesWritten() == 3; }));
         link.control->clearWriteSizes();
         link.control->closeGate();
         Bytes data(14, 0x30);
         ASSERT_EQ(aErrNone, put(link.id, kModule, data));
-        ASSERT_TRUE(waitFor([&] { return link.control->blockedWrites() == 1; }));
+        ASSERT_TRUE(eventually([&] { return link.control->blockedWrites() == 1; }));
         for (int i = 0; i < 300; i++) {
             data[1] = static_cast<std::uint8_t>(i >> 8);
             data[2] = static_cast<std::uint8_t>(i);
             ASSERT_EQ(aErrNone, put(link.id, kModule, data));
         }
         link.control->openGate();
-        ASSERT_TRUE(waitFor([&] { return link.control->bytesWritten() == 301 * 16; }));
+        ASSERT_TRUE(eventually([&] { return link.control->bytesWritten() == 301 * 16; }));
         EXPECT_EQ(c.sizes, link.control->writeSizes());
         ASSERT_TRUE(link.sim.waitUntil([&] { return toModule(link.sim) == 301; }, Millis(2000)));
         std::vector<SimPacket> received;
@@ -465,7 +440,7 @@ protected:
         ASSERT_TRUE(link.startedAndRouted());
         link.control->closeGate();
         ASSERT_EQ(aErrNone, put(link.id, kModule, {0x41}));
-        ASSERT_TRUE(waitFor([&] { return link.control->blockedWrites() == 1; }));
+        ASSERT_TRUE(eventually([&] { return link.control->blockedWrites() == 1; }));
         for (int i = 0; i < count; i++)
             ASSERT_EQ(aErrNone, put(link.id, kModule, {0x42, static_cast<std::uint8_t>(i)}));
     }
@@ -477,7 +452,7 @@ protected:
         link.id = 0;
         auto start = Clock::now();
         std::thread destroyer([&] { destroyResult = aLink_Destroy(&id); });
-        EXPECT_TRUE(waitFor([&] { return __atomic_load_n(&rec->running, __ATOMIC_SEQ_CST) == 0; }));
+        EXPECT_TRUE(eventually([&] { return rec->running.load() == 0; }));
         link.control->openGate();
         destroyer.join();
         return msSince(start);
@@ -804,7 +779,7 @@ TEST(EngineReceive, UnreadQueueOverflowLosesTheQueueAndKeepsTheLaterPackets)
     ASSERT_TRUE(link.startedAndRouted());
     ASSERT_TRUE(link.sim.sendRaw(numberedPackets(1100)));
     // The 1001st packet empties the queue; the 99 after it are queued.
-    EXPECT_TRUE(waitFor([&] { return aPacketFifo_GetLength(record(link.id)->inFifo) == 99; }, 5000));
+    EXPECT_TRUE(eventually([&] { return aPacketFifo_GetLength(record(link.id)->inFifo) == 99; }, 5000));
     PacketPtr first(aLink_GetPacket(link.id));
     ASSERT_TRUE(first);
     EXPECT_EQ(1001, first->data[1] << 8 | first->data[2]);
@@ -870,7 +845,7 @@ TEST_P(EngineOverflow, LossIsReportedAndTheLinkKeepsRunning)
         morvtest::FdCapture out(1);
         // Nobody reads: the 1001st packet overflows the queue.
         ASSERT_TRUE(sim_->sendRaw(numberedPackets(1001)));
-        EXPECT_TRUE(waitFor([&] { return aLink_GetStatus(id_) == linkStatusPacketError; }, 5000));
+        EXPECT_TRUE(eventually([&] { return aLink_GetStatus(id_) == linkStatusPacketError; }, 5000));
         trace = out.finish();
     }
     setTracing(0, 0);
@@ -954,7 +929,7 @@ TEST(EngineReceive, ReplacedFilterIsNeverCalledAgain)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    ASSERT_TRUE(waitFor([] { return calls.load() > 20; }));
+    ASSERT_TRUE(eventually([] { return calls.load() > 20; }));
     ASSERT_EQ(aErrNone, aLink_InstallUserPacketFilter(link.id, second, nullptr));
     removed = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -984,7 +959,7 @@ TEST(EngineLog, PipesRecordIntoPublishedLog)
     ASSERT_TRUE(link.simGot(kModule, {0x07}));
 
     std::vector<std::pair<int, Bytes>> records;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(eventually([&] {
         aMutex_Lock(mutex);
         for (;;) {
             std::int32_t direction = 0;
@@ -1092,7 +1067,7 @@ TEST_F(EngineTcp, ResetReconnectsKeepingFilterAndPooledFlag)
     aLink* after = record(id);
     EXPECT_EQ(before, after);
     EXPECT_EQ(inPacketBefore, after->inPacket) << "the in-packet was replaced";
-    EXPECT_EQ(1, __atomic_load_n(&after->pooled, __ATOMIC_SEQ_CST));
+    EXPECT_EQ(1, after->pooled.load());
     ASSERT_TRUE(sim.sendPacket(kModule, {0x55}));
     ASSERT_TRUE(sim.sendPacket(kModule, {0x56}));
     PacketPtr got(aLink_AwaitPacket(id, 2000));

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Eventually.h"
 #include "ModuleSimulator.h"
 #include "TempDir.h"
 #include "aLink.h"
@@ -30,16 +31,7 @@ namespace {
 constexpr std::uint8_t kModule = 4;
 constexpr int kUnregistered = 0x7FFFFFF0;
 
-bool eventually(const std::function<bool()>& pred, Millis timeout = Millis(3000))
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(Millis(2));
-    }
-    return pred();
-}
+using morvtest::eventually;
 
 struct Record {
     std::int32_t direction;
@@ -63,7 +55,7 @@ protected:
             aLink_Destroy(&id);
     }
 
-    aPacketLog* log() const { return __atomic_load_n(&sGetLink(id)->log, __ATOMIC_ACQUIRE); }
+    aPacketLog* log() const { return sGetLink(id)->log.load(std::memory_order_acquire); }
 
     aErr write(std::uint8_t direction, const Bytes& data)
     {

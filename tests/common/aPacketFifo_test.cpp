@@ -1,6 +1,7 @@
 // Packet queues with real threads: hand-off, waits with time-outs, predicate
 // waits, waits for the queue to shrink, destruction under waiters, overrun and
 // far-future deadlines.
+#include "Elapsed.h"
 #include "aPacketFifo.h"
 
 #include <gtest/gtest.h>
@@ -39,9 +40,7 @@ aErr putPacket(aPacketFifoId id, uint8_t cmd, uint8_t tag = 0) {
 uint8_t cmdOf(const aPacket* p) { return p->data[0]; }
 uint8_t tagOf(const aPacket* p) { return p->data[1]; }
 
-long msSince(Clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - start).count());
-}
+using morvtest::msSince;
 
 int acceptAll(const aPacket*, void*) { return 1; }
 

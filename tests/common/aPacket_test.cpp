@@ -1,3 +1,4 @@
+#include "PacketPtr.h"
 #include "aPacket.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct PacketDeleter {
-    void operator()(aPacket* p) const { aPacket_Destroy(&p); }
-};
-using PacketPtr = std::unique_ptr<aPacket, PacketDeleter>;
+using morvtest::PacketPtr;
 
 PacketPtr make(uint8_t address, const Bytes& data)
 {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "PathChecks.h"
 #include "TempDir.h"
 #include "aStream.h"
 
@@ -425,11 +426,7 @@ std::string slurp(const std::string& path)
     return ss.str();
 }
 
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
+using morvtest::exists;
 
 TEST(StreamFile, OutputWritesThePathAndReadsBack)
 {

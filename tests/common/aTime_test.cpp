@@ -6,16 +6,14 @@
 #include <ctime>
 #include <sys/time.h>
 
+#include "Elapsed.h"
 #include "aTime.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using morvtest::msSince;
 
 TEST(Ticks, FollowTheMonotonicClock)
 {

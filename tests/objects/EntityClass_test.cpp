@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "EntityClass.h"
+#include "Patterns.h"
 #include "SimStreams.h"
 #include "aPacket.h"
 
@@ -23,13 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t kCmd = 10;
 
-Bytes pattern(std::size_t n, std::uint8_t seed = 3)
-{
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(i * 7 + seed);
-    return b;
-}
+using morvtest::ramp;
 
 class EntityTest : public ::testing::Test {
 protected:
@@ -283,7 +278,7 @@ TEST_F(EntityTest, ByteBufferGetsOfEverySize)
     for (std::size_t size : {std::size_t(0), std::size_t(1), std::size_t(24), std::size_t(25), std::size_t(30),
                              std::size_t(3100)}) {
         SCOPED_TRACE(size);
-        const Bytes expected = pattern(size);
+        const Bytes expected = ramp(size);
         setBuffer(20, expected);
         Bytes buffer(4096, 0xCC);
         std::size_t count = 99;
@@ -304,7 +299,7 @@ TEST_F(EntityTest, ByteBufferGetFailures)
     std::size_t count = 0;
 
     // Larger than the caller's buffer.
-    setBuffer(20, pattern(24));
+    setBuffer(20, ramp(24));
     EXPECT_EQ(entity_.getUEIBytes(20, buffer.data(), 20, &count), aErrMemory);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(buffer[0], 0xCC);
@@ -323,7 +318,7 @@ TEST_F(EntityTest, ByteBufferGetFailures)
     // The second packet out of sequence (a gap, or the start of another
     // transfer): an error at once, never data.
     Bytes first{kCmd, 22, 0x00};
-    Bytes chunk = pattern(24);
+    Bytes chunk = ramp(24);
     first.insert(first.end(), chunk.begin(), chunk.end());
     first.push_back(0x80);
     for (std::uint8_t sequence : {0x05, 0x00, 0x80}) {
@@ -380,7 +375,7 @@ TEST_F(EntityTest, ByteBufferSetsInSequencedPackets)
     for (std::size_t size : {std::size_t(0), std::size_t(24), std::size_t(25), std::size_t(3000)}) {
         SCOPED_TRACE(size);
         setBuffer(20, {});
-        const Bytes data = pattern(size, 11);
+        const Bytes data = ramp(size, 11);
         const std::size_t mark = rig_.mark();
         ASSERT_EQ(entity_.setUEIBytes(20, data.data(), data.size()), aErrNone);
         EXPECT_EQ(entityValue(bufferKey(kCmd, 20, 0)), data);

@@ -4,6 +4,7 @@
 
 #include <numeric>
 
+#include "Patterns.h"
 #include "SimFactory.h"
 #include "SimStoreSlots.h"
 
@@ -20,13 +21,7 @@ namespace {
 constexpr std::uint8_t kStore = 1;
 constexpr std::uint8_t kSlot = 2;
 
-Bytes pattern(std::size_t n, std::uint8_t seed = 3)
-{
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(i * 7 + seed);
-    return b;
-}
+using morvtest::ramp;
 
 std::uint8_t sum8(const Bytes& bytes, std::size_t from, std::size_t to)
 {
@@ -101,7 +96,7 @@ TEST_F(BulkTransfer, SlotWriteAndReadBackInChunksOf25)
 {
     for (std::size_t length : {0u, 1u, 25u, 26u, 60u, 5000u}) {
         SCOPED_TRACE(length);
-        const Bytes data = pattern(length, static_cast<std::uint8_t>(length));
+        const Bytes data = ramp(length, static_cast<std::uint8_t>(length));
         const std::size_t mark = sim.packetCount();
         ASSERT_EQ(link.loadStoreSlot(kModule, kStore, kSlot, data.data(), data.size()), aErrNone);
         EXPECT_EQ(slotContents(), data);
@@ -131,7 +126,7 @@ TEST_F(BulkTransfer, SlotWriteAndReadBackInChunksOf25)
 
 TEST_F(BulkTransfer, SixtyBytesGoAsTwentyFiveTwentyFiveTen)
 {
-    const Bytes data = pattern(60);
+    const Bytes data = ramp(60);
     const std::size_t mark = sim.packetCount();
     ASSERT_EQ(link.loadStoreSlot(kModule, kStore, kSlot, data.data(), data.size()), aErrNone);
     std::vector<std::size_t> lengths;
@@ -190,7 +185,7 @@ TEST_F(BulkTransfer, SlotQueryFailures)
 
 TEST_F(BulkTransfer, SlotReadIntoShortBufferGivesOverrunWithWhatFits)
 {
-    const Bytes data = pattern(40);
+    const Bytes data = ramp(40);
     withSlots([&](SimStoreSlots& s) { s.slots[{kStore, kSlot}].contents = data; });
     Bytes buffer(30);
     std::size_t count = 0;
@@ -202,7 +197,7 @@ TEST_F(BulkTransfer, SlotReadIntoShortBufferGivesOverrunWithWhatFits)
 
 TEST_F(BulkTransfer, SlotReadTakesRepliesOfAnySize)
 {
-    const Bytes data = pattern(100);
+    const Bytes data = ramp(100);
     withSlots([&](SimStoreSlots& s) {
         s.slots[{kStore, kSlot}].contents = data;
         s.faults.readChunk = 7;
@@ -258,7 +253,7 @@ TEST_F(BulkTransfer, SlotTransferFailures)
         {"close answered with the wrong length", true,
          [](SimStoreSlots& s) { s.faults.replyOverride[8] = {4, 8, 0, 0, 0}; }, aErrIO, true},
     };
-    const Bytes data = pattern(60);
+    const Bytes data = ramp(60);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         withSlots([&](SimStoreSlots& s) {
@@ -289,7 +284,7 @@ TEST_F(BulkTransfer, SlotTransferFailures)
 
 TEST_F(BulkTransfer, LateWriteAcknowledgementIsNotTakenForALaterOne)
 {
-    const Bytes first = pattern(25, 1);
+    const Bytes first = ramp(25, 1);
     withSlots([](SimStoreSlots& s) { s.faults.silent = {7}; });
     ASSERT_EQ(link.loadStoreSlot(kModule, kStore, kSlot, first.data(), first.size()), aErrTimeout);
     withSlots([](SimStoreSlots& s) {
@@ -301,7 +296,7 @@ TEST_F(BulkTransfer, LateWriteAcknowledgementIsNotTakenForALaterOne)
     ASSERT_TRUE(sim.sendPacket(kModule, {4, 7, 0, sum8(first, 0, first.size())}));
     roundTrip();
 
-    const Bytes second = pattern(25, 9);
+    const Bytes second = ramp(25, 9);
     EXPECT_EQ(link.loadStoreSlot(kModule, kStore, kSlot, second.data(), second.size()), aErrNone);
     EXPECT_EQ(slotContents(), second);
 }
@@ -317,7 +312,7 @@ TEST_F(BulkTransfer, SlotRepliesOfOtherModulesAreLeftAlone)
             inner(mm, p, r);
         };
     });
-    const Bytes data = pattern(25);
+    const Bytes data = ramp(25);
     const std::size_t mark = sim.packetCount();
     ASSERT_EQ(link.loadStoreSlot(kModule, kStore, kSlot, data.data(), data.size()), aErrNone);
     EXPECT_EQ(slotContents(), data);
@@ -335,7 +330,7 @@ TEST_F(BulkTransfer, FactoryReadInPacketsOf26)
     for (std::size_t length : {0u, 1u, 25u, 26u, 27u, 60u, 5000u}) {
         SCOPED_TRACE(length);
         const std::uint8_t block = static_cast<std::uint8_t>(length % 16);
-        const Bytes data = pattern(length, 5);
+        const Bytes data = ramp(length, 5);
         withFactory([&](SimFactory& f) {
             f.blocks[block] = data;
             f.endTotals.clear();
@@ -362,7 +357,7 @@ TEST_F(BulkTransfer, FactoryReadNeedsABufferLargerThanTheData)
 {
     for (std::size_t length : {0u, 26u, 60u}) {
         SCOPED_TRACE(length);
-        withFactory([&](SimFactory& f) { f.blocks[2] = pattern(length); });
+        withFactory([&](SimFactory& f) { f.blocks[2] = ramp(length); });
         Bytes buffer(length);
         std::size_t count = 4242;
         EXPECT_EQ(link.getFactoryData(kModule, 2, buffer.data(), buffer.size(), &count), aErrOverrun);
@@ -378,7 +373,7 @@ TEST_F(BulkTransfer, FactoryWriteInPacketsOf26)
     for (std::size_t length : {0u, 1u, 25u, 26u, 27u, 60u, 5000u}) {
         SCOPED_TRACE(length);
         const std::uint8_t block = static_cast<std::uint8_t>(15 - length % 16);
-        const Bytes data = pattern(length, 11);
+        const Bytes data = ramp(length, 11);
         withFactory([&](SimFactory& f) { f.blocks[block] = Bytes(3, 0xAA); });
         const std::size_t mark = sim.packetCount();
         ASSERT_EQ(link.setFactoryData(kModule, block, data.data(), data.size()), aErrNone);
@@ -431,7 +426,7 @@ TEST_F(BulkTransfer, FactoryTransferFailures)
         {"write end not answered", true, FactoryStep::End, -1, {}, aErrTimeout},
         {"write acknowledged with data", true, FactoryStep::WriteFirst, -2, {94, 3, 0}, aErrSize},
     };
-    const Bytes data = pattern(60);
+    const Bytes data = ramp(60);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         withFactory([&](SimFactory& f) {
@@ -462,8 +457,8 @@ TEST_F(BulkTransfer, WritingNoFactoryDataSendsOnlyTheEndPacket)
 
 TEST_F(BulkTransfer, LateFactoryReplyIsNotTakenForALaterOne)
 {
-    const Bytes old = pattern(20, 1);
-    const Bytes fresh = pattern(20, 2);
+    const Bytes old = ramp(20, 1);
+    const Bytes fresh = ramp(20, 2);
     withFactory([&](SimFactory& f) {
         f.blocks[3] = old;
         f.faults.silent = {FactoryStep::ReadFirst};

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Eventually.h"
 #include "Link.h"
 #include "ModuleSimulator.h"
 #include "SimEntities.h"
@@ -90,17 +91,7 @@ inline uei expected(std::uint8_t option, std::uint8_t index, std::uint8_t comman
     return r;
 }
 
-// Waits, bounded, for a condition that another thread makes true.
-inline bool eventually(const std::function<bool()>& pred, Millis timeout = Millis(3000))
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(Millis(2));
-    }
-    return pred();
-}
+using morvtest::eventually;
 
 // One simulated module (address 4) listening on its own loopback address,
 // with an entity table on command 3 and the stream control entity.

@@ -7,6 +7,7 @@
 #include <future>
 #include <numeric>
 
+#include "Patterns.h"
 #include "PtyPair.h"
 #include "aUEI.h"
 
@@ -19,13 +20,7 @@ using morvsim::SimReply;
 
 namespace {
 
-Bytes pattern(std::size_t n)
-{
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    return b;
-}
+using morvtest::ramp;
 
 // A byte-buffer receive for the tests: stores the packets' value bytes in
 // sequence, as an entity byte-buffer get does.
@@ -560,7 +555,7 @@ TEST_F(LinkTcp, ByteBufferSetsPacketsAndSequenceBytes)
     } cases[] = {{0, 1}, {24, 1}, {25, 2}, {5000, 209}};
     for (const auto& c : cases) {
         setEntity(bufferKey(3, 30, 0), {});
-        const Bytes data = pattern(c.size);
+        const Bytes data = ramp(c.size);
         const std::size_t from = sim.packetCount();
         ASSERT_EQ(link.sendUEI(bytesRequest(30, data)), aErrNone) << c.size;
         uei reply = expected(0xC0 | 30, 0);
@@ -601,7 +596,7 @@ TEST_F(LinkTcp, ByteBufferGetsInSequence)
 {
     connectLink();
     for (std::size_t size : {std::size_t(0), std::size_t(24), std::size_t(25), std::size_t(4096)}) {
-        const Bytes data = pattern(size);
+        const Bytes data = ramp(size);
         setEntity(bufferKey(3, 31, 2), data);
         ASSERT_EQ(link.sendUEI(request(0x40 | 31, 0x22)), aErrNone);
         BufferReceive r;
@@ -624,7 +619,7 @@ TEST_F(LinkTcp, LargeSetsWaitLongerForTheirReply)
     sim.setFaults(f);
     for (std::size_t size : {std::size_t(1001), std::size_t(1000)}) {
         setEntity(bufferKey(3, 30, 0), {});
-        const Bytes data = pattern(size);
+        const Bytes data = ramp(size);
         ASSERT_EQ(link.sendUEI(bytesRequest(30, data)), aErrNone);
         uei reply = expected(0xC0 | 30, 0);
         reply.type = ueiTypeBytes;
@@ -683,7 +678,7 @@ TEST_F(LinkSerial, LargeSetWaitsForRoomAndLosesNothing)
     morvsim::Faults f;
     f.pauseReading = true;
     sim.setFaults(f);
-    const Bytes data = pattern(40000);  // 1667 packets
+    const Bytes data = ramp(40000);  // 1667 packets
     auto sending = std::async(std::launch::async, [&] { return link.sendUEI(bytesRequest(30, data)); });
     EXPECT_EQ(sending.wait_for(Millis(400)), std::future_status::timeout);  // held back by the module
     sim.setFaults(morvsim::Faults());
@@ -706,7 +701,7 @@ TEST_F(LinkSerial, SetToAModuleThatStopsReadingGivesUpWith18)
     morvsim::Faults f;
     f.pauseReading = true;
     sim.setFaults(f);
-    const Bytes data = pattern(40000);
+    const Bytes data = ramp(40000);
     const auto start = std::chrono::steady_clock::now();
     auto sending = std::async(std::launch::async, [&] { return link.sendUEI(bytesRequest(30, data)); });
     const bool ended = sending.wait_for(Millis(6000)) == std::future_status::ready;
@@ -727,7 +722,7 @@ TEST_F(LinkSerial, SetWaitingForRoomFailsWith25WhenTheLinkStops)
     morvsim::Faults f;
     f.pauseReading = true;
     sim.setFaults(f);
-    const Bytes data = pattern(40000);
+    const Bytes data = ramp(40000);
     auto sending = std::async(std::launch::async, [&] { return link.sendUEI(bytesRequest(30, data)); });
     EXPECT_EQ(sending.wait_for(Millis(300)), std::future_status::timeout);  // held back by the module
     auto resetting = std::async(std::launch::async, [&] { return link.reset(); });

@@ -95,7 +95,8 @@ TEST(LockFreeQueue, TwoThreadStressDeliversEverythingOnceInOrder)
     };
     LocklessQueue_SPSC<Item> q(8);
     std::atomic<bool> producerDone{false};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    // Generous: on a machine running many tests at once each yield can cost a time slice.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
 
     std::thread producer([&] {
         for (int i = 0; i < kCount && std::chrono::steady_clock::now() < deadline;) {

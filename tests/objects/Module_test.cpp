@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "Elapsed.h"
 #include "EntityClass.h"
 #include "FakeDiscoveryPeers.h"
 #include "PrivateNetns.h"
@@ -28,10 +29,7 @@ constexpr std::uint8_t kBehindAddress = 6;
 constexpr std::uint32_t kBehindSerial = 0x00C0FFEE;
 constexpr std::uint8_t kBehindModel = 19;
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using morvtest::msSince;
 
 std::uint32_t serialOf(Module& module)
 {

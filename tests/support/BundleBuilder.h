@@ -24,19 +24,19 @@ enum BundleBlockType : uint8_t {
 };
 
 struct BundleBlock {
-    uint8_t tag = 0;                     // type in bits 0-4, flags in bits 5-7
-    Bytes data;                          // everything after the length field
-    std::optional<uint32_t> lengthField; // written instead of data.size() when set
+    uint8_t tag = 0;                      // type in bits 0-4, flags in bits 5-7
+    Bytes data;                           // everything after the length field
+    std::optional<uint32_t> lengthField;  // written instead of data.size() when set
 };
 
 class BundleBuilder {
 public:
-    BundleBuilder& signature(const std::string& four);  // default "bird"; any length is written as is
-    BundleBuilder& version(uint8_t major, uint8_t minor); // default 1, 1
-    BundleBuilder& declaredCount(uint32_t count);       // default: the number of blocks
-    BundleBuilder& checksum(uint32_t value);            // default 0
-    BundleBuilder& omitChecksum();                      // payload ends after the blocks
-    BundleBuilder& trailer(const Bytes& bytes);         // extra payload bytes after the checksum
+    BundleBuilder& signature(const std::string& four);     // default "bird"; any length is written as is
+    BundleBuilder& version(uint8_t major, uint8_t minor);  // default 1, 1
+    BundleBuilder& declaredCount(uint32_t count);          // default: the number of blocks
+    BundleBuilder& checksum(uint32_t value);               // default 0
+    BundleBuilder& omitChecksum();                         // payload ends after the blocks
+    BundleBuilder& trailer(const Bytes& bytes);            // extra payload bytes after the checksum
 
     // A block as given: type, flags (0-7) and data.
     BundleBuilder& block(uint8_t type, uint8_t flags, const Bytes& data);

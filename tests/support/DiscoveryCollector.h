@@ -11,7 +11,7 @@ namespace morvtest {
 
 struct DiscoveryCollector {
     std::vector<linkSpec> specs;
-    int stopAfter = -1; // calls after which it says stop; -1 never
+    int stopAfter = -1;  // calls after which it says stop; -1 never
     bool accept = true;
 
     static std::uint8_t callback(const linkSpec* spec, bool* accepted, void* reference)
@@ -26,8 +26,7 @@ struct DiscoveryCollector {
 
     std::uint8_t run(linkType type, std::uint32_t networkInterface)
     {
-        return aDiscovery_EnumerateModules(type, &DiscoveryCollector::callback, this,
-                                           networkInterface);
+        return aDiscovery_EnumerateModules(type, &DiscoveryCollector::callback, this, networkInterface);
     }
 };
 

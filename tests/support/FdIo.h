@@ -11,8 +11,7 @@ namespace morvtest {
 // Repeats step (one read or write from an offset, answering as read(2) or
 // write(2) does) until size bytes went, retrying interruptions; false once a
 // call fails or moves nothing.
-template <typename Step>
-bool ioAll(std::size_t size, Step step)
+template <typename Step> bool ioAll(std::size_t size, Step step)
 {
     std::size_t done = 0;
     while (done < size) {

@@ -23,11 +23,11 @@ std::string whyNotPrivateNetns();
 
 // Skips the calling test (GTEST_SKIP returns from the calling function)
 // unless it runs inside a private network namespace.
-#define MORVTEST_SKIP_UNLESS_PRIVATE_NETNS()                              \
-    do {                                                                  \
-        const std::string morvtestWhy = ::morvtest::whyNotPrivateNetns(); \
-        if (!morvtestWhy.empty())                                         \
-            GTEST_SKIP() << morvtestWhy;                                  \
+#define MORVTEST_SKIP_UNLESS_PRIVATE_NETNS()                                                                           \
+    do {                                                                                                               \
+        const std::string morvtestWhy = ::morvtest::whyNotPrivateNetns();                                              \
+        if (!morvtestWhy.empty())                                                                                      \
+            GTEST_SKIP() << morvtestWhy;                                                                               \
     } while (0)
 
 // Names of the interfaces of the calling thread's network namespace.
@@ -77,13 +77,12 @@ private:
 // Links a (address addressA/prefix) and b (addressB/prefix) with a veth
 // pair named kVethPrefix + "0" / "1" and brings both ends up; "" or the
 // failure. Afterwards each namespace holds only lo and its veth end.
-std::string linkWithVeth(NetnsThread& a, const std::string& addressA, NetnsThread& b,
-                         const std::string& addressB, int prefix = 24);
+std::string linkWithVeth(NetnsThread& a, const std::string& addressA, NetnsThread& b, const std::string& addressB,
+                         int prefix = 24);
 
 // Starts a and b in fresh namespaces (a with loopback multicast where asked)
 // and links them as linkWithVeth does; "" or the failure.
-std::string startVethPair(std::unique_ptr<NetnsThread>& a, const std::string& addressA,
-                          std::unique_ptr<NetnsThread>& b, const std::string& addressB,
-                          bool aLoopbackMulticast = false);
+std::string startVethPair(std::unique_ptr<NetnsThread>& a, const std::string& addressA, std::unique_ptr<NetnsThread>& b,
+                          const std::string& addressB, bool aLoopbackMulticast = false);
 
 }  // namespace morvtest

@@ -14,6 +14,7 @@
 
 #include "BundleBuilder.h"
 #include "Log.h"
+#include "Patterns.h"
 #include "TempDir.h"
 
 using morvtest::appendBE32;
@@ -50,13 +51,7 @@ private:
     size_t size_ = 0;
 };
 
-Bytes pattern(size_t n, uint8_t seed = 1)
-{
-    Bytes out(n);
-    for (size_t i = 0; i < n; ++i)
-        out[i] = uint8_t(seed + i * 7 + (i >> 8));
-    return out;
-}
+using morvtest::pattern;
 
 Bytes imageOf(const BirdBlock& b)
 {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "PathChecks.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 
@@ -104,7 +105,7 @@ TEST_F(KeyValueStoreTest, MissingFileIsCreatedWithTwoTimeStamps) {
 TEST_F(KeyValueStoreTest, MissingFileInMissingDirectoryIsNotCreated) {
     storetest::TraceCapture trace(DEBUG_Attributes);
     KeyValueStore store(dir.sub("none/.settings").c_str());
-    EXPECT_FALSE(storetest::exists(dir.sub("none")));
+    EXPECT_FALSE(morvtest::entryExists(dir.sub("none")));
     EXPECT_NE(trace.text().find("Attibutes: Error - cannot open attributes file: '" + dir.sub("none/.settings")),
               std::string::npos);
     EXPECT_NE(store["CREATED_TIME"], nullptr);

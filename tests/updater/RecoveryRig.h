@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "FakeUpdateServer.h"
+#include "Patterns.h"
 #include "base64.h"
 
 namespace rectest {
@@ -24,13 +26,7 @@ using Reply = morvtest::FakeUpdateServer::Reply;
 constexpr Words kLpcSerialWords = {0x12345678u, 0x9ABCDEF0u, 0x0F1E2D3Cu, 0xA5A55A5Au};
 const std::string kLpcFingerprintQuery = "brief=true&fp=12345678%209ABCDEF0%200F1E2D3C%20A5A55A5A&op=fix&";
 
-inline Bytes pattern(std::size_t size, std::uint8_t seed)
-{
-    Bytes out(size);
-    for (std::size_t i = 0; i < size; ++i)
-        out[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-    return out;
-}
+using morvtest::pattern;
 
 // What the server ships for an LPC module: each byte XORed with the key byte and
 // the previous plain byte, the key the fingerprint words most significant byte first.
@@ -64,14 +60,7 @@ inline BundleBuilder lpcBundle(const std::vector<Image>& images, const Words& wo
     return builder;
 }
 
-inline std::string encode(const Bytes& bytes)
-{
-    unsigned long length = 0;
-    char* text = base64_encode(bytes.data(), bytes.size(), &length);
-    std::string out(text, length);
-    std::free(text);
-    return out;
-}
+using morvtest::encode;
 
 // Replies for a recovery of serial/build that downloads the bundle.
 inline void serveRecovery(morvtest::FakeUpdateServer& server, const std::string& serial, const std::string& build,

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Log.h"
+#include "PathChecks.h"
 
 namespace storetest {
 
@@ -72,10 +73,6 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-inline bool exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
-}
 
 inline bool isDirectory(const std::string& path) {
     struct stat info;

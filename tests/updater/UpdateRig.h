@@ -24,6 +24,7 @@
 #include "FakeDiscoveryPeers.h"
 #include "FakeUpdateServer.h"
 #include "ModuleSimulator.h"
+#include "Patterns.h"
 #include "PrivateNetns.h"
 #include "SimEntities.h"
 #include "SimFirmwareLoader.h"
@@ -127,13 +128,7 @@ struct Image {
     Bytes bytes;
 };
 
-inline Bytes pattern(std::size_t size, std::uint8_t seed)
-{
-    Bytes out(size);
-    for (std::size_t i = 0; i < size; ++i)
-        out[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
-    return out;
-}
+using morvtest::pattern;
 
 // The image with the serial written where the offsets ask for it.
 inline Bytes patched(Bytes image, std::uint32_t address, std::uint32_t serialOffset, std::uint32_t descriptorOffset,

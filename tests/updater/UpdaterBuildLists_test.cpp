@@ -9,6 +9,7 @@
 
 #include "BundleBuilder.h"
 #include "FakeUpdateServer.h"
+#include "PathChecks.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "Updater.h"
@@ -103,7 +104,7 @@ TEST_F(BuildListTest, LocalListShowsEveryEntryAndSurvivesBrokenOnes)
 TEST_F(BuildListTest, LocalListOfAnUnknownDeviceIsEmptyAndCreatesNothing)
 {
     EXPECT_TRUE(updater_.Get_BuildListLocal(kSerial).empty());
-    EXPECT_FALSE(storetest::exists(dir_.sub("0012ABCD")));
+    EXPECT_FALSE(morvtest::entryExists(dir_.sub("0012ABCD")));
     EXPECT_TRUE(display_.lines.empty());
 }
 

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "FakeUpdateServer.h"
+#include "PathChecks.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "Updater.h"
@@ -22,21 +24,14 @@ using morvtest::BundleBuilder;
 using morvtest::Bytes;
 using morvtest::FakeUpdateServer;
 using Reply = FakeUpdateServer::Reply;
-using storetest::exists;
+using morvtest::entryExists;
 using storetest::readFile;
 using updtest::RecordingDisplay;
 
 constexpr uint32_t kSerial = 0x0012ABCD;
 const char* const kDeviceDir = "0012ABCD";
 
-std::string encode(const Bytes& bytes)
-{
-    unsigned long length = 0;
-    char* text = base64_encode(bytes.data(), bytes.size(), &length);
-    std::string out(text, length);
-    std::free(text);
-    return out;
-}
+using morvtest::encode;
 
 std::string asText(const Bytes& bytes)
 {
@@ -86,7 +81,7 @@ protected:
 
 TEST_F(DownloadTest, LatestBuildIsStoredAndRecordedInANewDeviceDirectory)
 {
-    ASSERT_FALSE(exists(device()));
+    ASSERT_FALSE(entryExists(device()));
     EXPECT_EQ(updater_.Download_Firmware(kSerial, "", false, false), 1234u);
 
     EXPECT_EQ(readFile(device("1234.bird")), asText(good_));
@@ -120,13 +115,13 @@ TEST_F(DownloadTest, BuildZeroMeansTheLatestAndNoCalIsPassedOn)
 TEST_F(DownloadTest, ARequestedBuildMustBeListedUnlessOverridden)
 {
     EXPECT_EQ(updater_.Download_Firmware(kSerial, "1200", false, false), 1200u);
-    EXPECT_TRUE(exists(device("1200.bird")));
+    EXPECT_TRUE(entryExists(device("1200.bird")));
     EXPECT_NE(settings().find("LATEST_DOWNLOAD=1200.bird\n"), std::string::npos);
 
     display_.clear();
     EXPECT_EQ(updater_.Download_Firmware(kSerial, "999", false, false), 0u);
     EXPECT_EQ(display_.errors(), std::vector<std::string>{"No valid build 999"});
-    EXPECT_FALSE(exists(device("999.bird")));
+    EXPECT_FALSE(entryExists(device("999.bird")));
 
     display_.clear();
     server_.clearRecords();
@@ -134,7 +129,7 @@ TEST_F(DownloadTest, ARequestedBuildMustBeListedUnlessOverridden)
     EXPECT_EQ(display_.infos(), (std::vector<std::string>{"Retrieving build 999",
                                                           "Override specified, skipping validation of build 999"}));
     EXPECT_EQ(ops(), (std::vector<std::string>{"hi", "qu", "bird"}));
-    EXPECT_TRUE(exists(device("999.bird")));
+    EXPECT_TRUE(entryExists(device("999.bird")));
     EXPECT_NE(settings().find("LATEST_DOWNLOAD=999.bird\n"), std::string::npos);
 }
 
@@ -191,7 +186,7 @@ TEST_F(DownloadTest, FailuresKeepTheStoredBundleAndTheSettings)
         server_.setReply("builds", Reply::Ok({"1200;2.10.0", "1234;2.11.3"}));
         server_.setReply("bird", Reply::Ok({encode(good_)}));
     }
-    EXPECT_FALSE(exists(dir_.sub("00000000")));
+    EXPECT_FALSE(entryExists(dir_.sub("00000000")));
 }
 
 TEST_F(DownloadTest, AFileThatCannotBeWrittenIsAFailureAndNotRecorded)
@@ -235,7 +230,7 @@ TEST_F(DownloadTest, ByFingerprintTheServerNamesSerialAndBuild)
     server_.setReply("fix", Reply::Ok({"0012ABCD", "1200"}));
     Fingerprint fingerprint{{1, 2, 3, 4}};
     EXPECT_EQ(updater_.Download_Firmware(fingerprint, "", false), 1200u);
-    EXPECT_TRUE(exists(device("1200.bird")));
+    EXPECT_TRUE(entryExists(device("1200.bird")));
     const std::vector<std::string> queries = server_.queries();
     ASSERT_FALSE(queries.empty());
     EXPECT_EQ(queries.front(), "brief=true&fp=00000001%2000000002%2000000003%2000000004&op=fix&");

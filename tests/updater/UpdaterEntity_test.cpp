@@ -15,9 +15,11 @@
 
 #include "BirdFile.h"
 #include "BundleBuilder.h"
+#include "Elapsed.h"
 #include "Log.h"
 #include "Module.h"
 #include "ModuleSimulator.h"
+#include "Patterns.h"
 #include "SimFirmwareLoader.h"
 #include "SimIntrospection.h"
 #include "SimSystemEntity.h"
@@ -46,22 +48,9 @@ constexpr std::uint32_t kSerial = 0x5A5A0001;
 constexpr std::uint8_t kModel = 19;
 constexpr std::uint8_t kUp = 95;
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using morvtest::msSince;
 
-// Image bytes that differ from position to position (and from image to image).
-Bytes pattern(std::size_t n, std::uint8_t seed)
-{
-    Bytes out(n);
-    std::uint32_t x = 0x9E3779B9u * (seed + 1u);
-    for (std::size_t i = 0; i < n; ++i) {
-        x = x * 1664525u + 1013904223u;
-        out[i] = static_cast<std::uint8_t>(x >> 24);
-    }
-    return out;
-}
+using morvtest::noise;
 
 // A bundle block's data: the big-endian load address, then the image.
 Bytes blockOf(std::uint32_t address, const Bytes& image)
@@ -199,16 +188,16 @@ TEST_F(UpdaterEntityTest, EachStepSendsItsRequestBytes)
 {
     const std::size_t from = rig->mark();
     ASSERT_EQ(entity.LoaderInit(), aErrNone);
-    const Bytes loaderBlock = blockOf(0x20001000, pattern(30, 1));
+    const Bytes loaderBlock = blockOf(0x20001000, noise(30, 1));
     EXPECT_EQ(prepare(loaderBlock, 0x40), config.blockSize);
     ASSERT_EQ(entity.LoaderTransfer(loaderBlock.data(), static_cast<std::uint32_t>(loaderBlock.size())), aErrNone);
     ASSERT_EQ(entity.LoaderStart(), aErrNone);
-    const Bytes fw = blockOf(0x00000100, pattern(10, 2));
+    const Bytes fw = blockOf(0x00000100, noise(10, 2));
     std::uint16_t size = prepare(fw);
     ASSERT_EQ(entity.FirmwareTransfer(fw.data(), static_cast<std::uint32_t>(fw.size()), size, display), aErrNone);
 
-    const Bytes img = pattern(30, 1);
-    const Bytes fwImg = pattern(10, 2);
+    const Bytes img = noise(30, 1);
+    const Bytes fwImg = noise(10, 2);
     std::vector<Bytes> expected{
         {kUp, 0},
         {kUp, 3, 0x40, 0x20, 0x00, 0x10, 0x00},
@@ -234,7 +223,7 @@ TEST_F(UpdaterEntityTest, EachStepSendsItsRequestBytes)
 
 TEST_F(UpdaterEntityTest, ShortRepliesAreRefusedBeforeTheirBytesAreRead)
 {
-    const Bytes block = blockOf(0x100, pattern(40, 3));
+    const Bytes block = blockOf(0x100, noise(40, 3));
     const auto len = static_cast<std::uint32_t>(block.size());
     struct Case {
         const char* step;
@@ -280,7 +269,7 @@ TEST_F(UpdaterEntityTest, ShortRepliesAreRefusedBeforeTheirBytesAreRead)
 
 TEST_F(UpdaterEntityTest, StatusRepliesAndWrongSumsFail)
 {
-    const Bytes block = blockOf(0x200, pattern(60, 4));
+    const Bytes block = blockOf(0x200, noise(60, 4));
     const auto len = static_cast<std::uint32_t>(block.size());
     rig->loader->setStage(LoaderStage::Loader);
 
@@ -314,7 +303,7 @@ TEST_F(UpdaterEntityTest, StatusRepliesAndWrongSumsFail)
     const std::size_t n = std::fread(text, 1, sizeof(text) - 1, trace);
     std::fclose(trace);
     std::uint32_t sum = 0;
-    for (std::uint8_t b : pattern(60, 4))
+    for (std::uint8_t b : noise(60, 4))
         sum += b;
     char line[128];
     std::snprintf(line, sizeof(line), "\nNETWORK: Unable to validate transfer [00] [%08X != %08X].\n", sum, sum + 1);
@@ -332,7 +321,7 @@ TEST_F(UpdaterEntityTest, StatusRepliesAndWrongSumsFail)
 TEST_F(UpdaterEntityTest, WithoutSumsNoSumIsAsked)
 {
     bind(false);
-    const Bytes block = blockOf(0x20000000, pattern(53, 5));
+    const Bytes block = blockOf(0x20000000, noise(53, 5));
     prepare(block);
     const std::size_t from = rig->mark();
     ASSERT_EQ(entity.LoaderTransfer(block.data(), static_cast<std::uint32_t>(block.size())), aErrNone);
@@ -345,7 +334,7 @@ TEST_F(UpdaterEntityTest, WithoutSumsNoSumIsAsked)
 
 TEST_F(UpdaterEntityTest, AckCountThatDiffersOnceResendsThatChunk)
 {
-    const Bytes image = pattern(80, 6);
+    const Bytes image = noise(80, 6);
     const Bytes block = blockOf(0x20000000, image);
     prepare(block);
     LoaderFaults f;
@@ -363,7 +352,7 @@ TEST_F(UpdaterEntityTest, AckCountThatDiffersOnceResendsThatChunk)
 
 TEST_F(UpdaterEntityTest, AckCountThatKeepsDifferingEndsTheTransfer)
 {
-    const Bytes block = blockOf(0x20000000, pattern(40, 7));
+    const Bytes block = blockOf(0x20000000, noise(40, 7));
     prepare(block);
     LoaderFaults f;
     f.ackMismatchAt = 1;
@@ -385,7 +374,7 @@ TEST_F(UpdaterEntityTest, BlocksShorterThanTheirAddressAndBlockSizeZeroAreRefuse
     EXPECT_EQ(entity.LoaderTransfer(tiny.data(), 3), aErrParam);
     EXPECT_EQ(entity.FirmwareTransfer(tiny.data(), 3, 64, display), aErrParam);
     EXPECT_EQ(entity.LoaderTransfer(nullptr, 40), aErrParam);
-    const Bytes block = blockOf(0x100, pattern(40, 8));
+    const Bytes block = blockOf(0x100, noise(40, 8));
     EXPECT_EQ(entity.FirmwareTransfer(block.data(), static_cast<std::uint32_t>(block.size()), 0, display), aErrParam);
     EXPECT_EQ(entity.FirmwareWrite(0x10000), aErrParam);
     EXPECT_TRUE(rig->upgrades(from).empty());
@@ -413,7 +402,7 @@ TEST_F(UpdaterEntityTest, FirmwareGoesInBlockSizedChunksEachWritten)
     std::uint32_t address = 0x1000;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.image);
-        const Bytes image = pattern(c.image, static_cast<std::uint8_t>(c.image));
+        const Bytes image = noise(c.image, static_cast<std::uint8_t>(c.image));
         const Bytes block = blockOf(address, image);
         prepare(block);
         const std::size_t writesBefore = rig->loader->record().writes.size();
@@ -436,7 +425,7 @@ TEST_F(UpdaterEntityTest, FirmwareGoesInBlockSizedChunksEachWritten)
 TEST_F(UpdaterEntityTest, WriteRequestAndItsReplies)
 {
     rig->loader->setStage(LoaderStage::Loader);
-    const Bytes block = blockOf(0x300, pattern(3, 9));
+    const Bytes block = blockOf(0x300, noise(3, 9));
     prepare(block);
     const std::size_t from = rig->mark();
     // Nothing accepted yet: the loader refuses a write of 3 bytes.
@@ -452,7 +441,7 @@ TEST_F(UpdaterEntityTest, WriteRequestAndItsReplies)
 
 TEST_F(UpdaterEntityTest, LateReplyIsNeverTakenForTheNextRequest)
 {
-    const Bytes block = blockOf(0x20000000, pattern(40, 10));
+    const Bytes block = blockOf(0x20000000, noise(40, 10));
     LoaderFaults f;
     f.lateReplyOption = 3;
     f.lateReplyDelay = Millis(1200);
@@ -469,7 +458,7 @@ TEST_F(UpdaterEntityTest, LateReplyIsNeverTakenForTheNextRequest)
 
 TEST_F(UpdaterEntityTest, LateSumReplyIsNoReply)
 {
-    const Bytes block = blockOf(0x20000000, pattern(20, 11));
+    const Bytes block = blockOf(0x20000000, noise(20, 11));
     prepare(block);
     LoaderFaults f;
     f.lateReplyOption = 4;
@@ -479,7 +468,7 @@ TEST_F(UpdaterEntityTest, LateSumReplyIsNoReply)
     rig->awaitLateReplyQueued();
     // The late sum answer must not stand in for the next block's PREPARE answer.
     rig->faults(LoaderFaults());
-    const Bytes next = blockOf(0x20001000, pattern(20, 12));
+    const Bytes next = blockOf(0x20001000, noise(20, 12));
     EXPECT_EQ(prepare(next), config.blockSize);
     EXPECT_EQ(entity.LoaderTransfer(next.data(), static_cast<std::uint32_t>(next.size())), aErrNone);
 }
@@ -491,7 +480,7 @@ TEST_F(UpdaterEntityTest, RepliesThatComeTooLateEndTheirStep)
     rig->faults(f);
     EXPECT_EQ(entity.LoaderInit(), aErrTimeout);
 
-    const Bytes block = blockOf(0x20000000, pattern(60, 18));
+    const Bytes block = blockOf(0x20000000, noise(60, 18));
     rig->faults(LoaderFaults());
     prepare(block);
     f.lateReplyOption = 1;
@@ -519,10 +508,10 @@ TEST_F(UpdaterEntityTest, ModuleThatDropsItsLinkAfterLoadIsReconnected)
     EXPECT_TRUE(rig->module->isConnected());
     // The same Module goes on working on its new link.
     rig->faults(LoaderFaults());
-    const Bytes fw = blockOf(0x40, pattern(30, 13));
+    const Bytes fw = blockOf(0x40, noise(30, 13));
     const std::uint16_t size = prepare(fw);
     EXPECT_EQ(entity.FirmwareTransfer(fw.data(), static_cast<std::uint32_t>(fw.size()), size, display), aErrNone);
-    EXPECT_EQ(rig->loader->flash(0x40, 30), pattern(30, 13));
+    EXPECT_EQ(rig->loader->flash(0x40, 30), noise(30, 13));
 }
 
 TEST(UpdaterEntityReconnect, ModuleBackAfterADowntimeIsReconnectedOnALaterAttempt)
@@ -619,7 +608,7 @@ TEST(UpdaterEntityUnbound, EveryStepFailsWithoutAModuleOrLink)
 {
     RecordingDisplay display;
     UpdaterEntity unbound;
-    const Bytes block = blockOf(0x100, pattern(10, 14));
+    const Bytes block = blockOf(0x100, noise(10, 14));
     std::uint16_t size = 0;
     EXPECT_EQ(unbound.LoaderInit(), aErrResource);
     EXPECT_EQ(unbound.TransferPrepare(block.data(), 14, 0, size), aErrResource);
@@ -644,7 +633,7 @@ TEST_F(UpdaterEntityTest, WithoutOptionTenTheDataPacketsStay)
 {
     EXPECT_EQ(entity.CheckUEIDataSupport(), aErrInvalidOption);
     rig->loader->setStage(LoaderStage::Loader);
-    const Bytes block = blockOf(0x800, pattern(100, 15));
+    const Bytes block = blockOf(0x800, noise(100, 15));
     const std::uint16_t size = prepare(block);
     ASSERT_EQ(entity.FirmwareTransfer(block.data(), static_cast<std::uint32_t>(block.size()), size, display), aErrNone);
     EXPECT_EQ(rig->loader->record().ueiPackets, 0u);
@@ -667,7 +656,7 @@ TEST_F(UpdaterEntityUEITest, ChunkGoesAsByteBufferSetsThatNeverOverfillTheQueue)
     ASSERT_EQ(entity.CheckUEIDataSupport(), aErrNone);
     ASSERT_EQ(entity.CheckPooledPacketsSupport(), aErrNone);
     rig->loader->setStage(LoaderStage::Loader);
-    const Bytes image = pattern(0xF000 + 100, 16);
+    const Bytes image = noise(0xF000 + 100, 16);
     const Bytes block = blockOf(0x10000, image);
     const std::uint16_t size = prepare(block);
     ASSERT_EQ(size, 0xF000);
@@ -691,7 +680,7 @@ TEST_F(UpdaterEntityUEITest, ByteBufferSetRefusedByTheModuleIsItsError)
     ASSERT_EQ(entity.CheckUEIDataSupport(), aErrNone);
     // No block announced: the loader answers the set with an error.
     rig->loader->setStage(LoaderStage::Loader);
-    const Bytes block = blockOf(0x100, pattern(50, 17));
+    const Bytes block = blockOf(0x100, noise(50, 17));
     EXPECT_EQ(entity.FirmwareTransfer(block.data(), static_cast<std::uint32_t>(block.size()), 64, display),
               aErrInvalidOption);
     EXPECT_TRUE(rig->loader->record().writes.empty());
@@ -707,8 +696,8 @@ struct Bundle {
 Bundle sampleBundle()
 {
     Bundle b;
-    b.loader = {{0x20000000, pattern(700, 20)}, {0x20004000, pattern(133, 21)}};
-    b.firmware = {{0x00000000, pattern(5000, 22)}, {0x00010000, pattern(2048, 23)}, {0x00020000, pattern(1, 24)}};
+    b.loader = {{0x20000000, noise(700, 20)}, {0x20004000, noise(133, 21)}};
+    b.firmware = {{0x00000000, noise(5000, 22)}, {0x00010000, noise(2048, 23)}, {0x00020000, noise(1, 24)}};
     return b;
 }
 

@@ -23,11 +23,12 @@
 #include "DirectoryLock.h"
 #include "Log.h"
 #include "ReplaceFile.h"
+#include "PathChecks.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "aError.h"
 
-using storetest::exists;
+using morvtest::entryExists;
 using storetest::isDirectory;
 using storetest::readFile;
 using storetest::writeFile;
@@ -140,8 +141,8 @@ TEST_F(UpdaterStoreTest, AddDeviceRefusesAFileAndNamesThatLeaveTheBase) {
     for (const char* name : {"", ".", "..", "../escaped", "a/b"}) {
         EXPECT_THROW(store.AddDevice(name), std::runtime_error) << name;
     }
-    EXPECT_FALSE(exists(dir.sub("escaped")));
-    EXPECT_FALSE(exists(base() + "/a"));
+    EXPECT_FALSE(entryExists(dir.sub("escaped")));
+    EXPECT_FALSE(entryExists(base() + "/a"));
 }
 
 TEST_F(UpdaterStoreTest, FindDeviceFillsTheItemAndLoadsItsSettings) {
@@ -154,7 +155,7 @@ TEST_F(UpdaterStoreTest, FindDeviceFillsTheItemAndLoadsItsSettings) {
     EXPECT_EQ(item.name, "001A2B3C");
     EXPECT_EQ(item.type, STORE_ITEM_DIRECTORY);
     EXPECT_NE(item.attributes["CREATED_TIME"], nullptr);
-    EXPECT_TRUE(exists(device() + "/.settings"));  // created when missing
+    EXPECT_TRUE(entryExists(device() + "/.settings"));  // created when missing
     EXPECT_THAT(trace.text(), HasSubstr("UpdaterStore: FindDevice Found 001A2B3C.\n"));
     EXPECT_TRUE(store.FindDevice("001A2B3C", nullptr));
 }
@@ -258,12 +259,12 @@ TEST_F(UpdaterStoreTest, WriteFileRefusals) {
     UpdaterStoreItem item = store.AddDevice(0x1A2B3Cu);
     const unsigned char data[] = {1, 2, 3};
     EXPECT_EQ(item.WriteFile("12.bird", nullptr, 3), aErrNotFound);
-    EXPECT_FALSE(exists(device() + "/12.bird"));
+    EXPECT_FALSE(entryExists(device() + "/12.bird"));
     EXPECT_EQ(item.WriteFile("../12.bird", data, 3), aErrParam);
-    EXPECT_FALSE(exists(base() + "/12.bird"));
+    EXPECT_FALSE(entryExists(base() + "/12.bird"));
     // A default item has no directory: nothing lands in "/".
     EXPECT_EQ(UpdaterStoreItem().WriteFile("morv-store-test.bird", data, 3), aErrNotFound);
-    EXPECT_FALSE(exists("/morv-store-test.bird"));
+    EXPECT_FALSE(entryExists("/morv-store-test.bird"));
     // Its directory is not created here.
     UpdaterStoreItem missing(base().c_str(), "00000009", STORE_ITEM_DIRECTORY);
     EXPECT_EQ(missing.WriteFile("1.bird", data, 3), aErrNotFound);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "FakeUpdateServer.h"
 #include "TempDir.h"
@@ -36,14 +37,7 @@ Bytes bundle(const std::string& build)
         .file();
 }
 
-std::string encode(const Bytes& bytes)
-{
-    unsigned long length = 0;
-    char* text = base64_encode(bytes.data(), bytes.size(), &length);
-    std::string out(text, length);
-    std::free(text);
-    return out;
-}
+using morvtest::encode;
 
 bool isDirectory(const std::string& path)
 {

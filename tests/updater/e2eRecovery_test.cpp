@@ -22,6 +22,7 @@
 #include "HidTestbed.h"
 #include "Fingerprint.h"
 #include "LpcIspSimulator.h"
+#include "PathChecks.h"
 #include "PtyPair.h"
 #include "RecoveryProgram.h"
 #include "RecoveryRig.h"
@@ -50,11 +51,7 @@ constexpr std::uint32_t kUniqueId[4] = {0x11112222u, 0x33334444u, 0x55556666u, 0
 const std::string kImxFingerprintLine = "[ 77778888 55556666 33334444 11112222 ]";
 const std::string kImxFingerprintQuery = "brief=true&fp=77778888%2055556666%2033334444%2011112222&op=fix&";
 
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
+using morvtest::exists;
 
 void writeFile(const std::string& path, const std::string& text)
 {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "ChildProcess.h"
 #include "FakeUpdateServer.h"
@@ -33,14 +34,7 @@ using updtest::describe;
 
 constexpr const char* kSerialText = "0012ABCD";
 
-std::string encode(const Bytes& bytes)
-{
-    unsigned long length = 0;
-    char* text = base64_encode(bytes.data(), bytes.size(), &length);
-    std::string out(text, length);
-    std::free(text);
-    return out;
-}
+using morvtest::encode;
 
 // A bundle whose firmware does not compress, so that writing it takes a while.
 std::string bundleOf(size_t firmwareBytes)

@@ -13,6 +13,7 @@
 
 #include "ChildProcess.h"
 #include "NetnsUpdaterTest.h"
+#include "PathChecks.h"
 #include "SimI2C.h"
 #include "UpdateRig.h"
 
@@ -35,11 +36,7 @@ constexpr std::uint32_t kSerial = 0x2181F0EE;
 const std::string kSerialHex = "2181F0EE";
 constexpr std::uint8_t kTargetAddress = 6;
 
-bool exists(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
+using morvtest::exists;
 
 // A routing module with the module to update behind it, both answered by one
 // simulator (the router is its link module).

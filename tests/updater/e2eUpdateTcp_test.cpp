@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "PathChecks.h"
 #include "UpdateRig.h"
 
 namespace {
@@ -31,11 +32,7 @@ const std::string kSerialHex = "0012ABCD";
 const char* const kHostAddress = "10.214.0.1";
 const char* const kNetAddress = "10.214.0.2";
 
-bool exists(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
+using morvtest::exists;
 
 class TcpUpdate : public ::testing::Test {
 protected:

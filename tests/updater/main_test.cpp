@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "ChildProcess.h"
 #include "FakeUpdateServer.h"
@@ -41,14 +42,7 @@ bool isDirectory(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string encode(const Bytes& bytes)
-{
-    unsigned long length = 0;
-    char* text = base64_encode(bytes.data(), bytes.size(), &length);
-    std::string out(text, length);
-    std::free(text);
-    return out;
-}
+using morvtest::encode;
 
 Bytes bundle(const std::string& build, const std::string& version)
 {

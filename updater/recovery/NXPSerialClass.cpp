@@ -47,6 +47,52 @@ size_t EchoLength(const char* text, size_t length)
     return length > 0 && text[length - 1] == '\n' ? length - 1 : length;
 }
 
+// Follows the "\r\n" that ends a line, byte by byte.
+class LineEnd {
+public:
+    void feed(char byte)
+    {
+        if (byte == '\r')
+            state_ = 1;
+        else if (byte == '\n' && state_ == 1)
+            state_ = 2;
+        else
+            state_ = 0;
+    }
+    bool complete() const { return state_ == 2; }
+
+private:
+    int state_ = 0;  // 1 after "\r", 2 after "\r\n"
+};
+
+// Line ends and zero bytes that come before an answer, skipped up to a limit.
+bool SkipsLeading(char byte, size_t stored, size_t* skipped)
+{
+    if (*skipped >= kResponseSkipLimit)
+        return false;
+    if (stored == 0 && (byte == '\n' || byte == '\r')) {
+        ++*skipped;
+        Log::log(DEBUG_NXPSerial_E,
+                 byte == '\n' ? "Response ignoring leading \\n\n" : "Response ignoring leading \\r\n");
+        return true;
+    }
+    if (stored < 3 && byte == '\0') {
+        ++*skipped;
+        Log::log(DEBUG_NXPSerial_E, "Response ignoring leading 0 byte\n");
+        return true;
+    }
+    return false;
+}
+
+void LogMismatch(size_t index, char got, char want)
+{
+    Log::log(DEBUG_NXPSerial_E,
+             "Error Test_Serial_Response() Expected byte %zu does not match [[%02X] %s != %s "
+             "[%02X]]\n",
+             index, static_cast<unsigned char>(got), Printable(&got, 1).c_str(), Printable(&want, 1).c_str(),
+             static_cast<unsigned char>(want));
+}
+
 }  // namespace
 
 NXPSerialClass::NXPSerialClass() = default;
@@ -69,13 +115,11 @@ aErr NXPSerialClass::Connect(const std::string& port, uint32_t baud)
     if (index < 0)
         index = kDefaultBaudIndex;
     baud_ = kBaudTable[index];
-    Log::log(DEBUG_NXPSerial, "Creating serial connection: [%s] stream baud:%d(%u)\n", port.c_str(),
-             index, baud_);
+    Log::log(DEBUG_NXPSerial, "Creating serial connection: [%s] stream baud:%d(%u)\n", port.c_str(), index, baud_);
     aErr err = aStream_CreateSerial(port.c_str(), index, false, 0, 0, &stream_);
     if (err != aErrNone) {
         stream_ = nullptr;
-        Log::log(DEBUG_NXPSerial, "Error Creating Serial [%s] ==> %s\n", port.c_str(),
-                 aError_GetErrorText(err));
+        Log::log(DEBUG_NXPSerial, "Error Creating Serial [%s] ==> %s\n", port.c_str(), aError_GetErrorText(err));
         return err;
     }
     return aErrNone;
@@ -201,11 +245,11 @@ aErr NXPSerialClass::GetLine(char* buffer, size_t size, size_t* length, uint32_t
     if (stream_ == nullptr)
         return aErrConnection;
     size_t stored = 0;
-    int terminator = 0;  // 1 after "\r", 2 after "\r\n"
+    LineEnd end;
     uint32_t idle = 0;
     std::string waits;
     aErr err = aErrNone;
-    while (stored < size - 1 && terminator < 2 && idle < budgetMs) {
+    while (stored < size - 1 && !end.complete() && idle < budgetMs) {
         char byte = 0;
         uint32_t waited = 0;
         err = ReadByte(stream_, &byte, &waited);
@@ -224,25 +268,18 @@ aErr NXPSerialClass::GetLine(char* buffer, size_t size, size_t* length, uint32_t
             continue;
         }
         buffer[stored++] = byte;
-        if (byte == '\r')
-            terminator = 1;
-        else if (byte == '\n' && terminator == 1)
-            terminator = 2;
-        else
-            terminator = 0;
+        end.feed(byte);
     }
     buffer[stored] = '\0';
     *length = stored;
     if (!waits.empty())
         Log::log(DEBUG_NXPSerial_E, "%s\n", waits.c_str());
-    Log::log(DEBUG_NXPSerial_SR, "GetLine() Received: [%s] [%s] %zu %s [%s]\n",
-             HexBytes(buffer, stored).c_str(), Printable(buffer, stored).c_str(), stored,
-             terminator == 2 ? "term" : "non-term", aError_GetErrorText(err));
+    Log::log(DEBUG_NXPSerial_SR, "GetLine() Received: [%s] [%s] %zu %s [%s]\n", HexBytes(buffer, stored).c_str(),
+             Printable(buffer, stored).c_str(), stored, end.complete() ? "term" : "non-term", aError_GetErrorText(err));
     return err;
 }
 
-aErr NXPSerialClass::Response(char* buffer, size_t size, size_t* count, const char* expected,
-                              size_t expectedLength)
+aErr NXPSerialClass::Response(char* buffer, size_t size, size_t* count, const char* expected, size_t expectedLength)
 {
     *count = 0;
     if (buffer == nullptr || size == 0)
@@ -251,15 +288,14 @@ aErr NXPSerialClass::Response(char* buffer, size_t size, size_t* count, const ch
         return aErrConnection;
     size_t limit = expected != nullptr ? std::min(expectedLength, size) : size - 1;
     uint32_t wait = WAIT_TIME_MS(static_cast<uint32_t>(expectedLength), baud_) + 20;
-    Log::log(DEBUG_NXPSerial_E, "Response() wait for serial [%zu bytes, %u, %u ms]\n",
-             expectedLength, baud_, wait);
+    Log::log(DEBUG_NXPSerial_E, "Response() wait for serial [%zu bytes, %u, %u ms]\n", expectedLength, baud_, wait);
     aTime_MSSleep(wait);
 
     size_t stored = 0;
     size_t skipped = 0;
-    int terminator = 0;
+    LineEnd end;
     aErr err = aErrNone;
-    while (err == aErrNone && stored < limit && terminator < 2) {
+    while (err == aErrNone && stored < limit && !end.complete()) {
         char byte = 0;
         uint32_t waited = 0;
         err = ReadByte(stream_, &byte, &waited);
@@ -269,35 +305,12 @@ aErr NXPSerialClass::Response(char* buffer, size_t size, size_t* count, const ch
         }
         if (err != aErrNone)
             break;
-        if (skipped < kResponseSkipLimit) {
-            if (stored == 0 && (byte == '\n' || byte == '\r')) {
-                skipped++;
-                Log::log(DEBUG_NXPSerial_E, byte == '\n' ? "Response ignoring leading \\n\n"
-                                                         : "Response ignoring leading \\r\n");
-                continue;
-            }
-            if (stored < 3 && byte == '\0') {
-                skipped++;
-                Log::log(DEBUG_NXPSerial_E, "Response ignoring leading 0 byte\n");
-                continue;
-            }
-        }
-        if (expected != nullptr && byte != expected[stored]) {
-            char got = byte;
-            char want = expected[stored];
-            Log::log(DEBUG_NXPSerial_E,
-                     "Error Test_Serial_Response() Expected byte %zu does not match [[%02X] %s != %s "
-                     "[%02X]]\n",
-                     stored, static_cast<unsigned char>(got), Printable(&got, 1).c_str(),
-                     Printable(&want, 1).c_str(), static_cast<unsigned char>(want));
-        }
+        if (SkipsLeading(byte, stored, &skipped))
+            continue;
+        if (expected != nullptr && byte != expected[stored])
+            LogMismatch(stored, byte, expected[stored]);
         buffer[stored++] = byte;
-        if (byte == '\r')
-            terminator = 1;
-        else if (byte == '\n' && terminator == 1)
-            terminator = 2;
-        else
-            terminator = 0;
+        end.feed(byte);
     }
     *count = stored;
     Log::log(DEBUG_NXPSerial_SR, "Response: [%s] [%s]\n", HexBytes(buffer, stored).c_str(),

@@ -95,13 +95,21 @@ private:
     // Reads one line ended by "\r\n" (kept in the buffer, zero-terminated);
     // budgetMs bounds the time spent waiting for bytes.
     aErr GetLine(char* buffer, size_t size, size_t* length, uint32_t budgetMs);
-    aErr Response(char* buffer, size_t size, size_t* count, const char* expected,
-                  size_t expectedLength);
+    aErr Response(char* buffer, size_t size, size_t* count, const char* expected, size_t expectedLength);
     // Sends a command and reads its return code: 0, 2 for a failed or
     // unreadable code, aErrTimeout when no code line came, or the stream's error.
     aErr RunCommand(const char* text, const char* errorPrefix);
     // Checks a W or R request and sends its command line; the data lines follow it.
     aErr BeginTransfer(char letter, const char* name, uint32_t address, uint32_t count, bool haveBuffer);
+    // Write's steps: one data line; the block's checksum and its answer
+    // (*resend for RESEND).
+    aErr SendDataLine(const uint8_t* data, size_t n);
+    aErr SendChecksum(uint32_t checksum, bool* resend);
+    // Read's steps: a line of the answer (an error when none comes); the data
+    // line of a block (*damaged when it is cut or decodes badly); the OK.
+    aErr ReadAnswerLine(char* line, size_t size, size_t* length, const char* what);
+    aErr ReadDataLine(char* line, size_t size, uint8_t* target, size_t n, bool* damaged);
+    aErr AcknowledgeBlock(bool last);
     // Reads a line that must hold one number and nothing else.
     aErr GetNumberLine(uint64_t maximum, uint64_t& value, const char* what);
 

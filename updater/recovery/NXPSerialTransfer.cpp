@@ -37,8 +37,7 @@ double Percent(uint32_t done, uint32_t total)
 
 }  // namespace
 
-aErr NXPSerialClass::BeginTransfer(char letter, const char* name, uint32_t address, uint32_t count,
-                                   bool haveBuffer)
+aErr NXPSerialClass::BeginTransfer(char letter, const char* name, uint32_t address, uint32_t count, bool haveBuffer)
 {
     if (count == 0 || count % 4 != 0 || !haveBuffer) {
         Log::log(DEBUG_NXPSerial, "%s() count %u is not a positive multiple of 4\n", name, count);
@@ -53,6 +52,59 @@ aErr NXPSerialClass::BeginTransfer(char letter, const char* name, uint32_t addre
     return RunCommand(command, prefix);
 }
 
+aErr NXPSerialClass::SendDataLine(const uint8_t* data, size_t n)
+{
+    char line[64];
+    uuencode(line, sizeof(line), data, n);
+    aErr err = Send(line, std::strlen(line), echo_);
+    if (err == aErrNone)
+        err = Send("\r\n", 2, false);
+    if (err == aErrNone && echo_) {
+        // No reply line follows a data line, so its line feed is taken here.
+        size_t echoed = 0;
+        GetEcho("\r\n", 2, &echoed);
+    }
+    if (err != aErrNone)
+        Log::log(DEBUG_NXPSerial, "Write() failed sending data [%s]\n", aError_GetErrorText(err));
+    return err;
+}
+
+aErr NXPSerialClass::SendChecksum(uint32_t checksum, bool* resend)
+{
+    *resend = false;
+    Log::log(DEBUG_NXPSerial_SR, "Write() Checksum: %08X (%u)\n", checksum, checksum);
+    char text[16];
+    int textLength = std::snprintf(text, sizeof(text), "%u\r\n", checksum);
+    aErr err = Send(text, static_cast<size_t>(textLength), echo_);
+    if (err != aErrNone) {
+        Log::log(DEBUG_NXPSerial, "Write() failed sending checksum [%s]\n", aError_GetErrorText(err));
+        return err;
+    }
+    char reply[32];
+    uint64_t started = aTime_GetMSTicks();
+    size_t length = 0;
+    err = GetLine(reply, sizeof(reply), &length, kChecksumBudgetMs);
+    Log::log(DEBUG_NXPSerial_SR, "Write() waited for checksum %llu ms\n",
+             static_cast<unsigned long long>(aTime_GetMSTicks() - started + 1));
+    if (LineIs(reply, length, kOK))
+        return aErrNone;
+    if (LineIs(reply, length, kResend)) {
+        *resend = true;
+        return aErrNone;
+    }
+    if (length == 0 && err != aErrNone && err != aErrNotReady) {
+        Log::log(DEBUG_NXPSerial, "Write() lost the line waiting for the checksum reply [%s]\n",
+                 aError_GetErrorText(err));
+        return err;
+    }
+    if (length == 0) {
+        Log::log(DEBUG_NXPSerial, "Write() no reply to checksum\n");
+        return aErrTimeout;
+    }
+    Log::log(DEBUG_NXPSerial, "Write() unexpected response [%s]\n", Printable(reply, length).c_str());
+    return aErrIO;
+}
+
 aErr NXPSerialClass::Write(uint32_t address, uint32_t count, const uint8_t* data)
 {
     aErr err = BeginTransfer('W', "Write", address, count, data != nullptr);
@@ -63,68 +115,70 @@ aErr NXPSerialClass::Write(uint32_t address, uint32_t count, const uint8_t* data
     uint32_t acknowledged = 0;
     int lines = 0;
     int retries = MAX_READ_RETRY;
-    char line[64];
-    char reply[32];
     while (position < count) {
         size_t chunk = std::min<size_t>(MAX_BYTES_PER_LINE, count - position);
-        uuencode(line, sizeof(line), data + position, chunk);
-        err = Send(line, std::strlen(line), echo_);
-        if (err == aErrNone)
-            err = Send("\r\n", 2, false);
-        if (err == aErrNone && echo_) {
-            // No reply line follows a data line, so its line feed is taken here.
-            size_t echoed = 0;
-            GetEcho("\r\n", 2, &echoed);
-        }
-        if (err != aErrNone) {
-            Log::log(DEBUG_NXPSerial, "Write() failed sending data [%s]\n", aError_GetErrorText(err));
+        err = SendDataLine(data + position, chunk);
+        if (err != aErrNone)
             return err;
-        }
         position += static_cast<uint32_t>(chunk);
         lines++;
         if (lines < LINES_PER_CHECKSUM && position < count)
             continue;
 
-        uint32_t checksum = sum(data + acknowledged, position - acknowledged);
-        Log::log(DEBUG_NXPSerial_SR, "Write() Checksum: %08X (%u)\n", checksum, checksum);
-        char text[16];
-        int textLength = std::snprintf(text, sizeof(text), "%u\r\n", checksum);
-        err = Send(text, static_cast<size_t>(textLength), echo_);
-        if (err != aErrNone) {
-            Log::log(DEBUG_NXPSerial, "Write() failed sending checksum [%s]\n",
-                     aError_GetErrorText(err));
+        bool resend = false;
+        err = SendChecksum(sum(data + acknowledged, position - acknowledged), &resend);
+        if (err != aErrNone)
             return err;
-        }
-        uint64_t started = aTime_GetMSTicks();
-        size_t length = 0;
-        err = GetLine(reply, sizeof(reply), &length, kChecksumBudgetMs);
-        Log::log(DEBUG_NXPSerial_SR, "Write() waited for checksum %llu ms\n",
-                 static_cast<unsigned long long>(aTime_GetMSTicks() - started + 1));
-        if (LineIs(reply, length, kOK)) {
+        if (!resend) {
             acknowledged = position;
-            Log::log(DEBUG_NXPSerial_SR, "Write() valid transfer of %u of %u (%.0f%%) bytes\n",
-                     acknowledged, count, Percent(acknowledged, count));
-        } else if (LineIs(reply, length, kResend)) {
+            Log::log(DEBUG_NXPSerial_SR, "Write() valid transfer of %u of %u (%.0f%%) bytes\n", acknowledged, count,
+                     Percent(acknowledged, count));
+        } else {
             if (--retries <= 0) {
                 Log::log(DEBUG_NXPSerial, "Write() exceeded retries\n");
                 return aErrTimeout;
             }
             position = acknowledged;
-        } else if (length == 0 && err != aErrNone && err != aErrNotReady) {
-            Log::log(DEBUG_NXPSerial, "Write() lost the line waiting for the checksum reply [%s]\n",
-                     aError_GetErrorText(err));
-            return err;
-        } else if (length == 0) {
-            Log::log(DEBUG_NXPSerial, "Write() no reply to checksum\n");
-            return aErrTimeout;
-        } else {
-            Log::log(DEBUG_NXPSerial, "Write() unexpected response [%s]\n",
-                     Printable(reply, length).c_str());
-            return aErrIO;
         }
         lines = 0;
     }
     return aErrNone;
+}
+
+aErr NXPSerialClass::ReadAnswerLine(char* line, size_t size, size_t* length, const char* what)
+{
+    aErr err = GetLine(line, size, length, kLineBudgetMs);
+    if (*length == 0) {
+        Log::log(DEBUG_NXPSerial, "Read() no %s [%s]\n", what, aError_GetErrorText(err));
+        return err != aErrNone && err != aErrNotReady ? err : aErrTimeout;
+    }
+    return aErrNone;
+}
+
+aErr NXPSerialClass::ReadDataLine(char* line, size_t size, uint8_t* target, size_t n, bool* damaged)
+{
+    size_t length = 0;
+    aErr err = ReadAnswerLine(line, size, &length, "data line");
+    if (err != aErrNone)
+        return err;
+    // A line that is cut or decodes to another count spoils its block; the
+    // block is still counted out so that the checksum is read in its place.
+    uint8_t decoded[MAX_BYTES_PER_LINE];
+    if (Terminated(line, length) && uudecode(decoded, n, line) == n)
+        std::memcpy(target, decoded, n);
+    else
+        *damaged = true;
+    return aErrNone;
+}
+
+aErr NXPSerialClass::AcknowledgeBlock(bool last)
+{
+    aErr err = Send(kOK, 4, false);
+    if (err == aErrNone && echo_) {
+        size_t echoed = 0;
+        GetEcho(kOK, last ? 4 : 3, &echoed);
+    }
+    return err;
 }
 
 aErr NXPSerialClass::Read(uint32_t address, uint32_t count, uint8_t* buffer)
@@ -139,49 +193,32 @@ aErr NXPSerialClass::Read(uint32_t address, uint32_t count, uint8_t* buffer)
     int retries = MAX_READ_RETRY;
     bool damaged = false;
     char line[128];
-    uint8_t decoded[MAX_BYTES_PER_LINE];
     while (position < count) {
         size_t expected = std::min<size_t>(MAX_BYTES_PER_LINE, count - position);
-        size_t length = 0;
-        err = GetLine(line, sizeof(line), &length, kLineBudgetMs);
-        if (length == 0) {
-            Log::log(DEBUG_NXPSerial, "Read() no data line [%s]\n", aError_GetErrorText(err));
-            return err != aErrNone && err != aErrNotReady ? err : aErrTimeout;
-        }
-        // A line that is cut or decodes to another count spoils its block; the
-        // block is still counted out so that the checksum is read in its place.
-        if (Terminated(line, length) && uudecode(decoded, expected, line) == expected)
-            std::memcpy(buffer + position, decoded, expected);
-        else
-            damaged = true;
+        err = ReadDataLine(line, sizeof(line), buffer + position, expected, &damaged);
+        if (err != aErrNone)
+            return err;
         position += static_cast<uint32_t>(expected);
         lines++;
         if (lines < LINES_PER_CHECKSUM && position < count)
             continue;
 
+        size_t length = 0;
+        err = ReadAnswerLine(line, sizeof(line), &length, "checksum");
+        if (err != aErrNone)
+            return err;
         uint64_t theirs = 0;
-        err = GetLine(line, sizeof(line), &length, kLineBudgetMs);
-        if (length == 0) {
-            Log::log(DEBUG_NXPSerial, "Read() no checksum [%s]\n", aError_GetErrorText(err));
-            return err != aErrNone && err != aErrNotReady ? err : aErrTimeout;
-        }
         bool numeric = Terminated(line, length) && ParseNumber(line, length, UINT32_MAX, theirs);
         uint32_t ours = sum(buffer + acknowledged, position - acknowledged);
         if (!damaged && numeric && theirs == ours) {
-            bool last = position == count;
-            err = Send(kOK, 4, false);
-            if (err == aErrNone && echo_) {
-                size_t echoed = 0;
-                GetEcho(kOK, last ? 4 : 3, &echoed);
-            }
+            err = AcknowledgeBlock(position == count);
             if (err != aErrNone)
                 return err;
             acknowledged = position;
-            Log::log(DEBUG_NXPSerial_SR, "valid receipt of %u of %u (%.0f%%) bytes\n", acknowledged,
-                     count, Percent(acknowledged, count));
+            Log::log(DEBUG_NXPSerial_SR, "valid receipt of %u of %u (%.0f%%) bytes\n", acknowledged, count,
+                     Percent(acknowledged, count));
         } else {
-            Log::log(DEBUG_NXPSerial_E, "Read() checksum mismatch [%s] != %u\n",
-                     Printable(line, length).c_str(), ours);
+            Log::log(DEBUG_NXPSerial_E, "Read() checksum mismatch [%s] != %u\n", Printable(line, length).c_str(), ours);
             if (--retries <= 0) {
                 Log::log(DEBUG_NXPSerial, "Read() exceeded retries\n");
                 return aErrTimeout;

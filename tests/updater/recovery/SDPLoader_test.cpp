@@ -1,7 +1,9 @@
 // i.MX serial download loader: command bytes, reply decoding, and the whole
 // exchange over a serial line (a pty) against the simulated boot ROM.
+#include "Elapsed.h"
 #include "HID_SDPLoader.h"
 #include "ImxRomSerial.h"
+#include "Patterns.h"
 #include "PtyPair.h"
 #include "SDPLoader.h"
 #include "Serial_SDPLoader.h"
@@ -30,18 +32,9 @@ using morvsim::ImxRomSerial;
 
 constexpr std::chrono::milliseconds kWait{2000};
 
-Bytes pattern(size_t n)
-{
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = static_cast<uint8_t>(i * 7 + 3);
-    return b;
-}
+using morvtest::ramp;
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using morvtest::msSince;
 
 int openDescriptors()
 {
@@ -207,7 +200,7 @@ TEST(SDPReplyWindowTest, EveryWindowOpensOnceTheRequestHasLeft)
     SDPLoader loader;
     ASSERT_TRUE(loader.setLoader(new RecordingTransport(calls)));
     ASSERT_EQ(0, loader.init());
-    EXPECT_EQ(0, loader.writeLoader(pattern(2500), 0x20000000u));
+    EXPECT_EQ(0, loader.writeLoader(ramp(2500), 0x20000000u));
     uint64_t fingerprint = 0;
     EXPECT_EQ(0, loader.getFingerprint(fingerprint));
     loader.startLoader(0x20000400u);
@@ -234,7 +227,7 @@ TEST(SDPLoaderSetupTest, InitReportsMissingAndUnopenableTransports)
     SDPLoader none;
     EXPECT_EQ(1, none.init());
     uint64_t fingerprint = 0;
-    EXPECT_EQ(2, none.writeLoader(pattern(16), 0x20000000u));
+    EXPECT_EQ(2, none.writeLoader(ramp(16), 0x20000000u));
     EXPECT_EQ(2, none.getFingerprint(fingerprint));
     none.startLoader(0x20000400u);  // nothing to talk to; must simply return
 
@@ -306,7 +299,7 @@ TEST(SerialTransportTest, HungUpLineFailsFast)
     Bytes in;
     EXPECT_EQ(0, serial->readData(in, 0));
     serial->waitUntilSent();  // whatever it says, it says it at once
-    EXPECT_EQ(2, loader.writeLoader(pattern(32), 0x20000000u));
+    EXPECT_EQ(2, loader.writeLoader(ramp(32), 0x20000000u));
     EXPECT_LT(msSince(start), 1500);
 }
 
@@ -332,7 +325,7 @@ protected:
 TEST_F(SerialLoaderTest, WritesLoaderAndJumps)
 {
     start();
-    Bytes image = pattern(2500);
+    Bytes image = ramp(2500);
     EXPECT_EQ(0, loader_.writeLoader(image, 0x20000000u));
     loader_.startLoader(0x20000400u);
     ASSERT_TRUE(rom_->waitFor([](const ImxRom& r) { return r.jumped(); }, kWait));
@@ -384,7 +377,7 @@ TEST_P(SerialFailureTest, WriteLoaderReportsTheRomsFailure)
     GetParam().configure(config);
     start(config);
     auto begin = Clock::now();
-    EXPECT_EQ(GetParam().expected, loader_.writeLoader(pattern(GetParam().size), GetParam().address));
+    EXPECT_EQ(GetParam().expected, loader_.writeLoader(ramp(GetParam().size), GetParam().address));
     EXPECT_LT(msSince(begin), 2000) << "every wait is bounded";
 }
 
@@ -429,7 +422,7 @@ TEST_F(SerialLoaderTest, StaleBytesAreNotTakenForAReply)
             usleep(2000);
     }
     ASSERT_EQ(8, waiting);
-    EXPECT_EQ(2, loader_.writeLoader(pattern(100), 0x20000000u));
+    EXPECT_EQ(2, loader_.writeLoader(ramp(100), 0x20000000u));
 }
 
 }  // namespace
