@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdatomic.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -35,7 +36,7 @@ typedef struct {
     /* Writer only: the last write gave up on a port without room. */
     bool stalled;
     /* Any thread: the owner is stopping. */
-    bool cancelled;
+    atomic_bool cancelled; /* set by the stopping owner, read by the writer */
     /* Reader only: bytes read but not yet handed out. */
     char rx[sRX_SIZE];
     size_t rxLength;
@@ -93,7 +94,7 @@ static int sQueued(int fd)
  * and not at all on a port a write already gave up on. */
 static bool sMayWait(const sSerialRef* ref, uint64_t progressAt)
 {
-    if (!__atomic_load_n(&ref->cancelled, __ATOMIC_ACQUIRE)) {
+    if (!atomic_load_explicit(&ref->cancelled, memory_order_acquire)) {
         return true;
     }
     return !ref->stalled && aTime_GetMSTicks() - progressAt < sCANCEL_STALL_MS;
@@ -176,7 +177,7 @@ static void sSerialCancel(void* reference)
 {
     sSerialRef* ref = (sSerialRef*)reference;
     if (ref != NULL) {
-        __atomic_store_n(&ref->cancelled, true, __ATOMIC_RELEASE);
+        atomic_store_explicit(&ref->cancelled, true, memory_order_release);
     }
 }
 
