@@ -1,5 +1,6 @@
 #include "ImxRomSerial.h"
 
+#include "PromptWakeups.h"
 #include "PtyPair.h"
 
 #include <cerrno>
@@ -55,7 +56,10 @@ void ImxRomSerial::attachFd(int fd)
         fd_ = fd;
         stopping_ = false;
     }
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        morvtest::PreferPromptWakeups();
+        run();
+    });
 }
 
 void ImxRomSerial::stop()

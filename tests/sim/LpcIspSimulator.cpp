@@ -1,5 +1,6 @@
 #include "LpcIspSimulator.h"
 
+#include "PromptWakeups.h"
 #include "PtyPair.h"
 
 #include <algorithm>
@@ -186,7 +187,10 @@ void LpcIspSimulator::attachPty(morvtest::PtyPair& pty)
     wakeRead_ = wake[0];
     wakeWrite_ = wake[1];
     stopping_ = false;
-    thread_ = std::thread([this] { loop(); });
+    thread_ = std::thread([this] {
+        morvtest::PreferPromptWakeups();
+        loop();
+    });
 }
 
 void LpcIspSimulator::stop()
