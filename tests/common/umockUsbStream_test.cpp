@@ -92,6 +92,13 @@ struct ChunkCase {
     std::vector<int> chunks;
 };
 
+std::vector<int> repeat(int chunk, int times, std::vector<int> tail)
+{
+    std::vector<int> v(static_cast<std::size_t>(times), chunk);
+    v.insert(v.end(), tail.begin(), tail.end());
+    return v;
+}
+
 class UmockChunkTest : public UmockStreamTest, public ::testing::WithParamInterface<ChunkCase> {};
 
 TEST_P(UmockChunkTest, WriteGoesOutInChunks)
@@ -105,7 +112,10 @@ TEST_P(UmockChunkTest, WriteGoesOutInChunks)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UmockChunkTest,
                          ::testing::Values(ChunkCase{512, 1000, {511, 489}}, ChunkCase{64, 64, {64}},
-                                           ChunkCase{64, 150, {64, 64, 22}}, ChunkCase{512, 512, {511, 1}}));
+                                           ChunkCase{64, 150, {64, 64, 22}}, ChunkCase{512, 512, {511, 1}},
+                                           ChunkCase{64, 1000, repeat(64, 15, {40})}, ChunkCase{64, 30, {30}},
+                                           ChunkCase{1024, 512, {511, 1}}, ChunkCase{1024, 2100, {1024, 1024, 52}},
+                                           ChunkCase{512, 4080, repeat(511, 7, {503})}));
 
 // A module sending more than one buffer: every byte arrives once, in order,
 // whatever the packet size cuts.

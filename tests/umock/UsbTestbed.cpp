@@ -99,6 +99,7 @@ struct Device {
     // claim ends with its release or the device.)
     std::map<guint32, UMockdevIoctlClient*> claims;
     std::deque<UrbPtr> pendingIn;  // IN URBs waiting for data, in submission order
+    std::deque<UrbPtr> timingOut;  // URBs of an ETIMEDOUT fault, held until discarded
     std::deque<UrbPtr> completed;
     std::map<UMockdevIoctlClient*, GSource*> heldReaps;
     GMainContext* context = nullptr;
@@ -315,6 +316,11 @@ struct Testbed::Impl {
             done += static_cast<std::size_t>(n);
         }
         urb->actual = move;
+        if (urb->status == -ETIMEDOUT) {
+            urb->status = 0;
+            d->timingOut.push_back(urb);  // libusb's time-out discards it
+            return;
+        }
         finish(d, urb);
     }
 
@@ -335,6 +341,10 @@ struct Testbed::Impl {
                     umockdev_ioctl_data_update(urb->buffer, 0, chunk.data(), static_cast<gint>(n));
                     urb->actual = static_cast<int>(n);
                 }
+            }
+            if (f.error == ETIMEDOUT) {
+                d->timingOut.push_back(urb);  // libusb's time-out discards it
+                return;
             }
             urb->status = -f.error;
             if (f.error == EPIPE)
@@ -419,6 +429,16 @@ struct Testbed::Impl {
                 return;
             }
         }
+        for (auto it = d->timingOut.begin(); it != d->timingOut.end(); ++it) {
+            if ((*it)->client == client && (*it)->address == address) {
+                UrbPtr urb = *it;
+                d->timingOut.erase(it);
+                urb->status = -ENOENT;  // with the bytes it moved
+                umockdev_ioctl_client_complete(client, 0, 0);
+                finish(d, urb);
+                return;
+            }
+        }
         umockdev_ioctl_client_complete(client, -1, EINVAL);
     }
 
@@ -492,11 +512,12 @@ struct Testbed::Impl {
         }
         case USBDEVFS_CLEAR_HALT: {
             guint32 endpoint = argWord(client);
+            d->halted.erase(static_cast<std::uint8_t>(endpoint));
             if (d->clearHaltError != 0) {
+                // The module cleared the halt; its answer was lost.
                 umockdev_ioctl_client_complete(client, -1, d->clearHaltError);
                 break;
             }
-            d->halted.erase(static_cast<std::uint8_t>(endpoint));
             d->stats.clearedHalts.push_back(static_cast<std::uint8_t>(endpoint));
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
@@ -532,6 +553,7 @@ struct Testbed::Impl {
         auto mine = [client](const UrbPtr& u) { return u->client == client; };
         d->pendingIn.erase(std::remove_if(d->pendingIn.begin(), d->pendingIn.end(), mine), d->pendingIn.end());
         d->completed.erase(std::remove_if(d->completed.begin(), d->completed.end(), mine), d->completed.end());
+        d->timingOut.erase(std::remove_if(d->timingOut.begin(), d->timingOut.end(), mine), d->timingOut.end());
         auto held = d->heldReaps.find(client);
         if (held != d->heldReaps.end()) {
             g_source_destroy(held->second);

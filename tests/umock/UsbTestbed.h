@@ -57,7 +57,8 @@ enum class Direction { In, Out };
 
 // What the next bulk URB in that direction does instead of the ordinary: it
 // moves up to `bytes` bytes and completes with status -error (EPIPE also
-// halts the endpoint until USBDEVFS_CLEAR_HALT).
+// halts the endpoint until USBDEVFS_CLEAR_HALT; ETIMEDOUT holds the URB with
+// its bytes moved until libusb's time-out discards it).
 struct Fault {
     int error = 0;
     int bytes = 0;
@@ -89,6 +90,7 @@ public:
     int takePeerFd(int id);
     void queueFault(int id, Direction direction, Fault fault);
     void setClaimError(int id, int error);
+    // USBDEVFS_CLEAR_HALT fails so, though the halt is cleared (the answer lost).
     void setClearHaltError(int id, int error);
     DeviceStats stats(int id);
     // Descriptors of this process open on the device's node (0: on any USB
