@@ -2,10 +2,12 @@
 // module's match, bytes both ways, how writes are cut into bulk transfers,
 // and the kernel's faults (claim refused, stalls, I/O error bursts, unplug and
 // re-plug, a second module).
+#include "PtyPair.h"
 #include "UmockUsbFixture.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -130,6 +132,23 @@ TEST_F(UmockStreamTest, ReadsEveryByteOfALongAnswer)
         err = aStream_Read(stream_, &got[0], got.size());
     ASSERT_EQ(err, aErrNone);
     EXPECT_EQ(got, data);
+}
+
+// The modules' kernel driver node wins over a module libusb would find: a
+// pseudo-terminal stands in for the node.
+TEST_F(UmockStreamTest, TheKernelDriverNodeWinsOverLibusb)
+{
+    morvtest::PtyPair pty;
+    char name[32];
+    std::snprintf(name, sizeof(name), "morvasset.%08X", static_cast<unsigned>(kSerial));
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), nodes_.sub(name).c_str()), 0);
+    id_ = plugModule(kSerial);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    EXPECT_EQ(bed().stats(id_).opens, 0);
+    EXPECT_EQ(bed().openHandles(), 0);
+    ASSERT_EQ(aStream_Write(stream_, "n", 1), aErrNone);
+    EXPECT_EQ(pty.readMaster(1, 2000), "n") << "the bytes went to the node";
+    EXPECT_EQ(readPeer(1, 100), "");
 }
 
 struct ClaimCase {
