@@ -84,9 +84,76 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"OtherSubclass", [](umockusb::DeviceSpec& s) { s.subclass = 0x89; }, aErrConfiguration},
         MatchCase{"OtherProtocol", [](umockusb::DeviceSpec& s) { s.protocol = 0x11; }, aErrConfiguration},
         MatchCase{"NoBulkEndpoints", [](umockusb::DeviceSpec& s) { s.endpoints.clear(); }, aErrConfiguration},
+        MatchCase{"NoInEndpoint", [](umockusb::DeviceSpec& s) { s.endpoints = {{0x02, 2, 64}}; }, aErrConfiguration},
+        MatchCase{"NoOutEndpoint", [](umockusb::DeviceSpec& s) { s.endpoints = {{0x81, 2, 64}}; }, aErrConfiguration},
+        MatchCase{"ControlAndIsochronousOnly",
+                  [](umockusb::DeviceSpec& s) { s.endpoints = {{0x81, 1, 64}, {0x02, 0, 64}}; }, aErrConfiguration},
+        MatchCase{"InterruptEndpoints", [](umockusb::DeviceSpec& s) { s.endpoints = {{0x81, 3, 64}, {0x02, 3, 64}}; },
+                  aErrNone},
         MatchCase{"HighSpeedEndpoints", [](umockusb::DeviceSpec& s) { s = umockusb::moduleSpec(kSerial, 0x11, 512); },
                   aErrNone}),
     [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(UmockUsbTest, CreateRejectsBadArguments)
+{
+    EXPECT_EQ(aStream_CreateUSB(kSerial, nullptr), aErrParam);
+    int id = plugModule(kSerial);
+    aStream* sentinel = reinterpret_cast<aStream*>(0x1);
+    stream_ = sentinel;
+    EXPECT_EQ(aStream_CreateUSB(0, &stream_), aErrParam);
+    EXPECT_EQ(stream_, nullptr);
+    EXPECT_EQ(bed().stats(id).opens, 0);
+}
+
+TEST_F(UmockUsbTest, NoSuchModuleIsNotFoundAndNothingStaysOpen)
+{
+    int other = plugModule(kSerial + 1);
+    EXPECT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNotFound);
+    EXPECT_EQ(stream_, nullptr);
+    EXPECT_EQ(bed().stats(other).opens, 1) << "its serial number was read";
+    EXPECT_EQ(bed().openHandles(), 0);
+}
+
+// The vendor interface's last bulk or interrupt endpoint of each direction
+// is the one used.
+TEST_F(UmockUsbTest, LastQualifyingEndpointWins)
+{
+    umockusb::DeviceSpec spec = umockusb::moduleSpec(kSerial);
+    spec.endpoints = {{0x81, 2, 64}, {0x83, 1, 64}, {0x85, 2, 64}, {0x02, 2, 64},
+                      {0x04, 3, 64}, {0x06, 0, 64}, {0x89, 0, 64}};
+    int id = plugSpec(spec);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    ASSERT_EQ(aStream_Write(stream_, "ab", 2), aErrNone);
+    EXPECT_EQ(readPeer(2), "ab");
+    ASSERT_TRUE(writePeer("z"));
+    char byte = 0;
+    ASSERT_EQ(aStream_Read(stream_, &byte, 1), aErrNone);
+    EXPECT_EQ(byte, 'z');
+    auto transfers = bed().stats(id).transfers;
+    ASSERT_EQ(transfers.size(), 2u);
+    EXPECT_EQ(transfers[0].endpoint, 0x04);
+    EXPECT_EQ(transfers[0].status, 0);
+    EXPECT_EQ(transfers[1].endpoint, 0x85);
+    EXPECT_EQ(transfers[1].status, 0);
+}
+
+// libusb lists the device it enumerated last first: plugged in reverse.
+TEST_F(UmockUsbTest, OpensOnlyModulesAndClosesTheOthersAgain)
+{
+    int after = bed().plug(umockusb::moduleSpec(kSerial + 2));
+    int target = plugModule(kSerial);
+    int wrongSerial = bed().plug(umockusb::moduleSpec(kSerial + 1));
+    umockusb::DeviceSpec printer = umockusb::moduleSpec(kSerial);
+    printer.vendor = 0x04B8;
+    int other = bed().plug(printer);
+
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    EXPECT_EQ(bed().stats(other).opens, 0);
+    EXPECT_EQ(bed().stats(wrongSerial).opens, 1);
+    EXPECT_EQ(bed().openHandles(wrongSerial), 0);
+    EXPECT_EQ(bed().openHandles(target), 1);
+    EXPECT_EQ(bed().stats(after).opens, 0) << "the search ends at the match";
+}
 
 struct ChunkCase {
     std::uint16_t maxPacket;
@@ -161,11 +228,14 @@ class UmockClaimTest : public UmockUsbTest, public ::testing::WithParamInterface
 
 TEST_P(UmockClaimTest, ClaimRefusedByTheKernel)
 {
-    int id = plugModule(kSerial);
+    int twin = plugModule(kSerial);  // listed after the first: would open
+    int id = bed().plug(umockusb::moduleSpec(kSerial));
     bed().setClaimError(id, GetParam().error);
     EXPECT_EQ(aStream_CreateUSB(kSerial, &stream_), GetParam().expected);
     EXPECT_EQ(stream_, nullptr);
     EXPECT_EQ(bed().stats(id).claims, 0);
+    EXPECT_EQ(bed().openHandles(id), 0) << "the handle is closed again";
+    EXPECT_EQ(bed().stats(twin).opens, 0) << "no further device is tried";
 
     bed().setClaimError(id, 0);
     ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone) << "the refusal left nothing behind";
