@@ -125,10 +125,11 @@ TEST_F(UmockUsbTest, NoSuchModuleIsNotFoundAndNothingStaysOpen)
 }
 
 // The vendor interface's last bulk or interrupt endpoint of each direction
-// is the one used.
-TEST_F(UmockUsbTest, LastQualifyingEndpointWins)
+// is the one used, whatever another interface before it holds.
+TEST_F(UmockUsbTest, LastQualifyingEndpointOfTheVendorInterfaceWins)
 {
     umockusb::DeviceSpec spec = umockusb::moduleSpec(kSerial);
+    spec.before = {{0x08, {{0x87, 2, 64}, {0x08, 2, 64}}}};
     spec.endpoints = {{0x81, 2, 64}, {0x83, 1, 64}, {0x85, 2, 64}, {0x02, 2, 64},
                       {0x04, 3, 64}, {0x06, 0, 64}, {0x89, 0, 64}};
     int id = plugSpec(spec);
@@ -145,6 +146,7 @@ TEST_F(UmockUsbTest, LastQualifyingEndpointWins)
     EXPECT_EQ(transfers[0].status, 0);
     EXPECT_EQ(transfers[1].endpoint, 0x85);
     EXPECT_EQ(transfers[1].status, 0);
+    EXPECT_EQ(bed().stats(id).claimedInterfaces, (std::vector<unsigned>{1}));
 }
 
 // libusb lists the device it enumerated last first: plugged in reverse.

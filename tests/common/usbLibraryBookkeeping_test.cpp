@@ -1,10 +1,10 @@
 // Opening a USB stream, for what only a fake libusb shows: every path gives
 // back libusb's device lists, references and configuration descriptors;
 // libusb's own calls failing (its start, descriptor, string and configuration
-// reads, a device open) and claim results the Linux libusb never returns
-// (ACCESS, TIMEOUT); a vendor interface after another one; one context until
-// exit. The rest of opening a USB stream runs on the real libusb over the
-// emulated kernel (umockUsbStream_test).
+// reads, a device open); claim results the Linux libusb never returns
+// (ACCESS, TIMEOUT); one context until exit. The rest of opening a USB
+// stream runs on the real libusb over the emulated kernel
+// (umockUsbStream_test).
 #include "UsbTestFixture.h"
 
 #include <functional>
@@ -106,33 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"ControlAndIsochronousOnly", endpoints({{0x81, 1, 64}, {0x02, 0, 64}}), aErrConfiguration},
         MatchCase{"InterruptEndpoints", endpoints({{0x81, 3, 64}, {0x02, 3, 64}}), aErrNone}),
     [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
-
-TEST_F(UsbTest, LastQualifyingEndpointOfTheVendorInterfaceWins)
-{
-    fakeusb::DeviceSpec spec = fakeusb::moduleSpec(kSerial);
-    fakeusb::Interface storage;  // another interface first, with endpoints of its own
-    storage.number = 0;
-    storage.interfaceClass = 0x08;
-    storage.endpoints = {{0x87, 2, 64}, {0x08, 2, 64}};
-    fakeusb::Interface vendor = spec.interfaces[0];
-    vendor.number = 1;
-    vendor.endpoints = {{0x81, 2, 64}, {0x83, 1, 64}, {0x85, 2, 64}, {0x02, 2, 64},
-                        {0x04, 3, 64}, {0x06, 0, 64}, {0x89, 0, 64}};
-    spec.interfaces = {storage, vendor};
-    int id = plugSpec(spec);
-    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
-
-    ASSERT_EQ(aStream_Write(stream_, "ab", 2), aErrNone);
-    ASSERT_TRUE(writePeer("z"));
-    char byte = 0;
-    ASSERT_EQ(aStream_Read(stream_, &byte, 1), aErrNone);
-    auto transfers = fakeusb::stats(id).transfers;
-    ASSERT_EQ(transfers.size(), 2u);
-    EXPECT_EQ(transfers[0].endpoint, 0x04);
-    EXPECT_EQ(transfers[0].result, LIBUSB_SUCCESS);
-    EXPECT_EQ(transfers[1].endpoint, 0x85);
-    EXPECT_EQ(transfers[1].result, LIBUSB_SUCCESS) << "interface 1 was claimed";
-}
 
 TEST_F(UsbTest, OpensOnlyModulesAndClosesTheOthersAgain)
 {

@@ -112,6 +112,10 @@ struct Device {
         for (const auto& e : spec.endpoints)
             if (e.address == endpoint)
                 return e.maxPacket;
+        for (const auto& i : spec.before)
+            for (const auto& e : i.endpoints)
+                if (e.address == endpoint)
+                    return e.maxPacket;
         return 64;
     }
 };
@@ -493,6 +497,7 @@ struct Testbed::Impl {
             } else {
                 d->claims[interface] = client;
                 d->stats.claims++;
+                d->stats.claimedInterfaces.push_back(interface);
                 d->stats.claimedAt.push_back(std::chrono::steady_clock::now());
                 umockdev_ioctl_client_complete(client, 0, 0);
             }
@@ -573,16 +578,27 @@ struct Testbed::Impl {
         put16(out, 0x0100);
         out.insert(out.end(), {1, 2, static_cast<std::uint8_t>(spec.hasSerial ? 3 : 0), 1});
         std::size_t total = 9 + 9 + 7 * spec.endpoints.size();
+        for (const auto& i : spec.before)
+            total += 9 + 7 * i.endpoints.size();
         out.insert(out.end(), {9, 2});
         put16(out, static_cast<std::uint16_t>(total));
-        out.insert(out.end(), {1, 1, 0, 0x80, 50});
-        out.insert(out.end(), {9, 4, 0, 0, static_cast<std::uint8_t>(spec.endpoints.size()), spec.interfaceClass,
-                               spec.subclass, spec.protocol, 0});
-        for (const auto& e : spec.endpoints) {
-            out.insert(out.end(), {7, 5, e.address, e.attributes});
-            put16(out, e.maxPacket);
-            out.push_back(0);
+        out.insert(out.end(), {static_cast<std::uint8_t>(1 + spec.before.size()), 1, 0, 0x80, 50});
+        auto endpoints = [&out](const std::vector<Endpoint>& list) {
+            for (const auto& e : list) {
+                out.insert(out.end(), {7, 5, e.address, e.attributes});
+                put16(out, e.maxPacket);
+                out.push_back(0);
+            }
+        };
+        std::uint8_t number = 0;
+        for (const auto& i : spec.before) {
+            out.insert(out.end(), {9, 4, number++, 0, static_cast<std::uint8_t>(i.endpoints.size()), i.interfaceClass,
+                                   0, 0, 0});
+            endpoints(i.endpoints);
         }
+        out.insert(out.end(), {9, 4, number, 0, static_cast<std::uint8_t>(spec.endpoints.size()), spec.interfaceClass,
+                               spec.subclass, spec.protocol, 0});
+        endpoints(spec.endpoints);
         return out;
     }
 

@@ -47,6 +47,12 @@ struct DeviceSpec {
     std::uint8_t subclass = 0x88;
     std::uint8_t protocol = 0x10;
     std::vector<Endpoint> endpoints;
+    // Interfaces before the vendor one (numbered from 0; the vendor one follows).
+    struct OtherInterface {
+        std::uint8_t interfaceClass = 0x08;
+        std::vector<Endpoint> endpoints;
+    };
+    std::vector<OtherInterface> before;
 };
 
 // The maker's vendor id, product id = model, serial "%08X", interface 0 of
@@ -74,6 +80,7 @@ struct Transfer {
 struct DeviceStats {
     int opens = 0;  // node opened (umockdev does not report the close)
     int claims = 0;
+    std::vector<unsigned> claimedInterfaces;
     std::vector<std::chrono::steady_clock::time_point> claimedAt;
     int releases = 0;
     std::vector<std::uint8_t> clearedHalts;
