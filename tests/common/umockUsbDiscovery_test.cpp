@@ -103,6 +103,9 @@ TEST_F(UmockUsbDiscovery, OnlyEightHexDigitsAreASerialNumber)
     umockusb::DeviceSpec noSerial = umockusb::moduleSpec(0x55555555);
     noSerial.hasSerial = false;
     ids.push_back(bed().plug(noSerial));
+    umockusb::DeviceSpec stringFails = umockusb::moduleSpec(0x66666666);
+    stringFails.serialReadFails = true;
+    ids.push_back(bed().plug(stringFails));
 
     morvtest::DiscoveryCollector found;
     EXPECT_EQ(found.run(linkTypeUSB, 0), 2);

@@ -90,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"SerialWithoutLeadingZeros", [](umockusb::DeviceSpec& s) { s.serial = "12ABCD"; }, aErrNotFound},
         MatchCase{"SerialWithMore", [](umockusb::DeviceSpec& s) { s.serial = "0012ABCD "; }, aErrNotFound},
         MatchCase{"NoSerialString", [](umockusb::DeviceSpec& s) { s.hasSerial = false; }, aErrNotFound},
+        MatchCase{"SerialUnreadable", [](umockusb::DeviceSpec& s) { s.serialReadFails = true; }, aErrNotFound},
         MatchCase{"OtherClass", [](umockusb::DeviceSpec& s) { s.interfaceClass = 0xFE; }, aErrConfiguration},
         MatchCase{"OtherSubclass", [](umockusb::DeviceSpec& s) { s.subclass = 0x89; }, aErrConfiguration},
         MatchCase{"OtherProtocol", [](umockusb::DeviceSpec& s) { s.protocol = 0x11; }, aErrConfiguration},

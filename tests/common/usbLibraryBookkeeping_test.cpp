@@ -1,7 +1,7 @@
 // Opening a USB stream, for what only a fake libusb shows: every path gives
 // back libusb's device lists, references and configuration descriptors;
-// libusb's own calls failing (its start, descriptor, string and configuration
-// reads, a device open); claim results the Linux libusb never returns
+// libusb's own calls failing (its start, descriptor and configuration reads,
+// a device open); claim results the Linux libusb never returns
 // (ACCESS, TIMEOUT); one context until exit. The rest of opening a USB
 // stream runs on the real libusb over the emulated kernel
 // (umockUsbStream_test).

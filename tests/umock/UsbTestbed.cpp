@@ -282,7 +282,7 @@ struct Testbed::Impl {
                 answer = utf16("Morvasset");
             else if (index == 2)
                 answer = utf16("Module");
-            else if (index == 3 && d->spec.hasSerial)
+            else if (index == 3 && d->spec.hasSerial && !d->spec.serialReadFails)
                 answer = utf16(d->spec.serial);
             else
                 ok = false;

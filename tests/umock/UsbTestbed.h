@@ -42,6 +42,7 @@ struct DeviceSpec {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
     bool hasSerial = true;
+    bool serialReadFails = false;  // the serial string's GET_DESCRIPTOR stalls
     std::string serial;
     std::uint8_t interfaceClass = 0xFF;
     std::uint8_t subclass = 0x88;
