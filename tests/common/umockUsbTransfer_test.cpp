@@ -132,6 +132,11 @@ struct ReadCase {
     aErr expected;
 };
 
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class UmockReadTest : public UmockTransferTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(UmockReadTest, OutcomeOfOneTransfer)
@@ -250,6 +255,11 @@ struct StateCase {
     aErr get;
     aErr close;
 };
+
+void PrintTo(const StateCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class UmockDeviceStateTest : public UmockUsbTest, public ::testing::WithParamInterface<StateCase> {};
 
