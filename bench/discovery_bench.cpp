@@ -1,5 +1,5 @@
-// Discovery speed: USB enumeration of 1 and 8 modules on the fake bus (time
-// per module opened), and the loopback multicast search for network servers
+// Discovery speed: USB enumeration of 1 and 8 modules with the real
+// libusb-1.0 on the emulated kernel (umockdev; time per module opened), and the loopback multicast search for network servers
 // with 0, 1 and 5 servers. The process moves into a fresh network namespace
 // of its own first, so the multicast search never leaves this program.
 #include <benchmark/benchmark.h>
@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "FakeDiscoveryPeers.h"
-#include "FakeUsbBus.h"
 #include "PrivateNetns.h"
+#include "UsbTestbed.h"
 #include "aDiscovery.h"
+#include "aUSBDriver.h"
 
 namespace {
 
@@ -32,9 +33,11 @@ std::uint8_t acceptAll(const linkSpec*, bool* accepted, void*)
 void BM_UsbDiscovery(benchmark::State& state)
 {
     const int modules = int(state.range(0));
-    fakeusb::reset();
+    auto& bed = umockusb::Testbed::instance();
+    bed.reset();
+    Morvasset_libusb_exit();  // a fresh context sees only these modules
     for (int i = 0; i < modules; ++i)
-        fakeusb::plug(fakeusb::moduleSpec(0x00100000u + std::uint32_t(i), 0x11));
+        bed.plug(umockusb::moduleSpec(0x00100000u + std::uint32_t(i), 0x11));
     for (auto _ : state) {
         std::uint8_t found = aDiscovery_EnumerateModules(linkTypeUSB, acceptAll, nullptr, 0);
         if (found != modules) {
@@ -44,7 +47,8 @@ void BM_UsbDiscovery(benchmark::State& state)
     }
     state.counters["per_module"] = benchmark::Counter(
         modules, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    fakeusb::reset();
+    Morvasset_libusb_exit();
+    bed.reset();
 }
 BENCHMARK(BM_UsbDiscovery)->Arg(1)->Arg(8)->Unit(benchmark::kMicrosecond);
 

@@ -1,6 +1,7 @@
-// A pooled block written to a module over the USB stream on the fake bus:
-// time per block and the bulk transfers it takes.
-#include "FakeUsbBus.h"
+// A pooled block written to a module over the USB stream, with the real
+// libusb-1.0 on the emulated kernel (umockdev): time per block and the bulk
+// transfers it takes.
+#include "UsbTestbed.h"
 #include "aStreamUSB.h"
 #include "aUSBDriver.h"
 
@@ -27,9 +28,11 @@ void BM_UsbBulkWrite(benchmark::State& state)
         return;
     }
     mvusb_set_node_directory(nodes);
-    fakeusb::reset();
-    int id = fakeusb::plug(fakeusb::moduleSpec(kSerial, 0x11, static_cast<std::uint16_t>(state.range(0))));
-    int peer = fakeusb::takePeerFd(id);
+    auto& bed = umockusb::Testbed::instance();
+    bed.reset();
+    Morvasset_libusb_exit();  // a fresh context sees only this module
+    int id = bed.plug(umockusb::moduleSpec(kSerial, 0x11, static_cast<std::uint16_t>(state.range(0))));
+    int peer = bed.takePeerFd(id);
     aStream* stream = nullptr;
     if (aStream_CreateUSB(kSerial, &stream) != aErrNone) {
         state.SkipWithError("cannot open the module");
@@ -47,18 +50,19 @@ void BM_UsbBulkWrite(benchmark::State& state)
         }
     });
     std::string block(kBlock, '\x5A');
-    std::size_t before = fakeusb::stats(id).transfers.size();
+    std::size_t before = bed.stats(id).transfers.size();
     bool failed = false;
     for (auto _ : state) {
         if (aStream_Write(stream, block.data(), block.size()) != aErrNone)
             failed = true;
     }
-    std::size_t transfers = fakeusb::stats(id).transfers.size() - before;
+    std::size_t transfers = bed.stats(id).transfers.size() - before;
     stop = true;
     drain.join();
     aStream_Destroy(&stream);
     ::close(peer);
-    fakeusb::reset();
+    Morvasset_libusb_exit();
+    bed.reset();
     mvusb_set_node_directory(nullptr);
     ::rmdir(nodes);
     if (failed)

@@ -99,6 +99,14 @@ protected:
         return chunks;
     }
 
+    std::size_t inTransfers(int id)
+    {
+        std::size_t n = 0;
+        for (const auto& t : bed().stats(id).transfers)
+            n += (t.endpoint & 0x80) != 0 ? 1 : 0;
+        return n;
+    }
+
     morvtest::TempDir nodes_;
     aStream* stream_ = nullptr;
     int peer_ = -1;

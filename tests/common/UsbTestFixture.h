@@ -83,25 +83,6 @@ protected:
         return out;
     }
 
-    // Bytes of the OUT transfers that moved data, in order.
-    static std::vector<int> outChunks(int id)
-    {
-        std::vector<int> chunks;
-        for (const auto& t : fakeusb::stats(id).transfers) {
-            if ((t.endpoint & 0x80) == 0)
-                chunks.push_back(t.requested);
-        }
-        return chunks;
-    }
-
-    static std::size_t inTransfers(int id)
-    {
-        std::size_t n = 0;
-        for (const auto& t : fakeusb::stats(id).transfers)
-            n += (t.endpoint & 0x80) != 0 ? 1 : 0;
-        return n;
-    }
-
     morvtest::TempDir nodes_;
     aStream* stream_ = nullptr;
     int peer_ = -1;

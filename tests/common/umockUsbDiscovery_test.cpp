@@ -63,6 +63,10 @@ TEST_F(UmockUsbDiscovery, ModulesBecomeTypeOneSpecsInBusOrder)
         EXPECT_EQ(spec.usbId, serials[i]);
         EXPECT_EQ(spec.module, 0);
         EXPECT_EQ(spec.router, 0);
+        EXPECT_EQ(spec.routerSerial, 0u);
+        const auto* raw = reinterpret_cast<const unsigned char*>(&spec);
+        for (size_t b = 28; b < sizeof(spec); ++b)
+            ASSERT_EQ(raw[b], 0) << "byte " << b;
     }
     EXPECT_EQ(bed().openHandles(), 0);
 }
@@ -91,13 +95,17 @@ TEST_F(UmockUsbDiscovery, OnlyEightHexDigitsAreASerialNumber)
 {
     plugWithSerial("deadbeef");
     plugWithSerial("00C0FFEE");
-    const char* bad[] = {"12ABCD", "0012ABCDE", "0012ABCG", " 012ABCD", "-012ABCD", "0x12ABCD", "0012AB D"};
+    const char* bad[] = {"",         "12ABCD",   "0012ABCDE", "0012ABCG", " 012ABCD", "-012ABCD",
+                         "0x12ABCD", "0012AB D", "ZZZZZZZZ",  "00000000000000000000000000000000"};
     std::vector<int> ids;
     for (const char* serial : bad)
         ids.push_back(plugWithSerial(serial));
     umockusb::DeviceSpec noSerial = umockusb::moduleSpec(0x55555555);
     noSerial.hasSerial = false;
     ids.push_back(bed().plug(noSerial));
+    umockusb::DeviceSpec stringFails = umockusb::moduleSpec(0x66666666);
+    stringFails.serialReadFails = true;
+    ids.push_back(bed().plug(stringFails));
 
     morvtest::DiscoveryCollector found;
     EXPECT_EQ(found.run(linkTypeUSB, 0), 2);
@@ -122,6 +130,11 @@ TEST_F(UmockUsbDiscovery, AStopLeavesTheRemainingDevicesUnopened)
     EXPECT_EQ(bed().stats(first).opens, 1);
     EXPECT_EQ(bed().stats(second).opens, 0);
     EXPECT_EQ(bed().stats(third).opens, 0);
+
+    morvtest::DiscoveryCollector declining;
+    declining.accept = false;
+    EXPECT_EQ(declining.run(linkTypeUSB, 0), 0) << "only accepted specs count";
+    EXPECT_EQ(declining.specs.size(), 3u);
     EXPECT_EQ(bed().openHandles(), 0);
 }
 

@@ -2,11 +2,23 @@
 // module's match, bytes both ways, how writes are cut into bulk transfers,
 // and the kernel's faults (claim refused, stalls, I/O error bursts, unplug and
 // re-plug, a second module).
+#include "PtyPair.h"
 #include "UmockUsbFixture.h"
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
+
+#if defined(__SANITIZE_THREAD__)
+// umockdev and libudev are not instrumented: the testbed changed on this
+// thread while its worker answers ioctls, or libudev seeding its random
+// numbers on this thread and libusb's, look like unsynchronised memory.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libumockdev.so\nrace:libudev.so\n";
+}
+#endif
 
 namespace {
 
@@ -78,19 +90,96 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"SerialWithoutLeadingZeros", [](umockusb::DeviceSpec& s) { s.serial = "12ABCD"; }, aErrNotFound},
         MatchCase{"SerialWithMore", [](umockusb::DeviceSpec& s) { s.serial = "0012ABCD "; }, aErrNotFound},
         MatchCase{"NoSerialString", [](umockusb::DeviceSpec& s) { s.hasSerial = false; }, aErrNotFound},
+        MatchCase{"SerialUnreadable", [](umockusb::DeviceSpec& s) { s.serialReadFails = true; }, aErrNotFound},
         MatchCase{"OtherClass", [](umockusb::DeviceSpec& s) { s.interfaceClass = 0xFE; }, aErrConfiguration},
         MatchCase{"OtherSubclass", [](umockusb::DeviceSpec& s) { s.subclass = 0x89; }, aErrConfiguration},
         MatchCase{"OtherProtocol", [](umockusb::DeviceSpec& s) { s.protocol = 0x11; }, aErrConfiguration},
         MatchCase{"NoBulkEndpoints", [](umockusb::DeviceSpec& s) { s.endpoints.clear(); }, aErrConfiguration},
+        MatchCase{"NoInEndpoint", [](umockusb::DeviceSpec& s) { s.endpoints = {{0x02, 2, 64}}; }, aErrConfiguration},
+        MatchCase{"NoOutEndpoint", [](umockusb::DeviceSpec& s) { s.endpoints = {{0x81, 2, 64}}; }, aErrConfiguration},
+        MatchCase{"ControlAndIsochronousOnly",
+                  [](umockusb::DeviceSpec& s) { s.endpoints = {{0x81, 1, 64}, {0x02, 0, 64}}; }, aErrConfiguration},
+        MatchCase{"InterruptEndpoints", [](umockusb::DeviceSpec& s) { s.endpoints = {{0x81, 3, 64}, {0x02, 3, 64}}; },
+                  aErrNone},
         MatchCase{"HighSpeedEndpoints", [](umockusb::DeviceSpec& s) { s = umockusb::moduleSpec(kSerial, 0x11, 512); },
                   aErrNone}),
     [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(UmockUsbTest, CreateRejectsBadArguments)
+{
+    EXPECT_EQ(aStream_CreateUSB(kSerial, nullptr), aErrParam);
+    int id = plugModule(kSerial);
+    aStream* sentinel = reinterpret_cast<aStream*>(0x1);
+    stream_ = sentinel;
+    EXPECT_EQ(aStream_CreateUSB(0, &stream_), aErrParam);
+    EXPECT_EQ(stream_, nullptr);
+    EXPECT_EQ(bed().stats(id).opens, 0);
+}
+
+TEST_F(UmockUsbTest, NoSuchModuleIsNotFoundAndNothingStaysOpen)
+{
+    int other = plugModule(kSerial + 1);
+    EXPECT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNotFound);
+    EXPECT_EQ(stream_, nullptr);
+    EXPECT_EQ(bed().stats(other).opens, 1) << "its serial number was read";
+    EXPECT_EQ(bed().openHandles(), 0);
+}
+
+// The vendor interface's last bulk or interrupt endpoint of each direction
+// is the one used, whatever another interface before it holds.
+TEST_F(UmockUsbTest, LastQualifyingEndpointOfTheVendorInterfaceWins)
+{
+    umockusb::DeviceSpec spec = umockusb::moduleSpec(kSerial);
+    spec.before = {{0x08, {{0x87, 2, 64}, {0x08, 2, 64}}}};
+    spec.endpoints = {{0x81, 2, 64}, {0x83, 1, 64}, {0x85, 2, 64}, {0x02, 2, 64},
+                      {0x04, 3, 64}, {0x06, 0, 64}, {0x89, 0, 64}};
+    int id = plugSpec(spec);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    ASSERT_EQ(aStream_Write(stream_, "ab", 2), aErrNone);
+    EXPECT_EQ(readPeer(2), "ab");
+    ASSERT_TRUE(writePeer("z"));
+    char byte = 0;
+    ASSERT_EQ(aStream_Read(stream_, &byte, 1), aErrNone);
+    EXPECT_EQ(byte, 'z');
+    auto transfers = bed().stats(id).transfers;
+    ASSERT_EQ(transfers.size(), 2u);
+    EXPECT_EQ(transfers[0].endpoint, 0x04);
+    EXPECT_EQ(transfers[0].status, 0);
+    EXPECT_EQ(transfers[1].endpoint, 0x85);
+    EXPECT_EQ(transfers[1].status, 0);
+    EXPECT_EQ(bed().stats(id).claimedInterfaces, (std::vector<unsigned>{1}));
+}
+
+// libusb lists the device it enumerated last first: plugged in reverse.
+TEST_F(UmockUsbTest, OpensOnlyModulesAndClosesTheOthersAgain)
+{
+    int after = bed().plug(umockusb::moduleSpec(kSerial + 2));
+    int target = plugModule(kSerial);
+    int wrongSerial = bed().plug(umockusb::moduleSpec(kSerial + 1));
+    umockusb::DeviceSpec printer = umockusb::moduleSpec(kSerial);
+    printer.vendor = 0x04B8;
+    int other = bed().plug(printer);
+
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    EXPECT_EQ(bed().stats(other).opens, 0);
+    EXPECT_EQ(bed().stats(wrongSerial).opens, 1);
+    EXPECT_EQ(bed().openHandles(wrongSerial), 0);
+    EXPECT_EQ(bed().openHandles(target), 1);
+    EXPECT_EQ(bed().stats(after).opens, 0) << "the search ends at the match";
+}
 
 struct ChunkCase {
     std::uint16_t maxPacket;
     std::size_t length;
     std::vector<int> chunks;
 };
+
+std::vector<int> repeat(int chunk, int times, std::vector<int> tail)
+{
+    std::vector<int> v(static_cast<std::size_t>(times), chunk);
+    v.insert(v.end(), tail.begin(), tail.end());
+    return v;
+}
 
 class UmockChunkTest : public UmockStreamTest, public ::testing::WithParamInterface<ChunkCase> {};
 
@@ -105,7 +194,10 @@ TEST_P(UmockChunkTest, WriteGoesOutInChunks)
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UmockChunkTest,
                          ::testing::Values(ChunkCase{512, 1000, {511, 489}}, ChunkCase{64, 64, {64}},
-                                           ChunkCase{64, 150, {64, 64, 22}}, ChunkCase{512, 512, {511, 1}}));
+                                           ChunkCase{64, 150, {64, 64, 22}}, ChunkCase{512, 512, {511, 1}},
+                                           ChunkCase{64, 1000, repeat(64, 15, {40})}, ChunkCase{64, 30, {30}},
+                                           ChunkCase{1024, 512, {511, 1}}, ChunkCase{1024, 2100, {1024, 1024, 52}},
+                                           ChunkCase{512, 4080, repeat(511, 7, {503})}));
 
 // A module sending more than one buffer: every byte arrives once, in order,
 // whatever the packet size cuts.
@@ -122,6 +214,23 @@ TEST_F(UmockStreamTest, ReadsEveryByteOfALongAnswer)
     EXPECT_EQ(got, data);
 }
 
+// The modules' kernel driver node wins over a module libusb would find: a
+// pseudo-terminal stands in for the node.
+TEST_F(UmockStreamTest, TheKernelDriverNodeWinsOverLibusb)
+{
+    morvtest::PtyPair pty;
+    char name[32];
+    std::snprintf(name, sizeof(name), "morvasset.%08X", static_cast<unsigned>(kSerial));
+    ASSERT_EQ(::symlink(pty.slavePath().c_str(), nodes_.sub(name).c_str()), 0);
+    id_ = plugModule(kSerial);
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    EXPECT_EQ(bed().stats(id_).opens, 0);
+    EXPECT_EQ(bed().openHandles(), 0);
+    ASSERT_EQ(aStream_Write(stream_, "n", 1), aErrNone);
+    EXPECT_EQ(pty.readMaster(1, 2000), "n") << "the bytes went to the node";
+    EXPECT_EQ(readPeer(1, 100), "");
+}
+
 struct ClaimCase {
     const char* name;
     int error;
@@ -132,11 +241,14 @@ class UmockClaimTest : public UmockUsbTest, public ::testing::WithParamInterface
 
 TEST_P(UmockClaimTest, ClaimRefusedByTheKernel)
 {
-    int id = plugModule(kSerial);
+    int twin = plugModule(kSerial);  // listed after the first: would open
+    int id = bed().plug(umockusb::moduleSpec(kSerial));
     bed().setClaimError(id, GetParam().error);
     EXPECT_EQ(aStream_CreateUSB(kSerial, &stream_), GetParam().expected);
     EXPECT_EQ(stream_, nullptr);
     EXPECT_EQ(bed().stats(id).claims, 0);
+    EXPECT_EQ(bed().openHandles(id), 0) << "the handle is closed again";
+    EXPECT_EQ(bed().stats(twin).opens, 0) << "no further device is tried";
 
     bed().setClaimError(id, 0);
     ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone) << "the refusal left nothing behind";

@@ -99,6 +99,7 @@ struct Device {
     // claim ends with its release or the device.)
     std::map<guint32, UMockdevIoctlClient*> claims;
     std::deque<UrbPtr> pendingIn;  // IN URBs waiting for data, in submission order
+    std::deque<UrbPtr> timingOut;  // URBs of an ETIMEDOUT fault, held until discarded
     std::deque<UrbPtr> completed;
     std::map<UMockdevIoctlClient*, GSource*> heldReaps;
     GMainContext* context = nullptr;
@@ -111,6 +112,10 @@ struct Device {
         for (const auto& e : spec.endpoints)
             if (e.address == endpoint)
                 return e.maxPacket;
+        for (const auto& i : spec.before)
+            for (const auto& e : i.endpoints)
+                if (e.address == endpoint)
+                    return e.maxPacket;
         return 64;
     }
 };
@@ -277,7 +282,7 @@ struct Testbed::Impl {
                 answer = utf16("Morvasset");
             else if (index == 2)
                 answer = utf16("Module");
-            else if (index == 3 && d->spec.hasSerial)
+            else if (index == 3 && d->spec.hasSerial && !d->spec.serialReadFails)
                 answer = utf16(d->spec.serial);
             else
                 ok = false;
@@ -315,6 +320,11 @@ struct Testbed::Impl {
             done += static_cast<std::size_t>(n);
         }
         urb->actual = move;
+        if (urb->status == -ETIMEDOUT) {
+            urb->status = 0;
+            d->timingOut.push_back(urb);  // libusb's time-out discards it
+            return;
+        }
         finish(d, urb);
     }
 
@@ -335,6 +345,10 @@ struct Testbed::Impl {
                     umockdev_ioctl_data_update(urb->buffer, 0, chunk.data(), static_cast<gint>(n));
                     urb->actual = static_cast<int>(n);
                 }
+            }
+            if (f.error == ETIMEDOUT) {
+                d->timingOut.push_back(urb);  // libusb's time-out discards it
+                return;
             }
             urb->status = -f.error;
             if (f.error == EPIPE)
@@ -419,6 +433,16 @@ struct Testbed::Impl {
                 return;
             }
         }
+        for (auto it = d->timingOut.begin(); it != d->timingOut.end(); ++it) {
+            if ((*it)->client == client && (*it)->address == address) {
+                UrbPtr urb = *it;
+                d->timingOut.erase(it);
+                urb->status = -ENOENT;  // with the bytes it moved
+                umockdev_ioctl_client_complete(client, 0, 0);
+                finish(d, urb);
+                return;
+            }
+        }
         umockdev_ioctl_client_complete(client, -1, EINVAL);
     }
 
@@ -473,6 +497,7 @@ struct Testbed::Impl {
             } else {
                 d->claims[interface] = client;
                 d->stats.claims++;
+                d->stats.claimedInterfaces.push_back(interface);
                 d->stats.claimedAt.push_back(std::chrono::steady_clock::now());
                 umockdev_ioctl_client_complete(client, 0, 0);
             }
@@ -492,11 +517,12 @@ struct Testbed::Impl {
         }
         case USBDEVFS_CLEAR_HALT: {
             guint32 endpoint = argWord(client);
+            d->halted.erase(static_cast<std::uint8_t>(endpoint));
             if (d->clearHaltError != 0) {
+                // The module cleared the halt; its answer was lost.
                 umockdev_ioctl_client_complete(client, -1, d->clearHaltError);
                 break;
             }
-            d->halted.erase(static_cast<std::uint8_t>(endpoint));
             d->stats.clearedHalts.push_back(static_cast<std::uint8_t>(endpoint));
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
@@ -532,6 +558,7 @@ struct Testbed::Impl {
         auto mine = [client](const UrbPtr& u) { return u->client == client; };
         d->pendingIn.erase(std::remove_if(d->pendingIn.begin(), d->pendingIn.end(), mine), d->pendingIn.end());
         d->completed.erase(std::remove_if(d->completed.begin(), d->completed.end(), mine), d->completed.end());
+        d->timingOut.erase(std::remove_if(d->timingOut.begin(), d->timingOut.end(), mine), d->timingOut.end());
         auto held = d->heldReaps.find(client);
         if (held != d->heldReaps.end()) {
             g_source_destroy(held->second);
@@ -551,16 +578,27 @@ struct Testbed::Impl {
         put16(out, 0x0100);
         out.insert(out.end(), {1, 2, static_cast<std::uint8_t>(spec.hasSerial ? 3 : 0), 1});
         std::size_t total = 9 + 9 + 7 * spec.endpoints.size();
+        for (const auto& i : spec.before)
+            total += 9 + 7 * i.endpoints.size();
         out.insert(out.end(), {9, 2});
         put16(out, static_cast<std::uint16_t>(total));
-        out.insert(out.end(), {1, 1, 0, 0x80, 50});
-        out.insert(out.end(), {9, 4, 0, 0, static_cast<std::uint8_t>(spec.endpoints.size()), spec.interfaceClass,
-                               spec.subclass, spec.protocol, 0});
-        for (const auto& e : spec.endpoints) {
-            out.insert(out.end(), {7, 5, e.address, e.attributes});
-            put16(out, e.maxPacket);
-            out.push_back(0);
+        out.insert(out.end(), {static_cast<std::uint8_t>(1 + spec.before.size()), 1, 0, 0x80, 50});
+        auto endpoints = [&out](const std::vector<Endpoint>& list) {
+            for (const auto& e : list) {
+                out.insert(out.end(), {7, 5, e.address, e.attributes});
+                put16(out, e.maxPacket);
+                out.push_back(0);
+            }
+        };
+        std::uint8_t number = 0;
+        for (const auto& i : spec.before) {
+            out.insert(out.end(), {9, 4, number++, 0, static_cast<std::uint8_t>(i.endpoints.size()), i.interfaceClass,
+                                   0, 0, 0});
+            endpoints(i.endpoints);
         }
+        out.insert(out.end(), {9, 4, number, 0, static_cast<std::uint8_t>(spec.endpoints.size()), spec.interfaceClass,
+                               spec.subclass, spec.protocol, 0});
+        endpoints(spec.endpoints);
         return out;
     }
 

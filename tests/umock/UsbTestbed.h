@@ -42,11 +42,18 @@ struct DeviceSpec {
     std::uint16_t vendor = 0;
     std::uint16_t product = 0;
     bool hasSerial = true;
+    bool serialReadFails = false;  // the serial string's GET_DESCRIPTOR stalls
     std::string serial;
     std::uint8_t interfaceClass = 0xFF;
     std::uint8_t subclass = 0x88;
     std::uint8_t protocol = 0x10;
     std::vector<Endpoint> endpoints;
+    // Interfaces before the vendor one (numbered from 0; the vendor one follows).
+    struct OtherInterface {
+        std::uint8_t interfaceClass = 0x08;
+        std::vector<Endpoint> endpoints;
+    };
+    std::vector<OtherInterface> before;
 };
 
 // The maker's vendor id, product id = model, serial "%08X", interface 0 of
@@ -57,7 +64,8 @@ enum class Direction { In, Out };
 
 // What the next bulk URB in that direction does instead of the ordinary: it
 // moves up to `bytes` bytes and completes with status -error (EPIPE also
-// halts the endpoint until USBDEVFS_CLEAR_HALT).
+// halts the endpoint until USBDEVFS_CLEAR_HALT; ETIMEDOUT holds the URB with
+// its bytes moved until libusb's time-out discards it).
 struct Fault {
     int error = 0;
     int bytes = 0;
@@ -73,6 +81,7 @@ struct Transfer {
 struct DeviceStats {
     int opens = 0;  // node opened (umockdev does not report the close)
     int claims = 0;
+    std::vector<unsigned> claimedInterfaces;
     std::vector<std::chrono::steady_clock::time_point> claimedAt;
     int releases = 0;
     std::vector<std::uint8_t> clearedHalts;
@@ -89,6 +98,7 @@ public:
     int takePeerFd(int id);
     void queueFault(int id, Direction direction, Fault fault);
     void setClaimError(int id, int error);
+    // USBDEVFS_CLEAR_HALT fails so, though the halt is cleared (the answer lost).
     void setClearHaltError(int id, int error);
     DeviceStats stats(int id);
     // Descriptors of this process open on the device's node (0: on any USB

@@ -1,10 +1,20 @@
-// Bytes over an open libusb USB stream: how writes are cut into bulk
-// transfers, what each read outcome gives, and the tolerance for a few
-// consecutive I/O errors.
-#include "UsbTestFixture.h"
+// Bytes over an open USB stream on the real libusb-1.0, the kernel side
+// emulated: what each read outcome gives, transfers that time out after
+// moving part of their bytes, and the tolerance for a few consecutive I/O
+// errors. (libusb reports an URB status of -EPROTO as LIBUSB_ERROR_IO.)
+#include "UmockUsbFixture.h"
 
-#include <atomic>
-#include <thread>
+#include <cerrno>
+
+#if defined(__SANITIZE_THREAD__)
+// umockdev and libudev are not instrumented: the testbed changed on this
+// thread while its worker answers ioctls, or libudev seeding its random
+// numbers on this thread and libusb's, look like unsynchronised memory.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libumockdev.so\nrace:libudev.so\n";
+}
+#endif
 
 namespace {
 
@@ -18,76 +28,39 @@ std::string pattern(std::size_t n)
     return s;
 }
 
-class UsbTransferTest : public UsbTest {
+class UmockTransferTest : public UmockUsbTest {
 protected:
     void open(std::uint16_t maxPacket = 64)
     {
         id_ = plugModule(kSerial, maxPacket);
         ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
     }
-
     aErr get(char& byte) { return aStream_Read(stream_, &byte, 1); }
-    void inFault(int error, int bytes = 0) { fakeusb::queueFault(id_, fakeusb::Direction::In, {error, bytes}); }
-    void outFault(int error, int bytes = 0) { fakeusb::queueFault(id_, fakeusb::Direction::Out, {error, bytes}); }
+    void inFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::In, {error, bytes}); }
+    void outFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::Out, {error, bytes}); }
 
     int id_ = 0;
 };
 
-struct ChunkCase {
-    std::uint16_t maxPacket;
-    std::size_t length;
-    std::vector<int> chunks;
-};
-
-void PrintTo(const ChunkCase& c, std::ostream* os)
-{
-    *os << c.length << " bytes at " << c.maxPacket;
-}
-
-class UsbChunkTest : public UsbTransferTest, public ::testing::WithParamInterface<ChunkCase> {};
-
-TEST_P(UsbChunkTest, WriteGoesOutInChunks)
-{
-    open(GetParam().maxPacket);
-    std::string data = pattern(GetParam().length);
-    ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
-    EXPECT_EQ(outChunks(id_), GetParam().chunks);
-    EXPECT_EQ(readPeer(data.size()), data);
-}
-
-std::vector<int> repeat(int chunk, int times, std::vector<int> tail)
-{
-    std::vector<int> v(static_cast<std::size_t>(times), chunk);
-    v.insert(v.end(), tail.begin(), tail.end());
-    return v;
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, UsbChunkTest,
-                         ::testing::Values(ChunkCase{512, 1000, {511, 489}}, ChunkCase{64, 1000, repeat(64, 15, {40})},
-                                           ChunkCase{512, 512, {511, 1}}, ChunkCase{64, 30, {30}},
-                                           ChunkCase{64, 64, {64}}, ChunkCase{1024, 512, {511, 1}},
-                                           ChunkCase{1024, 2100, {1024, 1024, 52}},
-                                           ChunkCase{512, 4080, repeat(511, 7, {503})}));
-
-TEST_F(UsbTransferTest, FailedTransfersNeverSendAByteTwice)
+TEST_F(UmockTransferTest, FailedTransfersNeverSendAByteTwice)
 {
     open(64);
-    outFault(LIBUSB_ERROR_TIMEOUT, 20);  // 20 of 64 went out before the time-out
-    outFault(LIBUSB_ERROR_IO, 0);
-    outFault(LIBUSB_ERROR_PIPE, 10);
+    outFault(ETIMEDOUT, 20);  // 20 of 64 went out before the time-out
+    outFault(EPROTO, 0);
+    outFault(EPIPE, 10);
     std::string data = pattern(200);
     ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
     EXPECT_EQ(readPeer(data.size() + 1, 300), data);
     EXPECT_EQ(outChunks(id_), (std::vector<int>{64, 64, 64, 64, 64, 42}));
-    EXPECT_EQ(fakeusb::stats(id_).clearedHalts, (std::vector<std::uint8_t>{0x02}));
+    EXPECT_EQ(bed().stats(id_).clearedHalts, (std::vector<std::uint8_t>{0x02}));
 }
 
-TEST_F(UsbTransferTest, WriteGivesUpAfterTenFailedTransfers)
+TEST_F(UmockTransferTest, WriteGivesUpAfterTenFailedTransfers)
 {
     open(64);
     for (int i = 0; i < 9; i++)
-        outFault(LIBUSB_ERROR_IO, 0);
-    outFault(LIBUSB_ERROR_TIMEOUT, 5);
+        outFault(EPROTO, 0);
+    outFault(ETIMEDOUT, 5);
     std::string data = pattern(100);
     EXPECT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrWrite);
     EXPECT_EQ(outChunks(id_).size(), 10u);
@@ -100,25 +73,25 @@ TEST_F(UsbTransferTest, WriteGivesUpAfterTenFailedTransfers)
     EXPECT_EQ(outChunks(id_).size(), 20u);
 }
 
-TEST_F(UsbTransferTest, FailedHaltClearingIsAToleratedIOError)
+TEST_F(UmockTransferTest, FailedHaltClearingIsAToleratedIOError)
 {
     open(64);
-    fakeusb::setClearHaltError(id_, LIBUSB_ERROR_IO);
+    bed().setClearHaltError(id_, EIO);
     for (int i = 0; i < 4; i++) {
-        outFault(LIBUSB_ERROR_PIPE, 0);
+        outFault(EPIPE, 0);
         EXPECT_EQ(aStream_Write(stream_, "abc", 3), aErrNone) << "write " << i << " got all bytes out";
         EXPECT_EQ(readPeer(3), "abc");
     }
-    outFault(LIBUSB_ERROR_PIPE, 0);
+    outFault(EPIPE, 0);
     EXPECT_EQ(aStream_Write(stream_, "abc", 3), aErrIO);
-    std::size_t before = fakeusb::stats(id_).transfers.size();
+    std::size_t before = bed().stats(id_).transfers.size();
     char byte = 0;
     EXPECT_EQ(get(byte), aErrIO) << "the device failed for reads too";
     EXPECT_EQ(aStream_Write(stream_, "d", 1), aErrIO);
-    EXPECT_EQ(fakeusb::stats(id_).transfers.size(), before) << "a failed device is not touched";
+    EXPECT_EQ(bed().stats(id_).transfers.size(), before) << "a failed device is not touched";
 }
 
-TEST_F(UsbTransferTest, OneTransferFeedsManyGets)
+TEST_F(UmockTransferTest, OneTransferFeedsManyGets)
 {
     open();
     std::string data = pattern(300);
@@ -131,15 +104,15 @@ TEST_F(UsbTransferTest, OneTransferFeedsManyGets)
     }
     EXPECT_EQ(got, data);
     EXPECT_EQ(inTransfers(id_), 1u);
-    auto t = fakeusb::stats(id_).transfers.back();
+    auto t = bed().stats(id_).transfers.back();
     EXPECT_EQ(t.requested, 1024);
 }
 
-TEST_F(UsbTransferTest, TimeoutAfterSomeBytesDeliversThem)
+TEST_F(UmockTransferTest, TimeoutAfterSomeBytesDeliversThem)
 {
     open();
     ASSERT_TRUE(writePeer("12345"));
-    inFault(LIBUSB_ERROR_TIMEOUT, 5);
+    inFault(ETIMEDOUT, 5);
     std::string got;
     for (int i = 0; i < 5; i++) {
         char byte = 0;
@@ -147,7 +120,7 @@ TEST_F(UsbTransferTest, TimeoutAfterSomeBytesDeliversThem)
         got.push_back(byte);
     }
     EXPECT_EQ(got, "12345");
-    inFault(LIBUSB_ERROR_TIMEOUT, 0);
+    inFault(ETIMEDOUT, 0);
     char byte = 0;
     EXPECT_EQ(get(byte), aErrNotReady);
     EXPECT_EQ(inTransfers(id_), 2u);
@@ -156,7 +129,6 @@ TEST_F(UsbTransferTest, TimeoutAfterSomeBytesDeliversThem)
 struct ReadCase {
     const char* name;
     int error;
-    int bytes;
     aErr expected;
 };
 
@@ -165,69 +137,60 @@ void PrintTo(const ReadCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class UsbReadTest : public UsbTransferTest, public ::testing::WithParamInterface<ReadCase> {};
+class UmockReadTest : public UmockTransferTest, public ::testing::WithParamInterface<ReadCase> {};
 
-TEST_P(UsbReadTest, OutcomeOfOneTransfer)
+TEST_P(UmockReadTest, OutcomeOfOneTransfer)
 {
     open();
-    inFault(GetParam().error, GetParam().bytes);
+    inFault(GetParam().error, 0);
     char byte = 'q';
     EXPECT_EQ(mvusb_get_from_device(nullptr, &byte), aErrParam);
     EXPECT_EQ(get(byte), GetParam().expected);
     EXPECT_EQ(byte, 'q') << "no byte was handed out";
+    EXPECT_EQ(inTransfers(id_), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Results, UsbReadTest,
-    ::testing::Values(ReadCase{"TimeoutWithoutBytes", LIBUSB_ERROR_TIMEOUT, 0, aErrNotReady},
-                      ReadCase{"ZeroLengthPacket", 0, 0, aErrNotReady},
-                      ReadCase{"Halted", LIBUSB_ERROR_PIPE, 0, aErrNotReady},
-                      ReadCase{"ToleratedIOError", LIBUSB_ERROR_IO, 0, aErrNotReady},
-                      ReadCase{"ToleratedOverflow", LIBUSB_ERROR_OVERFLOW, 0, aErrNotReady},
-                      ReadCase{"ToleratedNoDevice", LIBUSB_ERROR_NO_DEVICE, 0, aErrNotReady}),
-    [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Results, UmockReadTest,
+                         ::testing::Values(ReadCase{"TimeoutWithoutBytes", ETIMEDOUT, aErrNotReady},
+                                           ReadCase{"ZeroLengthPacket", 0, aErrNotReady},
+                                           ReadCase{"Halted", EPIPE, aErrNotReady},
+                                           ReadCase{"ToleratedIOError", EPROTO, aErrNotReady},
+                                           ReadCase{"ToleratedOverflow", EOVERFLOW, aErrNotReady},
+                                           ReadCase{"ToleratedNoDevice", ENODEV, aErrNotReady}),
+                         [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
 
-TEST_F(UsbTransferTest, HaltedInEndpointIsCleared)
-{
-    open();
-    inFault(LIBUSB_ERROR_PIPE, 0);
-    char byte = 0;
-    EXPECT_EQ(get(byte), aErrNotReady);
-    EXPECT_EQ(fakeusb::stats(id_).clearedHalts, (std::vector<std::uint8_t>{0x81}));
-}
-
-TEST_F(UsbTransferTest, FifthConsecutiveIOErrorFailsTheDevice)
+TEST_F(UmockTransferTest, FifthConsecutiveIOErrorFailsTheDeviceForGood)
 {
     open();
     for (int i = 0; i < 5; i++)
-        inFault(LIBUSB_ERROR_IO, 0);
+        inFault(EPROTO, 0);
     char byte = 0;
     for (int i = 0; i < 4; i++)
         EXPECT_EQ(get(byte), aErrNotReady) << "error " << i + 1 << " is tolerated";
     EXPECT_EQ(get(byte), aErrIO);
-    std::size_t transfers = fakeusb::stats(id_).transfers.size();
+    std::size_t transfers = bed().stats(id_).transfers.size();
 
-    // Failed for good: no count wraps back into tolerance, a write fails too.
+    // No count wraps back into tolerance, a write fails too.
     ASSERT_TRUE(writePeer("late"));
     for (int i = 0; i < 300; i++)
         ASSERT_EQ(get(byte), aErrIO) << "call " << i;
     EXPECT_EQ(aStream_Write(stream_, "x", 1), aErrIO);
-    EXPECT_EQ(fakeusb::stats(id_).transfers.size(), transfers);
+    EXPECT_EQ(bed().stats(id_).transfers.size(), transfers);
 }
 
-TEST_F(UsbTransferTest, AnyOtherResultRestartsTheCount)
+TEST_F(UmockTransferTest, AnyOtherResultRestartsTheCount)
 {
     open();
     char byte = 0;
     // Reads and writes share the count: a good write in between restarts it.
     for (int i = 0; i < 3; i++)
-        inFault(LIBUSB_ERROR_IO, 0);
+        inFault(EPROTO, 0);
     for (int i = 0; i < 3; i++)
         ASSERT_EQ(get(byte), aErrNotReady);
     ASSERT_EQ(aStream_Write(stream_, "w", 1), aErrNone);
     // A good byte restarts it as well.
     for (int i = 0; i < 4; i++)
-        inFault(LIBUSB_ERROR_IO, 0);
+        inFault(EPROTO, 0);
     for (int i = 0; i < 4; i++)
         ASSERT_EQ(get(byte), aErrNotReady);
     ASSERT_TRUE(writePeer("k"));
@@ -235,26 +198,26 @@ TEST_F(UsbTransferTest, AnyOtherResultRestartsTheCount)
     EXPECT_EQ(byte, 'k');
     // And so does a read that merely found nothing.
     for (int i = 0; i < 4; i++)
-        inFault(LIBUSB_ERROR_IO, 0);
-    inFault(LIBUSB_ERROR_TIMEOUT, 0);
+        inFault(EPROTO, 0);
+    inFault(ETIMEDOUT, 0);
     for (int i = 0; i < 4; i++)
-        inFault(LIBUSB_ERROR_IO, 0);
+        inFault(EPROTO, 0);
     for (int i = 0; i < 9; i++)
         ASSERT_EQ(get(byte), aErrNotReady) << "read " << i;
-    inFault(LIBUSB_ERROR_IO, 0);
+    inFault(EPROTO, 0);
     EXPECT_EQ(get(byte), aErrIO) << "the fifth in a row";
 }
 
-TEST_F(UsbTransferTest, StreamReadsExactlyTheBytesSentThroughTroubles)
+TEST_F(UmockTransferTest, StreamReadsExactlyTheBytesSentThroughTroubles)
 {
     open();
     std::string data = pattern(40);
     ASSERT_TRUE(writePeer(data.substr(0, 3)));
-    inFault(0, 0);                     // empty transfer
-    inFault(LIBUSB_ERROR_IO, 0);       // tolerated
-    inFault(LIBUSB_ERROR_TIMEOUT, 3);  // three bytes, then the time-out
-    inFault(LIBUSB_ERROR_PIPE, 0);
-    inFault(LIBUSB_ERROR_IO, 0);
+    inFault(0, 0);          // empty transfer
+    inFault(EPROTO, 0);     // tolerated
+    inFault(ETIMEDOUT, 3);  // three bytes, then the time-out
+    inFault(EPIPE, 0);
+    inFault(EPROTO, 0);
     char got[40] = {};
     aErr err = aErrNotReady;
     int tries = 0;
@@ -270,10 +233,10 @@ TEST_F(UsbTransferTest, StreamReadsExactlyTheBytesSentThroughTroubles)
     EXPECT_EQ(std::string(got, sizeof(got)), data);
 }
 
-TEST_F(UsbTransferTest, UnpluggedDeviceFailsReadsAndWrites)
+TEST_F(UmockTransferTest, UnpluggedDeviceFailsReadsAndWrites)
 {
     open();
-    fakeusb::unplug(id_);
+    bed().unplug(id_);
     EXPECT_EQ(aStream_Write(stream_, "abc", 3), aErrWrite);
     char byte = 0;
     for (int i = 0; i < 4; i++)
@@ -281,54 +244,7 @@ TEST_F(UsbTransferTest, UnpluggedDeviceFailsReadsAndWrites)
     EXPECT_EQ(get(byte), aErrIO);
     EXPECT_EQ(aStream_Write(stream_, "abc", 3), aErrIO);
     EXPECT_EQ(aStream_Destroy(&stream_), aErrNone);
-    EXPECT_EQ(fakeusb::busStats().openHandles, 0);
-}
-
-// The link's reader and writer use one device at the same time.
-TEST_F(UsbTransferTest, ReaderAndWriterShareTheDevice)
-{
-    open(64);
-    constexpr std::size_t kBlocks = 300;
-    constexpr std::size_t kBlock = 30;
-    std::string data = pattern(kBlocks * kBlock);
-    std::atomic<bool> stop{false};
-    std::thread echo([&] {
-        char buffer[512];
-        while (!stop) {
-            pollfd p{peer_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            ssize_t n = ::recv(peer_, buffer, sizeof(buffer), MSG_DONTWAIT);
-            if (n <= 0)
-                break;
-            if (::send(peer_, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
-                break;
-        }
-    });
-    std::atomic<int> writeErrors{0};
-    std::thread writer([&] {
-        for (std::size_t i = 0; i < kBlocks; i++) {
-            if (aStream_Write(stream_, data.data() + i * kBlock, kBlock) != aErrNone)
-                writeErrors++;
-            if (i % 50 == 0)
-                fakeusb::queueFault(id_, fakeusb::Direction::Out, {LIBUSB_ERROR_IO, 0});
-        }
-    });
-    std::string got;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (got.size() < data.size() && std::chrono::steady_clock::now() < deadline) {
-        char byte = 0;
-        aErr err = get(byte);
-        if (err == aErrNone)
-            got.push_back(byte);
-        else if (err != aErrNotReady)
-            break;
-    }
-    writer.join();
-    stop = true;
-    echo.join();
-    EXPECT_EQ(writeErrors, 0);
-    EXPECT_EQ(got, data);
+    EXPECT_EQ(bed().openHandles(), 0);
 }
 
 struct StateCase {
@@ -345,10 +261,10 @@ void PrintTo(const StateCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class UsbDeviceStateTest : public UsbTest, public ::testing::WithParamInterface<StateCase> {};
+class UmockDeviceStateTest : public UmockUsbTest, public ::testing::WithParamInterface<StateCase> {};
 
 // The driver's own operations on an object that is not ready.
-TEST_P(UsbDeviceStateTest, OperationsOutsideTheReadyState)
+TEST_P(UmockDeviceStateTest, OperationsOutsideTheReadyState)
 {
     const StateCase& c = GetParam();
     mvusb_device* device = mvusb_create_usb(c.mode);
@@ -367,13 +283,13 @@ TEST_P(UsbDeviceStateTest, OperationsOutsideTheReadyState)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    States, UsbDeviceStateTest,
+    States, UmockDeviceStateTest,
     ::testing::Values(StateCase{"Created", MVUSB_MODE_LIBUSB, false, aErrNotReady, aErrNotReady, aErrMode},
                       StateCase{"OpenFailed", MVUSB_MODE_LIBUSB, true, aErrConnection, aErrConnection, aErrMode},
                       StateCase{"KernelObject", MVUSB_MODE_KERNEL, false, aErrMode, aErrMode, aErrNone}),
     [](const ::testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
 
-TEST_F(UsbTest, ModesDoNotMix)
+TEST_F(UmockUsbTest, ModesDoNotMix)
 {
     mvusb_device* usb = mvusb_create_usb(MVUSB_MODE_LIBUSB);
     mvusb_device* node = mvusb_create_usb(MVUSB_MODE_KERNEL);
