@@ -1,5 +1,6 @@
 // A whole USB link: aLink_CreateUSB over the real libusb on the emulated bus to the module
 // simulator, with its sync handshake and force route.
+#include "Eventually.h"
 #include "ModuleSimulator.h"
 #include "UmockUsbFixture.h"
 #include "aLink.h"
@@ -23,18 +24,7 @@ bool isSync(const SimPacket& p)
     return p.isSyncRequest();
 }
 
-// Polls state the simulator does not own, within a bound.
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using morvtest::eventually;
 
 class UsbLinkTest : public UmockUsbTest {
 protected:

@@ -2,6 +2,7 @@
 // module's match, bytes both ways, how writes are cut into bulk transfers,
 // and the kernel's faults (claim refused, stalls, I/O error bursts, unplug and
 // re-plug, a second module).
+#include "Patterns.h"
 #include "PtyPair.h"
 #include "UmockUsbFixture.h"
 
@@ -24,13 +25,7 @@ namespace {
 
 constexpr std::uint32_t kSerial = 0x0012ABCD;
 
-std::string pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; i++)
-        s[i] = static_cast<char>(i * 7 + i / 251);
-    return s;
-}
+using morvtest::textPattern;
 
 class UmockStreamTest : public UmockUsbTest {
 protected:
@@ -186,7 +181,7 @@ class UmockChunkTest : public UmockStreamTest, public ::testing::WithParamInterf
 TEST_P(UmockChunkTest, WriteGoesOutInChunks)
 {
     open(GetParam().maxPacket);
-    std::string data = pattern(GetParam().length);
+    std::string data = textPattern(GetParam().length);
     ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
     EXPECT_EQ(outChunks(id_), GetParam().chunks);
     EXPECT_EQ(readPeer(data.size()), data);
@@ -204,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UmockChunkTest,
 TEST_F(UmockStreamTest, ReadsEveryByteOfALongAnswer)
 {
     open(64);
-    std::string data = pattern(3000);
+    std::string data = textPattern(3000);
     ASSERT_TRUE(writePeer(data));
     std::string got(data.size(), '\0');
     aErr err = aErrNotReady;
@@ -283,7 +278,7 @@ TEST_F(UmockStreamTest, StalledOutEndpointIsClearedAndNoByteGoesTwice)
     open(64);
     outFault(EPIPE, 10);   // ten bytes went out, then the stall
     outFault(EPROTO, 0);   // an I/O error
-    std::string data = pattern(200);
+    std::string data = textPattern(200);
     ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
     EXPECT_EQ(readPeer(data.size() + 1, 300), data);
     EXPECT_EQ(bed().stats(id_).clearedHalts, (std::vector<std::uint8_t>{0x02}));
@@ -383,7 +378,7 @@ TEST_F(UmockStreamTest, ReaderAndWriterShareTheDevice)
     open(64);
     constexpr std::size_t kBlocks = 300;
     constexpr std::size_t kBlock = 30;
-    std::string data = pattern(kBlocks * kBlock);
+    std::string data = textPattern(kBlocks * kBlock);
     std::atomic<bool> stop{false};
     std::thread echo([&] {
         char buffer[512];

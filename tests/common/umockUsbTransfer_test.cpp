@@ -2,6 +2,7 @@
 // emulated: what each read outcome gives, transfers that time out after
 // moving part of their bytes, and the tolerance for a few consecutive I/O
 // errors. (libusb reports an URB status of -EPROTO as LIBUSB_ERROR_IO.)
+#include "Patterns.h"
 #include "UmockUsbFixture.h"
 
 #include <cerrno>
@@ -20,13 +21,7 @@ namespace {
 
 constexpr std::uint32_t kSerial = 0x00C0FFEE;
 
-std::string pattern(std::size_t n)
-{
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; i++)
-        s[i] = static_cast<char>(i * 7 + i / 251);
-    return s;
-}
+using morvtest::textPattern;
 
 class UmockTransferTest : public UmockUsbTest {
 protected:
@@ -48,7 +43,7 @@ TEST_F(UmockTransferTest, FailedTransfersNeverSendAByteTwice)
     outFault(ETIMEDOUT, 20);  // 20 of 64 went out before the time-out
     outFault(EPROTO, 0);
     outFault(EPIPE, 10);
-    std::string data = pattern(200);
+    std::string data = textPattern(200);
     ASSERT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrNone);
     EXPECT_EQ(readPeer(data.size() + 1, 300), data);
     EXPECT_EQ(outChunks(id_), (std::vector<int>{64, 64, 64, 64, 64, 42}));
@@ -61,7 +56,7 @@ TEST_F(UmockTransferTest, WriteGivesUpAfterTenFailedTransfers)
     for (int i = 0; i < 9; i++)
         outFault(EPROTO, 0);
     outFault(ETIMEDOUT, 5);
-    std::string data = pattern(100);
+    std::string data = textPattern(100);
     EXPECT_EQ(aStream_Write(stream_, data.data(), data.size()), aErrWrite);
     EXPECT_EQ(outChunks(id_).size(), 10u);
     EXPECT_EQ(readPeer(100, 200), data.substr(0, 5));
@@ -94,7 +89,7 @@ TEST_F(UmockTransferTest, FailedHaltClearingIsAToleratedIOError)
 TEST_F(UmockTransferTest, OneTransferFeedsManyGets)
 {
     open();
-    std::string data = pattern(300);
+    std::string data = textPattern(300);
     ASSERT_TRUE(writePeer(data));
     std::string got;
     for (std::size_t i = 0; i < data.size(); i++) {
@@ -211,7 +206,7 @@ TEST_F(UmockTransferTest, AnyOtherResultRestartsTheCount)
 TEST_F(UmockTransferTest, StreamReadsExactlyTheBytesSentThroughTroubles)
 {
     open();
-    std::string data = pattern(40);
+    std::string data = textPattern(40);
     ASSERT_TRUE(writePeer(data.substr(0, 3)));
     inFault(0, 0);          // empty transfer
     inFault(EPROTO, 0);     // tolerated

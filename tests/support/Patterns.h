@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace morvtest {
@@ -34,6 +35,15 @@ inline std::vector<std::uint8_t> noise(std::size_t size, std::uint8_t seed)
         x = x * 1664525u + 1013904223u;
         out[i] = static_cast<std::uint8_t>(x >> 24);
     }
+    return out;
+}
+
+// 7i plus a step every 251 bytes, as text: block boundaries never line up with the cycle.
+inline std::string textPattern(std::size_t size)
+{
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; i++)
+        out[i] = static_cast<char>(i * 7 + i / 251);
     return out;
 }
 

@@ -1,6 +1,7 @@
 // i.MX serial download loader over USB HID with the real hidapi (hidraw
 // backend), the simulated boot ROM a hidraw node of the umockdev-emulated
 // kernel.
+#include "Elapsed.h"
 #include "HID_SDPLoader.h"
 #include "HidTestbed.h"
 #include "UsbTestbed.h"
@@ -36,10 +37,7 @@ Bytes pattern(size_t n)
     return b;
 }
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using morvtest::msSince;
 
 class HidLoaderTest : public ::testing::Test {
 protected:
