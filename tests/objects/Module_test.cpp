@@ -17,6 +17,7 @@
 #include "EntityClass.h"
 #include "FakeDiscoveryPeers.h"
 #include "PrivateNetns.h"
+#include "TcpipModuleRig.h"
 #include "PtyPair.h"
 #include "SystemClass.h"
 
@@ -208,54 +209,12 @@ protected:
     void SetUp() override
     {
         MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
-        ASSERT_EQ(morvtest::startVethPair(host_, kHost, net_, kModule), "");
-        sim_ = std::make_unique<ModuleSimulator>(SimModule(kRouterAddress, kSerial, kRouterModel));
-        sim_->withModule(kRouterAddress, [](SimModule& m) { morvsim::installSystemEntity(m); });
-
-        std::uint16_t port = 0;
-        net_->run([&] {
-            listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            ASSERT_GE(listenFd_, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = ipv4(kModule);
-            ASSERT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-            ASSERT_EQ(::listen(listenFd_, 1), 0);
-            socklen_t length = sizeof(address);
-            ASSERT_EQ(::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-            port = ntohs(address.sin_port);
-            responder_ = std::make_unique<morvsim::FakeTcpipModule>(
-                kModule, morvsim::tcpipReply(kRouterAddress, port, kSerial, kRouterModel));
-        });
-        // Hands the one connection the link makes to the simulator.
-        acceptor_ = std::thread([this] {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (::poll(&p, 1, 8000) == 1) {
-                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0)
-                    sim_->attachFd(fd);
-            }
-        });
+        rig_.start(kHost, kModule, kRouterAddress, kSerial, kRouterModel);
     }
 
-    void TearDown() override
-    {
-        if (acceptor_.joinable()) {
-            ::shutdown(listenFd_, SHUT_RDWR);
-            acceptor_.join();
-        }
-        if (listenFd_ >= 0)
-            ::close(listenFd_);
-        if (net_)
-            net_->run([this] { responder_.reset(); });
-    }
+    morvtest::NetnsThread& host() { return rig_.host(); }
 
-    std::unique_ptr<morvtest::NetnsThread> host_;
-    std::unique_ptr<morvtest::NetnsThread> net_;
-    std::unique_ptr<ModuleSimulator> sim_;
-    std::unique_ptr<morvsim::FakeTcpipModule> responder_;
-    int listenFd_ = -1;
-    std::thread acceptor_;
+    morvsim::TcpipModuleRig rig_;
 };
 
 TEST_F(ModuleDiscovery, ConnectByTransportAndSerialNumber)
@@ -263,13 +222,13 @@ TEST_F(ModuleDiscovery, ConnectByTransportAndSerialNumber)
     Module unknown(0, std::uint8_t(0));
     unknown.setConfig(directConfig());
     aErr missing = aErrNone;
-    host_->run([&] { missing = unknown.connect(linkTypeTCPIP, kSerial + 1); });
+    host().run([&] { missing = unknown.connect(linkTypeTCPIP, kSerial + 1); });
     EXPECT_EQ(missing, aErrNotFound) << "no module has that serial number";
 
     Module module(0, std::uint8_t(0));
     module.setConfig(directConfig());
     aErr err = aErrUnknown;
-    host_->run([&] { err = module.connect(linkTypeTCPIP, kSerial); });
+    host().run([&] { err = module.connect(linkTypeTCPIP, kSerial); });
     ASSERT_EQ(err, aErrNone);
     EXPECT_TRUE(module.isConnected());
     EXPECT_EQ(module.getModuleAddress(), kRouterAddress);

@@ -125,6 +125,12 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
                 sigaction(SIGXFSZ, &fatal, nullptr) != 0)
                 _exit(126);
         }
+        // The program starts as from a shell: no signal blocked (the forking
+        // thread may block some, and a blocked SIGXFSZ turns the size limit
+        // into a plain write error).
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         execve(argp[0], argp.data(), envp.data());
         _exit(127);
     }

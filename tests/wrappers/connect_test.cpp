@@ -14,6 +14,7 @@
 
 #include "FakeDiscoveryPeers.h"
 #include "PrivateNetns.h"
+#include "TcpipModuleRig.h"
 
 namespace {
 
@@ -101,53 +102,12 @@ protected:
     void SetUp() override
     {
         MORVTEST_SKIP_UNLESS_PRIVATE_NETNS();
-        ASSERT_EQ(morvtest::startVethPair(host_, kHost, net_, kModule), "");
-        sim_ = std::make_unique<ModuleSimulator>(SimModule(kHubAddress, kSerial, kHubModel));
-        sim_->withModule(kHubAddress, [](SimModule& m) { morvsim::installSystemEntity(m); });
-        std::uint16_t port = 0;
-        net_->run([&] {
-            listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            ASSERT_GE(listenFd_, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            ASSERT_EQ(inet_pton(AF_INET, kModule, &address.sin_addr), 1);
-            ASSERT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-            ASSERT_EQ(::listen(listenFd_, 1), 0);
-            socklen_t length = sizeof(address);
-            ASSERT_EQ(::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-            port = ntohs(address.sin_port);
-            responder_ = std::make_unique<morvsim::FakeTcpipModule>(
-                kModule, morvsim::tcpipReply(kHubAddress, port, kSerial, kHubModel));
-        });
-        // Hands the one connection the link makes to the simulator.
-        acceptor_ = std::thread([this] {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (::poll(&p, 1, 20000) == 1) {
-                const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0)
-                    sim_->attachFd(fd);
-            }
-        });
+        rig_.start(kHost, kModule, kHubAddress, kSerial, kHubModel);
     }
 
-    void TearDown() override
-    {
-        if (acceptor_.joinable()) {
-            ::shutdown(listenFd_, SHUT_RDWR);
-            acceptor_.join();
-        }
-        if (listenFd_ >= 0)
-            ::close(listenFd_);
-        if (net_)
-            net_->run([this] { responder_.reset(); });
-    }
+    morvtest::NetnsThread& host() { return rig_.host(); }
 
-    std::unique_ptr<morvtest::NetnsThread> host_;
-    std::unique_ptr<morvtest::NetnsThread> net_;
-    std::unique_ptr<ModuleSimulator> sim_;
-    std::unique_ptr<morvsim::FakeTcpipModule> responder_;
-    int listenFd_ = -1;
-    std::thread acceptor_;
+    morvsim::TcpipModuleRig rig_;
 };
 
 TEST_F(ConnectBySerial, FindsTheModuleOverTcpipAndRegistersIt)
@@ -155,12 +115,12 @@ TEST_F(ConnectBySerial, FindsTheModuleOverTcpipAndRegistersIt)
     const std::size_t before = CCAMap.size();
     std::uint32_t id = 77;
     std::int32_t err = -1;
-    host_->run([&] { err = morv_connect(linkTypeTCPIP, kSerial + 1, &id); });
+    host().run([&] { err = morv_connect(linkTypeTCPIP, kSerial + 1, &id); });
     EXPECT_EQ(err, aErrNotFound) << "no module has that serial number";
     EXPECT_EQ(id, 0u);
     EXPECT_EQ(CCAMap.size(), before);
 
-    host_->run([&] { err = morv_connect(linkTypeTCPIP, kSerial, &id); });
+    host().run([&] { err = morv_connect(linkTypeTCPIP, kSerial, &id); });
     ASSERT_EQ(err, aErrNone);
     EXPECT_NE(id, 0u);
     EXPECT_EQ(CCAMap.size(), before + 1);
