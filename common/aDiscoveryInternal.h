@@ -38,7 +38,7 @@ typedef struct {
 bool aDiscoverySeen_Contains(const aDiscoverySeen* seen, uint32_t serialNumber);
 void aDiscoverySeen_Add(aDiscoverySeen* seen, uint32_t serialNumber);
 
-/* Makes the spec of a module's reply of size bytes (at most the first 16
+/* Fills a linkSpec from a module's reply of size bytes (at most the first 16
  * count) from sender (network order); 0 when it is too short to hold a port
  * and a serial number. */
 int aDiscovery_SpecFromTCPIPReply(const void* data, size_t size, uint32_t sender, linkSpec* spec);
