@@ -111,3 +111,21 @@ protected:
     aStream* stream_ = nullptr;
     int peer_ = -1;
 };
+
+// One module of the given serial number, opened as a USB stream; faults queued per direction.
+class UmockOpenStreamTest : public UmockUsbTest {
+protected:
+    explicit UmockOpenStreamTest(std::uint32_t serial) : serial_(serial) {}
+
+    void open(std::uint16_t maxPacket = 64)
+    {
+        id_ = plugModule(serial_, maxPacket);
+        ASSERT_EQ(aStream_CreateUSB(serial_, &stream_), aErrNone);
+    }
+    aErr get(char& byte) { return aStream_Read(stream_, &byte, 1); }
+    void inFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::In, {error, bytes}); }
+    void outFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::Out, {error, bytes}); }
+
+    const std::uint32_t serial_;
+    int id_ = 0;
+};

@@ -27,18 +27,9 @@ constexpr std::uint32_t kSerial = 0x0012ABCD;
 
 using morvtest::textPattern;
 
-class UmockStreamTest : public UmockUsbTest {
+class UmockStreamTest : public UmockOpenStreamTest {
 protected:
-    void open(std::uint16_t maxPacket = 64)
-    {
-        id_ = plugModule(kSerial, maxPacket);
-        ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
-    }
-    aErr get(char& byte) { return aStream_Read(stream_, &byte, 1); }
-    void inFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::In, {error, bytes}); }
-    void outFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::Out, {error, bytes}); }
-
-    int id_ = 0;
+    UmockStreamTest() : UmockOpenStreamTest(kSerial) {}
 };
 
 TEST_F(UmockStreamTest, TheSystemLibusbMovesBytesBothWays)

@@ -23,18 +23,9 @@ constexpr std::uint32_t kSerial = 0x00C0FFEE;
 
 using morvtest::textPattern;
 
-class UmockTransferTest : public UmockUsbTest {
+class UmockTransferTest : public UmockOpenStreamTest {
 protected:
-    void open(std::uint16_t maxPacket = 64)
-    {
-        id_ = plugModule(kSerial, maxPacket);
-        ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
-    }
-    aErr get(char& byte) { return aStream_Read(stream_, &byte, 1); }
-    void inFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::In, {error, bytes}); }
-    void outFault(int error, int bytes = 0) { bed().queueFault(id_, umockusb::Direction::Out, {error, bytes}); }
-
-    int id_ = 0;
+    UmockTransferTest() : UmockOpenStreamTest(kSerial) {}
 };
 
 TEST_F(UmockTransferTest, FailedTransfersNeverSendAByteTwice)

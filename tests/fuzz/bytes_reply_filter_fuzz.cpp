@@ -4,6 +4,7 @@
 // buffer, when more is stored than the buffer holds, when a packet out of
 // sequence is taken as data, or when a refused packet changes the record.
 #include "EntityClass.h"
+#include "FuzzCheck.h"
 #include "FuzzPacket.h"
 
 #include <cstddef>
@@ -17,16 +18,6 @@
 using namespace Zorventa::Morvasset;
 
 namespace {
-
-// Names the broken rule's line before stopping.
-void checkAt(bool ok, int line)
-{
-    if (!ok) {
-        std::fprintf(stderr, "check failed at line %d\n", line);
-        std::abort();
-    }
-}
-#define check(ok) checkAt((ok), __LINE__)
 
 constexpr std::uint8_t kModule = 4;
 

@@ -2,6 +2,7 @@
 // an entity get, set or call takes its reply, and aborts when the decoder
 // reads past the received data, takes a packet that is not the reply, or
 // decodes a value that is not the one the packet carries.
+#include "FuzzCheck.h"
 #include "FuzzPacket.h"
 #include "LinkReplyFilter.h"
 #include "aUEI.h"
@@ -16,16 +17,6 @@ using Zorventa::Morvasset::uei;
 using namespace Zorventa::Morvasset;
 
 namespace {
-
-// Names the broken rule's line before stopping.
-void checkAt(bool ok, int line)
-{
-    if (!ok) {
-        std::fprintf(stderr, "check failed at line %d\n", line);
-        std::abort();
-    }
-}
-#define check(ok) checkAt((ok), __LINE__)
 
 bool sameRecord(const uei& a, const uei& b)
 {
