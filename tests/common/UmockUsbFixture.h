@@ -4,8 +4,10 @@
 // kernel driver's nodes (so no real node decides the mode).
 #pragma once
 
+#include "FdIo.h"
 #include "TempDir.h"
 #include "UsbTestbed.h"
+#include "aLinkSpec.h"
 #include "aStreamUSB.h"
 #include "aUSBDriver.h"
 
@@ -13,11 +15,23 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+// The linkSpec of a USB module with this serial number, as discovery gives it.
+inline linkSpec usbSpec(std::uint32_t serial)
+{
+    linkSpec s;
+    std::memset(&s, 0, sizeof s);
+    s.type = linkTypeUSB;
+    s.serialNumber = serial;
+    s.usbId = serial;
+    return s;
+}
 
 class UmockUsbTest : public ::testing::Test {
 protected:
@@ -55,39 +69,10 @@ protected:
         return id;
     }
 
-    bool writePeer(const std::string& bytes)
-    {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::send(peer_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool writePeer(const std::string& bytes) { return morvtest::sendAll(peer_, bytes); }
 
     // What the host sent, until count bytes came or the time ran out.
-    std::string readPeer(std::size_t count, int timeoutMs = 3000)
-    {
-        std::string out;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (out.size() < count) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                            .count();
-            if (left <= 0)
-                break;
-            pollfd p{peer_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left)) <= 0)
-                break;
-            char buffer[4096];
-            ssize_t n = ::recv(peer_, buffer, std::min(sizeof(buffer), count - out.size()), MSG_DONTWAIT);
-            if (n <= 0)
-                break;
-            out.append(buffer, static_cast<std::size_t>(n));
-        }
-        return out;
-    }
+    std::string readPeer(std::size_t count, int timeoutMs = 3000) { return morvtest::readUpTo(peer_, count, timeoutMs); }
 
     // Bytes of the OUT URBs, in order.
     std::vector<int> outChunks(int id)

@@ -15,16 +15,6 @@ namespace {
 
 constexpr std::uint32_t kOtherSerial = 0x0BADCAFE;
 
-linkSpec usbSpec(std::uint32_t serial)
-{
-    linkSpec s;
-    std::memset(&s, 0, sizeof s);
-    s.type = linkTypeUSB;
-    s.serialNumber = serial;
-    s.usbId = serial;
-    return s;
-}
-
 class LinkUsb : public UmockUsbTest {
 protected:
     void SetUp() override

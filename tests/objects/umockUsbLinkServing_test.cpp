@@ -39,16 +39,6 @@ constexpr const char* kChildPortVariable = "MORV_SERVING_CHILD_PORT";
 
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-linkSpec usbSpec(std::uint32_t serial)
-{
-    linkSpec s;
-    std::memset(&s, 0, sizeof s);
-    s.type = linkTypeUSB;
-    s.serialNumber = serial;
-    s.usbId = serial;
-    return s;
-}
-
 linkSpec clientSpec(std::uint16_t port)
 {
     linkSpec s;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
 
 namespace morvtest {
 
@@ -27,5 +28,11 @@ template <typename Step> bool ioAll(std::size_t size, Step step)
 
 // Writes all size bytes to fd.
 bool writeAll(int fd, const void* data, std::size_t size);
+
+// Sends all of bytes on socket fd; a closed peer is a false, not a SIGPIPE.
+bool sendAll(int fd, const std::string& bytes);
+
+// What fd delivers until count bytes came, the peer closed or timeoutMs passed.
+std::string readUpTo(int fd, std::size_t count, int timeoutMs);
 
 }  // namespace morvtest
