@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bird.ValidateModel("");
     bird.ValidateModel("USBHub3p");
     bird.FindSerialNumberOffsets();
-    for (int type = 0; type < 32; ++type) {
+    // Every value the enum holds (0-7, its smallest bit-field); a wider one is undefined.
+    for (int type = 0; type < 8; ++type) {
         for (const BirdBlock& block : bird.FindBlocks(BirdFile::BLOCK_TYPE(type))) {
             // Every offered block lies inside the payload: touch its ends.
             if (block.length > 0) {

@@ -7,6 +7,7 @@
 #include "FuzzCheck.h"
 #include "FuzzPacket.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -107,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(record.error == 0 && (!cut || values == 0) && count == countBefore + values);
             stored.insert(stored.end(), d + 3, d + 3 + values);
         }
-        check(std::memcmp(buffer.get(), stored.data(), stored.size()) == 0 && stored.size() == count);
+        check(stored.size() == count && std::equal(stored.begin(), stored.end(), buffer.get()));
         check(record.sequence == (d[n - 1] & ueiBytesSequenceMask));
         check(record.continued == ((d[n - 1] & ueiBytesContinue) ? 1 : 0));
         if (!record.continued)
