@@ -8,7 +8,8 @@
 #   c99_caller: a C99 program built with -Werror against the public header
 #     and the shared library.
 #   readme_test: the README's commands for the C library, run in a fresh shell:
-#     they build the library from the sources (hence the longer time limit),
+#     they build the library from the sources (hence the longer time limit,
+#     and no other test beside it),
 #     install it into a temporary prefix and build and run the example program
 #     (wrappers/examples), which is also built here with -Werror.
 set(MORV_WRAPPER_FAKES_DIR ${CMAKE_CURRENT_SOURCE_DIR}/wrappers/fakes)
@@ -22,9 +23,12 @@ foreach(t ${MORV_WRAPPER_TESTS})
     # The recording classes shadow the real entity headers.
     target_include_directories(wrappers_recorded_test BEFORE PRIVATE ${MORV_WRAPPER_FAKES_DIR})
   elseif(n STREQUAL "readme_test")
+    # A build of four jobs: alone, so that it takes no time from tests that measure it.
     set(MORV_TEST_TIMEOUT 600)
+    set(MORV_TEST_RUN_SERIAL ON)
     morv_add_test_program(${t} morvwrappers_static morvasset ${MORV_DEFAULT_TEST_LIBS})
     unset(MORV_TEST_TIMEOUT)
+    unset(MORV_TEST_RUN_SERIAL)
     target_compile_definitions(wrappers_readme_test PRIVATE MORV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   else()
     morv_add_test_program(${t} morvwrappers_static morvasset ${MORV_DEFAULT_TEST_LIBS})
