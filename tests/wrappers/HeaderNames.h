@@ -4,9 +4,11 @@
 
 #include <cctype>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace wraptest {
 
@@ -49,6 +51,80 @@ inline std::set<std::string> declaredFunctions(const std::string& headerPath)
 inline std::set<std::string> declaredHostFunctions(const std::string& headerPath)
 {
     return declaredWith(headerPath, "int32_t", {"morv"});
+}
+
+// One function of a family's option table: what the header says its request is.
+struct DocumentedOption {
+    std::string function;  // C name
+    int command = 0;       // the family's entity command
+    int option = 0;
+    std::string access;     // get, set, get/set or call
+    bool selected = false;  // written with its selectors, "name(selector, ...)"
+};
+
+// Every function of the option tables, in the order of the header. A family's
+// section starts at "<prefix>_ functions (<count>)." and names "entity command
+// <n>"; a row is option, access, value type and functions, and a line holding
+// only functions continues the row above.
+inline std::vector<DocumentedOption> documentedOptions(const std::string& headerPath)
+{
+    std::ifstream in(headerPath);
+    const std::regex section(R"(^ \* (\w+)_ functions \(\d+\)\.)");
+    const std::regex command(R"(entity command (\d+))");
+    const std::regex row(R"(^ \*\s+(\d+)\s+(get/set|get|set|call)\s+(\S+( list)?)\s+(\S.*)$)");
+    const std::regex continued(R"(^ \*\s{30,}(\S.*)$)");
+    std::vector<DocumentedOption> all;
+    std::string prefix;
+    int entityCommand = 0;
+    DocumentedOption current;
+    std::string line;
+    // Functions of one row, split at the commas outside a selector list.
+    auto addFunctions = [&](const std::string& text) {
+        std::string name;
+        int depth = 0;
+        auto flush = [&] {
+            std::size_t start = name.find_first_not_of(' ');
+            if (start == std::string::npos)
+                return;
+            const std::size_t paren = name.find('(');
+            DocumentedOption entry = current;
+            entry.function =
+                prefix + "_" + name.substr(start, paren == std::string::npos ? std::string::npos : paren - start);
+            entry.selected = paren != std::string::npos;
+            all.push_back(entry);
+            name.clear();
+        };
+        for (char c : text) {
+            if (c == '(')
+                ++depth;
+            else if (c == ')')
+                --depth;
+            if (c == ',' && depth == 0)
+                flush();
+            else
+                name += c;
+        }
+        flush();
+    };
+    while (std::getline(in, line)) {
+        std::smatch match;
+        if (std::regex_search(line, match, section)) {
+            prefix = match[1];
+            entityCommand = 0;
+        } else if (!prefix.empty() && entityCommand == 0 && std::regex_search(line, match, command)) {
+            entityCommand = std::stoi(match[1]);
+        } else if (!prefix.empty() && std::regex_match(line, match, row)) {
+            current.command = entityCommand;
+            current.option = std::stoi(match[1]);
+            current.access = match[2];
+            addFunctions(match[5]);
+        } else if (!prefix.empty() && std::regex_match(line, match, continued)) {
+            addFunctions(match[1]);
+        } else if (line.rfind(" */", 0) == 0) {
+            prefix.clear();
+        }
+    }
+    return all;
 }
 
 }  // namespace wraptest

@@ -1,5 +1,6 @@
 // Opening and closing devices through the C calls, seen from the registry:
-// a failed connection leaves it as it was, and morv_connect finds a module
+// a failed connection leaves it as it was and gives the code the header
+// names for its cause, and morv_connect finds a module
 // by TCP/IP discovery (behind a veth pair, each end in a private namespace).
 #include "WrapperRig.h"
 
@@ -9,10 +10,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "FakeDiscoveryPeers.h"
+#include "LoopbackListener.h"
 #include "PrivateNetns.h"
 #include "TcpipModuleRig.h"
 
@@ -24,6 +29,7 @@ struct Refusal {
     const char* name;
     std::function<std::int32_t(std::uint32_t* id)> connect;
     std::int32_t error;
+    long minimumMs = 0;  // the connect takes at least this long
 };
 
 std::ostream& operator<<(std::ostream& os, const Refusal& r)
@@ -37,13 +43,34 @@ std::uint16_t closedPort()
     return gone.listenTcp("127.0.0.3");
 }
 
+// morv_connectAddress to a peer on 127.0.0.1 that, once it has taken the
+// connection, does what act says and then reads until the library closes.
+std::int32_t connectToPeer(std::uint32_t* id, const std::function<void(morvtest::LoopbackPeer&)>& act)
+{
+    morvtest::LoopbackListener listener;
+    std::thread peer([&] {
+        std::unique_ptr<morvtest::LoopbackPeer> accepted = listener.accept(10000);
+        if (!accepted)
+            return;
+        act(*accepted);
+        if (accepted->isOpen())
+            accepted->read(1 << 20, 10000);
+    });
+    const std::int32_t result = morv_connectAddress(0x7F000001, listener.port(), id);
+    peer.join();
+    return result;
+}
+
 class RefusedConnections : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(RefusedConnections, RegisterNothingAndLeaveIdZero)
 {
     const std::size_t before = CCAMap.size();
     std::uint32_t id = 77;
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(GetParam().connect(&id), GetParam().error);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), GetParam().minimumMs);
     EXPECT_EQ(id, 0u);
     EXPECT_EQ(CCAMap.size(), before);
 }
@@ -53,6 +80,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Refusal{"closed_port", [](std::uint32_t* id) { return morv_connectAddress(0x7F000003, closedPort(), id); },
                 aErrConnection},
+        // Four address requests of 1 s each go unanswered.
+        Refusal{"peer_never_answers",
+                [](std::uint32_t* id) { return connectToPeer(id, [](morvtest::LoopbackPeer&) {}); }, aErrNotReady,
+                3500},
+        Refusal{"peer_closes_at_once",
+                [](std::uint32_t* id) { return connectToPeer(id, [](morvtest::LoopbackPeer& p) { p.close(); }); },
+                aErrNotReady},
+        // The link does not come up within its 2 s.
+        Refusal{"peer_sends_no_packets",
+                [](std::uint32_t* id) {
+                    return connectToPeer(id, [](morvtest::LoopbackPeer& p) { p.write(std::string(1000, '\xFF')); });
+                },
+                aErrConnection, 1500},
         Refusal{"port_zero", [](std::uint32_t* id) { return morv_connectAddress(0x7F000001, 0, id); }, aErrParam},
         Refusal{"serial_line_type", [](std::uint32_t* id) { return morv_connect(linkTypeSerial, 5, id); },
                 aErrParam},

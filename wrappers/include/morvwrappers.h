@@ -4,12 +4,14 @@
  * id, and closed with morv_disconnect (declared below the Result record).
  *
  * Every entity function takes a pointer to the device id under which the host
- * registered the device, the caller's Result record and an entity index (only
- * its low 8 bits are used), then its inputs. It reports its outcome exactly
- * once through the Result: the value and an error code (0 success, 3 no
- * device under that id, 18 the module did not answer, 25 not connected,
- * others as the module or the library report them; 1 when memory ran out
- * and 34 for any other failure inside the library).
+ * registered the device, the caller's Result record and an entity index, then
+ * its inputs. It reports its outcome exactly once through the Result: the
+ * value and an error code (below).
+ *
+ * The entity index: its low 8 bits are taken (259 is 3, -1 is 255). 0 to 31
+ * address an entity; 32 to 255 give error 26 and nothing is sent. The two
+ * functions that only pack and unpack an attribute byte send nothing and take
+ * any index.
  *
  * Values: uint8_t and uint16_t values are reported zero-extended, uint32_t
  * values with their bits unchanged (so values from 2^31 up read as negative),
@@ -21,6 +23,67 @@
  * when the module's reply to system_getInputPowerBehaviorConfig is not a
  * whole number of 32-bit words, the call reports error 1 and a count in
  * bytes.
+ *
+ * Error codes, with the names and descriptions of the library's own error
+ * table. An error reply from the module gives the code it carries, and a
+ * module may send any code of the table; the library itself gives the codes
+ * that have a note here, for the reasons given (opening: see morv_connect):
+ *
+ *  0 aErrNone           "Success, no error"
+ *  1 aErrMemory         "Memory allocation": memory ran out; a list reply
+ *                       longer than the buffer (the count tells what was
+ *                       stored); a reply to system_getInputPowerBehaviorConfig
+ *                       that is not whole 32-bit words (the count in bytes)
+ *  2 aErrParam          "Invalid parameter": a NULL buffer or a length of 0
+ *                       for a list getter, a NULL buffer with a length for a
+ *                       list setter, a NULL pointer or a selector beyond its
+ *                       bits for a power-delivery function; rarely, a link
+ *                       torn down while a request was being queued
+ *  3 aErrNotFound       "Not found": no device is registered under the id
+ *                       (or the id pointer is NULL)
+ *  4 aErrFileNameLength "File name too long"
+ *  5 aErrBusy           "Resource busy"
+ *  6 aErrIO             "Input/Output error"
+ *  7 aErrMode           "Invalid Mode"
+ *  8 aErrWrite          "Write error"
+ *  9 aErrRead           "Read error"
+ * 10 aErrEOF            "End of file"
+ * 11 aErrNotReady       "Not ready, no bytes available"
+ * 12 aErrPermission     "Insufficient permissions"
+ * 13 aErrRange          "Value out of range"
+ * 14 aErrSize           "Invalid Size": a reply to a uint32_t list getter of
+ *                       the power-delivery or USB-system entity that is not
+ *                       whole 32-bit words (the count is the whole ones)
+ * 15 aErrOverrun        "Buffer/queue overrun": the link's output queue
+ *                       overflowed and its packets were dropped
+ * 16 aErrParse          "Parse error"
+ * 17 aErrConfiguration  "Configuration error"
+ * 18 aErrTimeout        "Timeout occurred": no reply within 1 s (each packet
+ *                       of a list reply within 1 s; 4 s after a list set of
+ *                       more than 1000 bytes), or the link sent nothing of
+ *                       its queue for 2 s
+ * 19 aErrInitialization "Initialization error"
+ * 20 aErrVersion        "Invalid version"
+ * 21 aErrUnimplemented  "Functionality unimplemented"
+ * 22 aErrDuplicate      "Duplicate request"
+ * 23 aErrCancel         "Cancellation occurred, or did not complete"
+ * 24 aErrPacket         "Packet byte invalid": a reply of the wrong form (a
+ *                       get reply without a value, a list reply out of
+ *                       sequence, an error reply without a code); or the
+ *                       module gave no usable address when it was connected
+ * 25 aErrConnection     "Connection error": the link is down (the module
+ *                       went away, or the connection was closed)
+ * 26 aErrIndexRange     "Index out of range": an entity index of 32 to 255
+ * 27 aErrShortCommand   "Morvasset command to short"
+ * 28 aErrInvalidEntity  "Invalid entity error"
+ * 29 aErrInvalidOption  "Invalid option code"
+ * 30 aErrResource       "Resource unavailable": a request packet could not
+ *                       be made (memory)
+ * 31 aErrMedia          "Media error"
+ * 32 aErrAsyncReturn    "Asynchronous return error"
+ * 33 aErrStreamStale    "Stream value is stale"
+ * 34 aErrUnknown        "Unknown error": an error reply with the code 0, and
+ *                       any other failure inside the library
  *
  * Calls on different devices may run on any number of threads at once;
  * calls on the same device must not overlap.
@@ -67,19 +130,34 @@ static inline int32_t result_getError(const Result* result)
  *
  * Each returns an error code, 0 on success. Ids are never 0 and never used
  * twice while the process runs; after a failure *id is 0 and nothing was
- * registered. A NULL id pointer gives 2.
+ * registered. A NULL id pointer gives 2; memory running out gives 1, any
+ * other failure inside the library 34, and running out of ids (after 2^32 - 1
+ * of them) 30.
+ *
+ * Once a connection to a module is made, the library asks the module for its
+ * address, up to four times with 1 s for each answer. What a connection
+ * gives:
+ *   25 nothing listens at the address and port (at once), nothing answers
+ *      there (after the 2 s allowed for connecting), or the link does not
+ *      come up within 2 s (the peer sends bytes that are no packets);
+ *   11 the peer takes the connection and never answers the address request
+ *      (after 4 s), or closes the connection at once.
  */
 
 /* Finds the module with this serial number over USB (linkType 1) or TCP/IP
  * (linkType 2), connects it and registers it under a new id in *id. 2 for
- * serial number 0 or another link type; otherwise the connection's error
- * (3 when no such module is found, 11 when it did not tell its address). */
+ * serial number 0 or another link type; 3 when no module with that serial
+ * number is found. Over USB a module this user may not open is skipped like
+ * an absent one, and a module not found or not connected over USB is looked
+ * for on a sharing server of this host (another process that has it open):
+ * without one such a failure ends in 3 as well. A module found gives what its
+ * connection gives (above). */
 MORV_WRAPPER_API int32_t morv_connect(uint32_t linkType, uint32_t serialNumber, uint32_t* id);
 
 /* Connects the TCP/IP module at this address and port without discovery and
  * registers it under a new id in *id. The address is in host order:
- * 127.0.0.1 is 0x7F000001. 2 for port 0; otherwise the connection's error
- * (25 when nothing answers there). */
+ * 127.0.0.1 is 0x7F000001. 2 for port 0; otherwise what the connection gives
+ * (above). */
 MORV_WRAPPER_API int32_t morv_connectAddress(uint32_t ipv4Address, uint16_t port, uint32_t* id);
 
 /* Removes the device from the registry, so later calls with its id report
@@ -318,7 +396,50 @@ MORV_WRAPPER_API void usb_setCableFlip(const uint32_t* id, Result* result, int32
  *
  * The system entity (SystemClass, entity command 3). system_getName and
  * system_setName count bytes; the power behaviour configuration counts
- * uint32_t elements.
+ * uint32_t elements and travels in host memory order. system_setLED sends
+ * any value but 0 as 1. system_getVersion gives the module's packed version
+ * word (major, minor and patch).
+ *
+ * option access    value           functions
+ *    1   get       uint8_t         getModule
+ *    2   get/set   uint8_t         getRouter, setRouter
+ *    3   get/set   uint8_t         getHBInterval, setHBInterval
+ *    4   get/set   uint8_t         getLED, setLED
+ *    6   get/set   uint8_t         getBootSlot, setBootSlot
+ *    7   get       uint32_t        getVersion
+ *    8   get       uint8_t         getModel
+ *    9   get       uint32_t        getSerialNumber
+ *   10   call      -               save
+ *   11   call      -               reset
+ *   12   get       uint32_t        getInputVoltage
+ *   13   get       uint8_t         getModuleHardwareOffset
+ *   14   get       uint8_t         getModuleBaseAddress
+ *   15   get/set   uint8_t         getModuleSoftwareOffset, setModuleSoftwareOffset
+ *   16   get       uint8_t         getRouterAddressSetting
+ *   20   set       uint8_t         routeToMe
+ *   21   get       uint32_t        getInputCurrent
+ *   22   get       uint32_t        getUptime
+ *   23   get       int32_t         getMaximumTemperature
+ *   24   call      -               logEvents
+ *   25   get       int32_t         getUnregulatedVoltage
+ *   26   get       int32_t         getUnregulatedCurrent
+ *   27   get       int32_t         getTemperature
+ *   28   get       int32_t         getMinimumTemperature
+ *   29   get       uint8_t         getInputPowerSource
+ *   30   get/set   uint8_t         getInputPowerBehavior, setInputPowerBehavior
+ *   31   get/set   uint32_t list   getInputPowerBehaviorConfig, setInputPowerBehaviorConfig
+ *   32   get/set   bytes           getName, setName
+ *   33   get       uint32_t        getPowerLimit
+ *   34   get/set   uint32_t        getPowerLimitMax, setPowerLimitMax
+ *   35   get       uint32_t        getPowerLimitState
+ *   36   call      -               resetEntityToFactoryDefaults
+ *   37   call      -               resetDeviceToFactoryDefaults
+ *   38   get/set   uint8_t         getLinkInterface, setLinkInterface
+ *   40   get       uint32_t        getHardwareVersion
+ *   41   get       uint32_t        getErrors
+ *   42   get/set   uint8_t         getLEDMaxBrightness, setLEDMaxBrightness
+ *   43   get       uint32_t        getBuild
+ *   45   get       uint32_t        getProtocolFeatures
  */
 MORV_WRAPPER_API void system_getModule(const uint32_t* id, Result* result, int32_t index);
 MORV_WRAPPER_API void system_getModuleBaseAddress(const uint32_t* id, Result* result, int32_t index);
