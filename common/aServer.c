@@ -125,6 +125,7 @@ static int _findPortAndBindSocket(aServer* server)
     int port = -1;
     zsock_set_router_mandatory(server->frontend, 1);
     zsock_set_sndhwm(server->frontend, aSERVER_FRONTEND_HWM);
+    zsock_set_maxmsgsize(server->frontend, aSERVER_FRONTEND_MAX_FRAME);
     if (server->localOnly) {
         snprintf(text, sizeof(text), "127.0.0.1");
     } else if (aDiscovery_ConvertIPv4Interface(server->interfaceAddress, text, sizeof(text)) == 0) {

@@ -49,6 +49,11 @@ extern "C" {
 #define aSERVER_MAX_SUBSCRIBERS 256u
 #define aSERVER_MAX_STREAM_KEYS 64u
 #define aSERVER_FRONTEND_HWM 20000
+/* The most the frontend takes in one frame: a packet is at most 30 bytes,
+ * but ZeroMQ's own handshake command passes the same check (296 bytes from
+ * a peer that gives its socket type and an identity of 255 bytes). A longer
+ * frame ends the client's connection before anything of it is kept. */
+#define aSERVER_FRONTEND_MAX_FRAME 512
 #define aSERVER_PAIR_HWM 20000
 
 #define aSERVER_BEACON_PUBLISH_MS 2000u

@@ -29,6 +29,12 @@
 #define sSERVER_SEND_ATTEMPTS 20
 #define sSERVER_SEND_MS 20u
 #define sSERVER_HWM 20000
+/* The most the server socket takes in one frame: one reply packet, or a
+ * batch of stream samples of fewer than 4096 bytes (ZeroMQ's handshake
+ * commands are far shorter). A longer frame ends the connection before
+ * anything of it is kept, and ZeroMQ does not connect again to a peer that
+ * broke the protocol: requests go unanswered until the link is reset. */
+#define sSERVER_MAX_FRAME 4096
 #define sENDPOINT_SIZE 96
 
 typedef struct {
@@ -282,6 +288,7 @@ static aErr sBuild(sClientRef* ref, uint32_t address, uint16_t port)
     zsock_set_linger(ref->server, 0);
     zsock_set_sndhwm(ref->server, sSERVER_HWM);
     zsock_set_rcvhwm(ref->server, sSERVER_HWM);
+    zsock_set_maxmsgsize(ref->server, sSERVER_MAX_FRAME);
     char text[INET_ADDRSTRLEN + 1];
     if (aDiscovery_ConvertIPv4Interface(address, text, sizeof(text)) == 0) {
         return aErrConnection;
