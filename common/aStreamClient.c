@@ -18,6 +18,7 @@
 #include "aDiscoveryInterfaces.h"
 #include "aPacket.h"
 #include "aTime.h"
+#include "aZeroMQ.h"
 
 #define sCLIENT_CHECK 0xC11Eu
 #define sPOLL_MS 1000
@@ -49,6 +50,8 @@ typedef struct {
     zframe_t* frame;
     size_t position;
     size_t length;
+    uint8_t stopping; /* atomic; the broker ends */
+    int holders;      /* atomic; the stream and a running broker (aZeroMQ_LetGo) */
 } sClientRef;
 
 static bool _aVALIDStream(const sClientRef* ref)
@@ -109,7 +112,7 @@ static void _broker_task(zsock_t* pipe, void* args)
     if (poller == NULL) {
         return;
     }
-    for (;;) {
+    while (!__atomic_load_n(&ref->stopping, __ATOMIC_SEQ_CST)) {
         void* which = zpoller_wait(poller, sPOLL_MS);
         int waitError = errno;
         sPassInterruptOn();
@@ -216,14 +219,10 @@ static aErr _sZeroMQStreamWrite(const char* data, size_t length, void* reference
     return aErrNone;
 }
 
-static aErr _sZeroMQStreamDelete(void* reference)
+/* The last of the stream and its broker to let go of the reference. */
+static void sRelease(void* shared)
 {
-    aDEBUG_TRACE(aDEBUG_CLIENT, "Client delete: start\n");
-    sClientRef* ref = (sClientRef*)reference;
-    if (ref == NULL || ref->check != sCLIENT_CHECK) {
-        return aErrIO;
-    }
-    zactor_destroy(&ref->broker);
+    sClientRef* ref = (sClientRef*)shared;
     zpoller_destroy(&ref->poller);
     zsock_destroy(&ref->server);
     zsock_destroy(&ref->incomingReader);
@@ -234,7 +233,18 @@ static aErr _sZeroMQStreamDelete(void* reference)
     ref->check = 0;
     free(ref);
     aDEBUG_TRACE(aDEBUG_CLIENT, "Client delete: end\n");
-    return aErrNone;
+}
+
+static aErr _sZeroMQStreamDelete(void* reference)
+{
+    aDEBUG_TRACE(aDEBUG_CLIENT, "Client delete: start\n");
+    sClientRef* ref = (sClientRef*)reference;
+    if (ref == NULL || ref->check != sCLIENT_CHECK) {
+        return aErrIO;
+    }
+    __atomic_store_n(&ref->stopping, 1, __ATOMIC_SEQ_CST);
+    aZeroMQ_StopActor(&ref->broker, aTime_DeadlineAfter(aSTREAM_CLIENT_STOP_MS));
+    return aZeroMQ_LetGo(&ref->holders, sRelease, ref) ? aErrNone : aErrTimeout;
 }
 
 /* ---- Creation ---- */
@@ -305,7 +315,7 @@ static aErr sBuild(sClientRef* ref, uint32_t address, uint16_t port)
         return aErrMemory;
     }
     zpoller_set_nonstop(ref->poller, true);
-    ref->broker = zactor_new(_broker_task, ref);
+    ref->broker = aZeroMQ_StartActor(_broker_task, ref, &ref->holders, sRelease);
     if (ref->broker == NULL) {
         return aErrResource;
     }
@@ -326,6 +336,8 @@ aErr aStream_CreateClient(uint32_t address, uint16_t port, aStream** out)
         return aErrMemory;
     }
     ref->check = sCLIENT_CHECK;
+    ref->holders = 1;
+    aZeroMQ_Start();
     aErr err = sBuild(ref, address, port);
     aStream* stream = NULL;
     if (err == aErrNone) {

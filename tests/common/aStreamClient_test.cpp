@@ -451,7 +451,8 @@ void countInterrupt(int)
 }
 
 // Runs only in the child processes of the tests above, with CZMQ's own
-// signal handlers in place.
+// signal handlers in place: the child's first CZMQ call, the fake frontend's
+// socket, starts CZMQ with them (the library would not).
 TEST(ClientStreamChild, PassesAnInterruptOn)
 {
     const char* role = std::getenv(kChildRoleVariable);
