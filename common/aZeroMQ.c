@@ -19,7 +19,9 @@ static void* sHandlerCode(const struct sigaction* action)
     return (action->sa_flags & SA_SIGINFO) != 0 ? (void*)action->sa_sigaction : (void*)action->sa_handler;
 }
 
-/* True when the handler lies in CZMQ's own library. */
+/* True when the handler lies in CZMQ's own library. Where CZMQ is linked
+ * into the same object as this code, the host's handlers would lie there
+ * too: none is taken for CZMQ's then. */
 static bool sIsCzmqHandler(const struct sigaction* action)
 {
     void* code = sHandlerCode(action);
@@ -28,7 +30,9 @@ static bool sIsCzmqHandler(const struct sigaction* action)
     }
     Dl_info handler;
     Dl_info czmq;
+    Dl_info own;
     return dladdr(code, &handler) != 0 && dladdr((void*)zsys_handler_set, &czmq) != 0 &&
+           dladdr((void*)aZeroMQ_Start, &own) != 0 && czmq.dli_fbase != own.dli_fbase &&
            handler.dli_fbase == czmq.dli_fbase;
 }
 

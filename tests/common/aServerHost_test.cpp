@@ -8,6 +8,7 @@
 #include "ChildProcess.h"
 #include "aDebug.h"
 #include "aServerInternal.h"
+#include "zBeaconInterface.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -84,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         // flag they raise stops none of the server's threads.
         SignalCase{"czmq-sigint", 0},
         // A host that started CZMQ and then put in its own keeps its own.
-        SignalCase{"czmq-then-own", 0}),
+        SignalCase{"czmq-then-own", 0},
+        // The library's other ways into CZMQ leave the handlers alone too.
+        SignalCase{"first-use-client", 0}, SignalCase{"first-use-beacon", 0}),
     [](const ::testing::TestParamInfo<SignalCase>& info) {
         std::string name = info.param.role;
         name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
@@ -213,6 +216,25 @@ void signalRole(const std::string& role)
     long long ms = 0;
     EXPECT_EQ(destroyTimed(module, &ms), aErrNone);
     EXPECT_LT(ms, aSERVER_STOP_MS);
+}
+
+// CZMQ started by the client stream or by the beacon interface setting.
+void firstUseRole(const std::string& role)
+{
+    std::signal(SIGTERM, SIG_DFL);
+    catchWithCounter(SIGINT);
+    const Handlers before = currentHandlers();
+    if (role == "first-use-client") {
+        aStream* stream = nullptr;
+        ASSERT_EQ(aStream_CreateClient(kLoopback, 1, &stream), aErrNone);
+        EXPECT_EQ(aStream_Destroy(&stream), aErrNone);
+    } else {
+        ASSERT_EQ(zBeaconInterface_setAndLock("127.0.0.1"), 1);
+        zBeaconInterface_unlock();
+    }
+    EXPECT_TRUE(currentHandlers() == before) << "a signal handler changed";
+    ASSERT_EQ(raise(SIGINT), 0);
+    EXPECT_EQ(gCaught.load(), 1) << "the host's own handler ran";
 }
 
 // An actor ends before the server is destroyed (as an interrupt once made
@@ -388,6 +410,8 @@ TEST(HostChild, PlaysItsRole)
     const std::string role = roleText;
     if (role.rfind("ended", 0) == 0)
         endedRole(role);
+    else if (role.rfind("first-use", 0) == 0)
+        firstUseRole(role);
     else if (role == "stuck-broker")
         stuckBrokerRole();
     else if (role == "stuck-client-broker")
