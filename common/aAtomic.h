@@ -5,7 +5,11 @@
 #define MORV_AATOMIC_H
 
 #ifdef __cplusplus
+/* C++ linkage even where a caller includes the library's headers inside
+ * extern "C", as C headers often are: <atomic> holds templates. */
+extern "C++" {
 #include <atomic>
+}
 #define aATOMIC(type) std::atomic<type>
 #else
 #include <stdatomic.h>

@@ -5,7 +5,12 @@
 
 #include "aDebug.h"
 #include "aDiscoveryInternal.h"
+#include "aTime.h"
+#include "aZeroMQ.h"
 #include "zBeaconInterface.h"
+
+/* The longest the search waits for its beacon to stop. */
+#define sBEACON_STOP_MS 2000u
 
 uint8_t _findLinkSpecs_beacon(aDiscoveryModuleFoundProc callback, void* reference,
                               const char* interfaceText)
@@ -19,9 +24,12 @@ uint8_t _findLinkSpecs_beacon(aDiscoveryModuleFoundProc callback, void* referenc
     uint8_t found = 0;
     aDiscoverySeen seen;
     seen.count = 0;
+    aZeroMQ_Start();
     zactor_t* beacon = zactor_new(zbeacon, NULL);
     if (!beacon)
         goto restore;
+    /* Requests to the beacon never wait. */
+    zsock_set_sndtimeo(beacon, 0);
 
     zsock_send(beacon, "si", "CONFIGURE", DISCOVERY_BEACON_PORT);
     char* hostname = zstr_recv(beacon);
@@ -67,7 +75,7 @@ uint8_t _findLinkSpecs_beacon(aDiscoveryModuleFoundProc callback, void* referenc
     zstr_sendx(beacon, "SILENCE", NULL);
     zstr_sendx(beacon, "UNSUBSCRIBE", NULL);
 destroy:
-    zactor_destroy(&beacon);
+    aZeroMQ_StopActor(&beacon, aTime_DeadlineAfter(sBEACON_STOP_MS));
 restore:
     zBeaconInterface_restoreAndUnlock();
     return found;

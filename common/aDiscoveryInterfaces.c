@@ -7,12 +7,14 @@
 #include <string.h>
 
 #include "aDebug.h"
+#include "aZeroMQ.h"
 
 uint32_t aDiscovery_GetIPv4Interfaces(uint32_t* list, uint32_t maximum)
 {
     if (!list)
         return 0;
     uint32_t count = 0;
+    aZeroMQ_Start();
     ziflist_t* interfaces = ziflist_new();
     if (interfaces) {
         for (const char* name = ziflist_first(interfaces); name && count < maximum;

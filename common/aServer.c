@@ -13,7 +13,9 @@
 #include "aDiscoveryInterfaces.h"
 #include "aLink.h"
 #include "aServerInternal.h"
+#include "aTime.h"
 #include "aUEI.h"
+#include "aZeroMQ.h"
 
 #define sENDPOINT_SIZE 96
 
@@ -89,6 +91,7 @@ aServer* _aServer_CreateForEntry(aLinkEntry* entry, uint32_t interfaceAddress, u
     server->localOnly = localOnly ? 1 : 0;
     server->interfaceAddress = interfaceAddress != 0 ? interfaceAddress : htonl(INADDR_LOOPBACK);
     server->multicastSlot = -1;
+    server->holders = 1;
     return server;
 }
 
@@ -125,6 +128,7 @@ static int _findPortAndBindSocket(aServer* server)
     int port = -1;
     zsock_set_router_mandatory(server->frontend, 1);
     zsock_set_sndhwm(server->frontend, aSERVER_FRONTEND_HWM);
+    zsock_set_maxmsgsize(server->frontend, aSERVER_FRONTEND_MAX_FRAME);
     if (server->localOnly) {
         snprintf(text, sizeof(text), "127.0.0.1");
     } else if (aDiscovery_ConvertIPv4Interface(server->interfaceAddress, text, sizeof(text)) == 0) {
@@ -135,15 +139,33 @@ static int _findPortAndBindSocket(aServer* server)
     return port > 0 && port <= 0xFFFF ? port : 0;
 }
 
+/* The last of the caller and the actors to let go of the record: the beacon
+ * (the broker polls it), the sockets and the record itself. */
+static void sRelease(void* shared)
+{
+    aServer* server = (aServer*)shared;
+    aZeroMQ_StopActor(&server->beacon, server->stopDeadline);
+    zsock_destroy(&server->syncBroker);
+    zsock_destroy(&server->syncWorker);
+    zsock_destroy(&server->streamBroker);
+    zsock_destroy(&server->streamFilter);
+    zsock_destroy(&server->frontend);
+    aDEBUG_TRACE(aDEBUG_SERVER, "server task exit\n");
+    server->check = 0;
+    free(server);
+}
+
+zactor_t* _aServer_StartActor(aServer* server, zactor_fn* task)
+{
+    return aZeroMQ_StartActor(task, server, &server->holders, sRelease);
+}
+
 /* Starts an actor and waits for the status it reports once it is ready. */
 static zactor_t* sStartActor(zactor_fn* task, aServer* server)
 {
-    zactor_t* actor = zactor_new(task, server);
-    if (actor == NULL) {
-        return NULL;
-    }
-    if (zsock_wait(actor) != 0) {
-        zactor_destroy(&actor);
+    zactor_t* actor = _aServer_StartActor(server, task);
+    if (actor != NULL && zsock_wait(actor) != 0) {
+        aZeroMQ_StopActor(&actor, aTime_DeadlineAfter(aSERVER_STOP_MS));
     }
     return actor;
 }
@@ -151,6 +173,7 @@ static zactor_t* sStartActor(zactor_fn* task, aServer* server)
 static aErr _initServer(aServer* server)
 {
     aDEBUG_TRACE(aDEBUG_LINK, "_initServer:\n");
+    aZeroMQ_Start();
     server->frontend = zsock_new(ZMQ_ROUTER);
     server->syncWorker = zsock_new(ZMQ_DEALER);
     server->syncBroker = zsock_new(ZMQ_DEALER);
@@ -196,6 +219,7 @@ aErr aServer_Start(aServer* server)
 
 /* ---- Stop ---- */
 
+/* Asks every actor to end and waits for them, all within one deadline. */
 static void _deinitServer(aServer* server)
 {
     aDEBUG_TRACE(aDEBUG_SERVER, "PIPE! - Task\n");
@@ -205,19 +229,13 @@ static void _deinitServer(aServer* server)
         server->filterInstalled = 0;
     }
     __atomic_store_n(&server->stopping, 1, __ATOMIC_SEQ_CST);
-    zactor_destroy(&server->sync);
-    zactor_destroy(&server->broker);
+    server->stopDeadline = aTime_DeadlineAfter(aSERVER_STOP_MS);
+    aZeroMQ_StopActor(&server->sync, server->stopDeadline);
+    aZeroMQ_StopActor(&server->broker, server->stopDeadline);
     if (server->discovery != NULL) {
-        _stopMulticastDiscovery(server);
-        zactor_destroy(&server->discovery);
+        _wakeMulticastDiscovery(server);
+        aZeroMQ_StopActor(&server->discovery, server->stopDeadline);
     }
-    zactor_destroy(&server->beacon);
-    zsock_destroy(&server->syncBroker);
-    zsock_destroy(&server->syncWorker);
-    zsock_destroy(&server->streamBroker);
-    zsock_destroy(&server->streamFilter);
-    zsock_destroy(&server->frontend);
-    aDEBUG_TRACE(aDEBUG_SERVER, "server task exit\n");
 }
 
 aErr aServer_Destroy(aServer** server)
@@ -226,11 +244,11 @@ aErr aServer_Destroy(aServer** server)
         return aErrParam;
     }
     aServer* s = *server;
-    _deinitServer(s);
-    s->check = 0;
-    free(s);
     *server = NULL;
-    return aErrNone;
+    _deinitServer(s);
+    /* An actor still running holds the rest until it ends. */
+    s->check = 0;
+    return aZeroMQ_LetGo(&s->holders, sRelease, s) ? aErrNone : aErrTimeout;
 }
 
 /* ---- Accessors ---- */

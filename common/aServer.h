@@ -17,6 +17,9 @@ extern "C" {
 
 typedef struct aServer aServer;
 
+/* The longest aServer_Destroy waits for the server's threads. */
+#define aSERVER_STOP_MS 3000u
+
 /* A new server for the link of that id (its registry entry gives the link and
  * the identifier advertised as serial number). interfaceAddress is IPv4 in
  * network order, 0 for 127.0.0.1; localOnly serves the loopback interface
@@ -28,8 +31,12 @@ aServer* aServer_Create(int linkId, uint32_t interfaceAddress, uint8_t localOnly
  * the link. aErrParam for NULL, aErrResource when any part failed (what was
  * made is released by aServer_Destroy). */
 aErr aServer_Start(aServer* server);
-/* Stops and frees the server and clears *server; aErrParam when server or
- * *server is NULL. */
+/* Stops and frees the server and clears *server, within aSERVER_STOP_MS
+ * whatever its threads do. aErrNone; aErrTimeout when one of them had not
+ * ended by then (it releases the rest once it does, the frontend's port
+ * among it); aErrParam when server or *server is NULL. Installs and changes
+ * no signal handler, nor does anything else of the server: neither does
+ * CZMQ for it. */
 aErr aServer_Destroy(aServer** server);
 
 /* The frontend's TCP port (host order); aErrParam for NULL arguments. */

@@ -594,6 +594,9 @@ void _serverWorker_broker(zsock_t* pipe, void* args)
         zpoller_add(poller, server->beacon) != 0) {
         zpoller_destroy(&poller);
     }
+    if (poller != NULL) {
+        zpoller_set_nonstop(poller, true);
+    }
     server->publishing = 0;
     server->publishStart = 0;
     zsock_signal(pipe, poller != NULL ? 0 : 1);
@@ -601,7 +604,7 @@ void _serverWorker_broker(zsock_t* pipe, void* args)
         return;
     }
 
-    for (;;) {
+    while (!_aServer_Stopping(server)) {
         void* which = zpoller_wait(poller, sPOLL_MS);
         if (which == server->streamBroker) {
             sFanOut(&broker);

@@ -13,6 +13,7 @@
 #include "aMulticast.h"
 #include "aServerInternal.h"
 #include "aTime.h"
+#include "aZeroMQ.h"
 #include "zBeaconInterface.h"
 
 #define sMAX_INTERFACES 50u
@@ -49,6 +50,8 @@ static aErr _createBeacon(aServer* server, const char* interfaceText)
     server->beacon = zactor_new(zbeacon, NULL);
     char* hostname = NULL;
     if (server->beacon != NULL) {
+        /* The broker never waits on the beacon's pipe. */
+        zsock_set_sndtimeo(server->beacon, 0);
         /* The beacon takes the interface setting when it is configured, so
          * that happens before the lock is released. */
         zsock_send(server->beacon, "si", "CONFIGURE", DISCOVERY_BEACON_PORT);
@@ -153,9 +156,12 @@ void _serverWorker_multicastDiscovery(zsock_t* pipe, void* args)
     }
     aDEBUG_TRACE(aDEBUG_SERVER, "Discovery port offset: %d\n", slot);
     zpoller_t* poller = zpoller_new(pipe, NULL);
+    if (poller != NULL) {
+        zpoller_set_nonstop(poller, true);
+    }
     zsock_signal(pipe, poller != NULL ? 0 : 1);
 
-    while (poller != NULL) {
+    while (poller != NULL && !_aServer_Stopping(server)) {
         if (receiver != NULL) {
             unsigned char request[4];
             int size = aMulticast_Receive(receiver, request, sizeof(request));
@@ -174,9 +180,8 @@ void _serverWorker_multicastDiscovery(zsock_t* pipe, void* args)
     aDEBUG_TRACE(aDEBUG_SERVER, "multicast task exit\n");
 }
 
-void _stopMulticastDiscovery(aServer* server)
+void _wakeMulticastDiscovery(aServer* server)
 {
-    zstr_send(server->discovery, "$TERM");
     int slot = __atomic_load_n(&server->multicastSlot, __ATOMIC_SEQ_CST);
     if (slot < 0) {
         return;
@@ -215,9 +220,10 @@ aErr _configureInterface(aServer* server)
     }
     __atomic_store_n(&server->hostAddress, htonl(INADDR_LOOPBACK), __ATOMIC_SEQ_CST);
     server->discoveryMode = aSERVER_MODE_MULTICAST;
-    server->discovery = zactor_new(_serverWorker_multicastDiscovery, server);
+    server->discovery = _aServer_StartActor(server, _serverWorker_multicastDiscovery);
     if (server->discovery != NULL && zsock_wait(server->discovery) != 0) {
-        zactor_destroy(&server->discovery);
+        _wakeMulticastDiscovery(server);
+        aZeroMQ_StopActor(&server->discovery, aTime_DeadlineAfter(aSERVER_STOP_MS));
     }
     return server->discovery != NULL ? aErrNone : aErrResource;
 }

@@ -49,6 +49,11 @@ extern "C" {
 #define aSERVER_MAX_SUBSCRIBERS 256u
 #define aSERVER_MAX_STREAM_KEYS 64u
 #define aSERVER_FRONTEND_HWM 20000
+/* The most the frontend takes in one frame: a packet is at most 30 bytes,
+ * but ZeroMQ's own handshake command passes the same check (296 bytes from
+ * a peer that gives its socket type and an identity of 255 bytes). A longer
+ * frame ends the client's connection before anything of it is kept. */
+#define aSERVER_FRONTEND_MAX_FRAME 512
 #define aSERVER_PAIR_HWM 20000
 
 #define aSERVER_BEACON_PUBLISH_MS 2000u
@@ -97,7 +102,11 @@ struct aServer {
     uint8_t streamBuffer[aSERVER_STREAM_BUFFER];
     uint16_t streamFill;
 
-    uint8_t stopping; /* atomic; the worker gives up its waits */
+    uint8_t stopping; /* atomic; the actors end, the worker gives up its waits */
+    uint64_t stopDeadline;
+    /* atomic; the caller and each running actor: the last one to let go
+     * releases the record (aZeroMQ_LetGo). */
+    int holders;
 };
 
 /* The work of aServer_Create for the entry its caller found (the entry stays
@@ -105,11 +114,22 @@ struct aServer {
  * without a record, or when memory runs out. */
 aServer* _aServer_CreateForEntry(aLinkEntry* entry, uint32_t interfaceAddress, uint8_t localOnly);
 
-/* A poller whose wait a signal cut short reports termination; only CZMQ's
- * interrupt flag (or a real failure) ends an actor's loop. */
+/* Starts one of the server's actors, which holds the record until it ends;
+ * NULL when it cannot be started. The actor's poller does not stop at CZMQ's
+ * interrupt flag (zpoller_set_nonstop), and the actor ends once the server
+ * is stopping. */
+zactor_t* _aServer_StartActor(aServer* server, zactor_fn* task);
+
+static inline bool _aServer_Stopping(const aServer* server)
+{
+    return __atomic_load_n(&server->stopping, __ATOMIC_SEQ_CST) != 0;
+}
+
+/* A poller whose wait a signal cut short reports termination; only a real
+ * failure (the process's ZeroMQ context ending) ends an actor's loop. */
 static inline bool _aServer_PollerTerminated(zpoller_t* poller)
 {
-    return zpoller_terminated(poller) && (zsys_interrupted || errno != EINTR);
+    return zpoller_terminated(poller) && errno != EINTR;
 }
 
 /* The packet of a frame of exactly its wire length (2 + dataSize bytes, at
@@ -143,9 +163,9 @@ void _createNetworkSpec(const aServer* server, linkSpec* spec);
 void _serverWorker_broker_beacon(aServer* server);
 void _serverWorker_beaconSilence(aServer* server);
 void _serverWorker_multicastDiscovery(zsock_t* pipe, void* args);
-/* Stops the multicast responder: the stop request, then a datagram that
- * ends its wait for a request at once. */
-void _stopMulticastDiscovery(aServer* server);
+/* A datagram that ends the multicast responder's wait for a request at once,
+ * so that it sees the server stopping. */
+void _wakeMulticastDiscovery(aServer* server);
 
 #ifdef __cplusplus
 }

@@ -239,12 +239,13 @@ void _serverWorker_syncCommands(zsock_t* pipe, void* args)
     if (poller == NULL) {
         return;
     }
-    for (;;) {
+    zpoller_set_nonstop(poller, true);
+    while (!sStopping(server)) {
         void* which = zpoller_wait(poller, sPOLL_MS);
         if (which == pipe || (which == NULL && _aServer_PollerTerminated(poller))) {
             break;
         }
-        if (which == server->syncWorker) {
+        if (which == server->syncWorker && !sStopping(server)) {
             zmsg_t* message = zmsg_recv(server->syncWorker);
             if (message != NULL) {
                 _serverWorker_syncCommands_syncBackend(server, message);

@@ -107,6 +107,13 @@ aErr aStream_CreateSocket(uint32_t address, uint16_t port, aStream** out);
  * 1 two; parity on means even parity. */
 aErr aStream_CreateSerial(const char* path, int baudIndex, bool parity, int dataBits, int stopBits,
                           aStream** out);
+/* How long, in microseconds, a serial write sleeps before it looks again at
+ * the port's output queue while queued bytes wait there: their line time at
+ * baud bits per second, with characters of bitsPerCharacter bits (start and
+ * stop bits included), at least one character's, at least 2 ms when the
+ * queue did not shrink since the last look, and at most 20 ms (a stop is
+ * noticed). 0 for an empty queue. Kept apart for tests. */
+uint32_t aStream_SerialDrainWaitUs(uint32_t queued, uint32_t baud, uint32_t bitsPerCharacter, bool progressed);
 
 #ifdef __cplusplus
 }

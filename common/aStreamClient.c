@@ -18,6 +18,7 @@
 #include "aDiscoveryInterfaces.h"
 #include "aPacket.h"
 #include "aTime.h"
+#include "aZeroMQ.h"
 
 #define sCLIENT_CHECK 0xC11Eu
 #define sPOLL_MS 1000
@@ -29,6 +30,12 @@
 #define sSERVER_SEND_ATTEMPTS 20
 #define sSERVER_SEND_MS 20u
 #define sSERVER_HWM 20000
+/* The most the server socket takes in one frame: one reply packet, or a
+ * batch of stream samples of fewer than 4096 bytes (ZeroMQ's handshake
+ * commands are far shorter). A longer frame ends the connection before
+ * anything of it is kept, and ZeroMQ does not connect again to a peer that
+ * broke the protocol: requests go unanswered until the link is reset. */
+#define sSERVER_MAX_FRAME 4096
 #define sENDPOINT_SIZE 96
 
 typedef struct {
@@ -43,6 +50,8 @@ typedef struct {
     zframe_t* frame;
     size_t position;
     size_t length;
+    uint8_t stopping; /* atomic; the broker ends */
+    int holders;      /* atomic; the stream and a running broker (aZeroMQ_LetGo) */
 } sClientRef;
 
 static bool _aVALIDStream(const sClientRef* ref)
@@ -103,7 +112,7 @@ static void _broker_task(zsock_t* pipe, void* args)
     if (poller == NULL) {
         return;
     }
-    for (;;) {
+    while (!__atomic_load_n(&ref->stopping, __ATOMIC_SEQ_CST)) {
         void* which = zpoller_wait(poller, sPOLL_MS);
         int waitError = errno;
         sPassInterruptOn();
@@ -210,14 +219,10 @@ static aErr _sZeroMQStreamWrite(const char* data, size_t length, void* reference
     return aErrNone;
 }
 
-static aErr _sZeroMQStreamDelete(void* reference)
+/* The last of the stream and its broker to let go of the reference. */
+static void sRelease(void* shared)
 {
-    aDEBUG_TRACE(aDEBUG_CLIENT, "Client delete: start\n");
-    sClientRef* ref = (sClientRef*)reference;
-    if (ref == NULL || ref->check != sCLIENT_CHECK) {
-        return aErrIO;
-    }
-    zactor_destroy(&ref->broker);
+    sClientRef* ref = (sClientRef*)shared;
     zpoller_destroy(&ref->poller);
     zsock_destroy(&ref->server);
     zsock_destroy(&ref->incomingReader);
@@ -228,7 +233,18 @@ static aErr _sZeroMQStreamDelete(void* reference)
     ref->check = 0;
     free(ref);
     aDEBUG_TRACE(aDEBUG_CLIENT, "Client delete: end\n");
-    return aErrNone;
+}
+
+static aErr _sZeroMQStreamDelete(void* reference)
+{
+    aDEBUG_TRACE(aDEBUG_CLIENT, "Client delete: start\n");
+    sClientRef* ref = (sClientRef*)reference;
+    if (ref == NULL || ref->check != sCLIENT_CHECK) {
+        return aErrIO;
+    }
+    __atomic_store_n(&ref->stopping, 1, __ATOMIC_SEQ_CST);
+    aZeroMQ_StopActor(&ref->broker, aTime_DeadlineAfter(aSTREAM_CLIENT_STOP_MS));
+    return aZeroMQ_LetGo(&ref->holders, sRelease, ref) ? aErrNone : aErrTimeout;
 }
 
 /* ---- Creation ---- */
@@ -282,6 +298,7 @@ static aErr sBuild(sClientRef* ref, uint32_t address, uint16_t port)
     zsock_set_linger(ref->server, 0);
     zsock_set_sndhwm(ref->server, sSERVER_HWM);
     zsock_set_rcvhwm(ref->server, sSERVER_HWM);
+    zsock_set_maxmsgsize(ref->server, sSERVER_MAX_FRAME);
     char text[INET_ADDRSTRLEN + 1];
     if (aDiscovery_ConvertIPv4Interface(address, text, sizeof(text)) == 0) {
         return aErrConnection;
@@ -298,7 +315,7 @@ static aErr sBuild(sClientRef* ref, uint32_t address, uint16_t port)
         return aErrMemory;
     }
     zpoller_set_nonstop(ref->poller, true);
-    ref->broker = zactor_new(_broker_task, ref);
+    ref->broker = aZeroMQ_StartActor(_broker_task, ref, &ref->holders, sRelease);
     if (ref->broker == NULL) {
         return aErrResource;
     }
@@ -319,6 +336,8 @@ aErr aStream_CreateClient(uint32_t address, uint16_t port, aStream** out)
         return aErrMemory;
     }
     ref->check = sCLIENT_CHECK;
+    ref->holders = 1;
+    aZeroMQ_Start();
     aErr err = sBuild(ref, address, port);
     aStream* stream = NULL;
     if (err == aErrNone) {

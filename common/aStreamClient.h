@@ -14,12 +14,18 @@
 extern "C" {
 #endif
 
+/* The longest the stream's delete waits for its broker thread. */
+#define aSTREAM_CLIENT_STOP_MS 2000u
+
 /* Server address in network order, port in host order. aErrParam for a NULL
  * out, aErrMemory, aErrConnection or aErrResource on failure (*out stays
  * NULL). Get waits at most 1 s and then gives aErrNotReady; put is
  * aErrUnimplemented; a write of one or more whole packets (wire form) sends
  * each packet as one frame, and gives aErrParam, sending nothing, for bytes
- * that are not whole packets, aErrIO when a frame could not be sent. */
+ * that are not whole packets, aErrIO when a frame could not be sent. The
+ * delete returns within aSTREAM_CLIENT_STOP_MS: aErrTimeout when the broker
+ * had not ended by then (it releases the rest once it does). No signal
+ * handler is installed or changed, by the stream nor by CZMQ for it. */
 aErr aStream_CreateClient(uint32_t address, uint16_t port, aStream** out);
 
 #ifdef __cplusplus

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "aStream.h"
@@ -24,10 +25,13 @@
 #define sCANCEL_STALL_MS 100u
 /* A blocked write looks for room and at the cancel flag this often. */
 #define sSLICE_MS 20
-#define sDRAIN_SLEEP_MS 2u
+/* A queue that did not shrink since the last look is looked at no more often
+ * than this. */
+#define sDRAIN_STALLED_US 2000u
 
 typedef struct {
     int baudIndex;
+    uint32_t bitsPerCharacter; /* start, data, parity and stop bits */
     char path[sSERIAL_MAX_PATH];
     int fd; /* -1 when none */
     bool haveSaved;
@@ -45,6 +49,7 @@ typedef struct {
 } sSerialRef;
 
 static const speed_t sSPEEDS[8] = {B2400, B4800, B9600, B19200, B38400, B57600, B115200, B230400};
+static const uint32_t sBAUDS[8] = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
 
 static bool sValid(const sSerialRef* ref)
 {
@@ -100,20 +105,48 @@ static bool sMayWait(const sSerialRef* ref, uint64_t progressAt)
     return !ref->stalled && aTime_GetMSTicks() - progressAt < sCANCEL_STALL_MS;
 }
 
-/* Waits until the output queue is empty. Once it is, tcdrain waits only for
- * the last characters in the hardware, a bounded time; while bytes are
- * queued it could wait for ever. */
+uint32_t aStream_SerialDrainWaitUs(uint32_t queued, uint32_t baud, uint32_t bitsPerCharacter, bool progressed)
+{
+    const uint64_t slice = (uint64_t)sSLICE_MS * 1000u;
+    if (queued == 0) {
+        return 0;
+    }
+    if (baud == 0 || bitsPerCharacter == 0) {
+        return (uint32_t)slice;
+    }
+    uint64_t bits = (uint64_t)queued * bitsPerCharacter;
+    uint64_t us = (bits * 1000000u + baud - 1) / baud;
+    if (!progressed && us < sDRAIN_STALLED_US) {
+        us = sDRAIN_STALLED_US;
+    }
+    return (uint32_t)(us < slice ? us : slice);
+}
+
+static void sSleepUs(uint32_t us)
+{
+    struct timespec left = {(time_t)(us / 1000000u), (long)(us % 1000000u) * 1000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+/* Waits until the output queue is empty, each wait sized by the line time
+ * of what is still queued. Once it is empty, tcdrain waits only for the last
+ * characters in the hardware, a bounded time; while bytes are queued it
+ * could wait for ever. */
 static aErr sDrain(sSerialRef* ref, uint64_t progressAt)
 {
+    const uint32_t baud = sBAUDS[ref->baudIndex];
     int queued = sQueued(ref->fd);
+    bool progressed = true;
     while (queued > 0) {
         if (!sMayWait(ref, progressAt)) {
             ref->stalled = true;
             return aErrTimeout;
         }
-        aTime_MSSleep(sDRAIN_SLEEP_MS);
+        sSleepUs(aStream_SerialDrainWaitUs((uint32_t)queued, baud, ref->bitsPerCharacter, progressed));
         int now = sQueued(ref->fd);
-        if (now >= 0 && now < queued) {
+        progressed = now >= 0 && now < queued;
+        if (progressed) {
             progressAt = aTime_GetMSTicks();
         }
         queued = now;
@@ -289,6 +322,7 @@ aErr aStream_CreateSerial(const char* path, int baudIndex, bool parity, int data
     }
     ref->fd = -1;
     ref->baudIndex = baudIndex;
+    ref->bitsPerCharacter = 1u + (dataBits == 1 ? 7u : 8u) + (parity ? 1u : 0u) + (stopBits == 1 ? 2u : 1u);
     memcpy(ref->path, path, length + 1);
     ref->check = sSERIAL_CHECK;
 

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "aDebug.h"
+#include "aZeroMQ.h"
 
 #define BACKUP_RESERVE 100u
 
@@ -65,6 +66,13 @@ static int reserveBackup(size_t needed, const char* caller)
     return 1;
 }
 
+/* CZMQ starts with its first setting. */
+static void setInterface(const char* text)
+{
+    aZeroMQ_Start();
+    zsys_set_interface(text);
+}
+
 static char* copyText(const char* text)
 {
     return strdup(text ? text : "");
@@ -105,7 +113,7 @@ int zBeaconInterface_setAndLock(const char* interfaceText)
     if (!takeLock(__func__))
         return 0;
     pthread_mutex_lock(&_stateLock);
-    zsys_set_interface(interfaceText);
+    setInterface(interfaceText);
     pthread_mutex_unlock(&_stateLock);
     return 1;
 }
@@ -128,7 +136,7 @@ int zBeaconInterface_backupSetAndLock(const char* interfaceText)
         return 0;
     }
     memcpy(_backupInterface, current, length + 1);
-    zsys_set_interface(interfaceText);
+    setInterface(interfaceText);
     pthread_mutex_unlock(&_stateLock);
     return 1;
 }
@@ -153,7 +161,7 @@ int zBeaconInterface_restoreAndUnlock(void)
         pthread_mutex_unlock(&_stateLock);
         return 0;
     }
-    zsys_set_interface(_backupInterface ? _backupInterface : "");
+    setInterface(_backupInterface ? _backupInterface : "");
     pthread_mutex_unlock(&_stateLock);
     releaseLock();
     return 1;

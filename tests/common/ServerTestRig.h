@@ -171,14 +171,17 @@ public:
     int id = 0;
 };
 
-// A bare DEALER socket connected to the server's frontend.
+// A bare DEALER socket connected to the server's frontend; with an identity
+// of its own when one is given.
 class BareClient {
 public:
-    explicit BareClient(std::uint16_t port, const char* address = "127.0.0.1")
+    explicit BareClient(std::uint16_t port, const char* address = "127.0.0.1", const std::string& identity = {})
     {
         socket_ = zsock_new(ZMQ_DEALER);
         if (socket_ != nullptr) {
             zsock_set_linger(socket_, 0);
+            if (!identity.empty())
+                zsock_set_identity(socket_, identity.c_str());
             zsock_connect(socket_, "tcp://%s:%d", address, int(port));
         }
     }
@@ -219,9 +222,43 @@ public:
         }
         return out;
     }
+    zsock_t* socket() const { return socket_; }
 
 private:
     zsock_t* socket_ = nullptr;
+};
+
+// Reports when a connection of a socket ends, as ZeroMQ sees it. Made after
+// the socket and gone before it.
+class DisconnectWatch {
+public:
+    explicit DisconnectWatch(zsock_t* socket)
+    {
+        monitor_ = zactor_new(zmonitor, socket);
+        if (monitor_ != nullptr) {
+            zstr_sendx(monitor_, "LISTEN", "DISCONNECTED", nullptr);
+            zstr_sendx(monitor_, "START", nullptr);
+            zsock_wait(monitor_);
+        }
+    }
+    ~DisconnectWatch() { zactor_destroy(&monitor_); }
+    DisconnectWatch(const DisconnectWatch&) = delete;
+    DisconnectWatch& operator=(const DisconnectWatch&) = delete;
+
+    // True when a connection ended within ms.
+    bool seen(int ms)
+    {
+        if (monitor_ == nullptr)
+            return false;
+        zsock_set_rcvtimeo(monitor_, ms);
+        zmsg_t* event = zmsg_recv(monitor_);
+        bool ended = event != nullptr;
+        zmsg_destroy(&event);
+        return ended;
+    }
+
+private:
+    zactor_t* monitor_ = nullptr;
 };
 
 inline Bytes concat(Bytes a, const Bytes& b)

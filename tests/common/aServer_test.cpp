@@ -171,6 +171,30 @@ TEST_F(ServerTest, FramesThatAreNotOnePacketAreDroppedUnanswered)
     EXPECT_EQ(simPacketsWithCommand(kEcho), 1u);
 }
 
+// Far more than any packet: the frontend cuts the sender off at the frame's
+// header instead of holding it all in memory, and goes on serving.
+TEST_F(ServerTest, AClientSendingAnOversizedFrameIsCutOffAndOthersAreServed)
+{
+    ClientLink other(port());
+    ASSERT_TRUE(other.ok());
+    ASSERT_TRUE(other.ask(kModule, {kEcho, 1}));
+    BareClient big(port());
+    DisconnectWatch watch(big.socket());
+    ASSERT_TRUE(big.sendPacket(kModule, {kEcho, 2}));
+    ASSERT_TRUE(big.receive(3000)) << "connected and served first";
+    ASSERT_TRUE(big.send(Bytes(std::size_t(1) << 20, 0x04)));
+    EXPECT_TRUE(watch.seen(5000)) << "the oversized frame's sender is cut off";
+    PacketPtr reply = other.ask(kModule, {kEcho, 3});
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply.data(), (Bytes{kEcho, 3}));
+    // A client with the longest identity ZeroMQ allows still gets through.
+    BareClient named(port(), "127.0.0.1", std::string(255, 'n'));
+    ASSERT_TRUE(named.sendPacket(kModule, {kEcho, 4}));
+    auto answer = named.receive(3000);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, wire(kModule, {kEcho, 4}));
+}
+
 TEST_F(ServerTest, ForceRouteOfAClientIsBlockedAndOtherLinkCommandsPass)
 {
     ASSERT_TRUE(sim().waitUntil([&] { return sim().module(kModule).forceRouteCount >= 1; }, Millis(2000)));

@@ -79,6 +79,7 @@ public:
         return zmsg_send(&message, socket_) == 0;
     }
     const Bytes& identity() const { return identity_; }
+    zsock_t* socket() const { return socket_; }
 
 private:
     zsock_t* socket_ = nullptr;
@@ -165,6 +166,29 @@ TEST_F(ClientStream, HandsOutFramesByteByByteAndWaitsASecondForMore)
     EXPECT_EQ(getByte(stream_.s, &byte), aErrNotReady);
     EXPECT_GE(msSince(start), 900);
     EXPECT_LT(msSince(start), 1800);
+}
+
+// The largest frame a server sends (a batch of stream samples) comes through
+// whole; a far larger one ends the connection before any of it is kept.
+TEST_F(ClientStream, AnOversizedFrameEndsTheConnectionUnread)
+{
+    DisconnectWatch watch(frontend_.socket());
+    Bytes batch(4095);
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        batch[i] = std::uint8_t(i);
+    ASSERT_TRUE(frontend_.send(batch));
+    Bytes got;
+    for (int i = 0; i < 5000 && got.size() < batch.size(); ++i) {
+        std::uint8_t byte = 0;
+        if (getByte(stream_.s, &byte) == aErrNone)
+            got.push_back(byte);
+    }
+    EXPECT_EQ(got, batch);
+
+    ASSERT_TRUE(frontend_.send(Bytes(std::size_t(1) << 20, 0x04)));
+    EXPECT_TRUE(watch.seen(5000)) << "the client cut the connection";
+    std::uint8_t byte = 0;
+    EXPECT_EQ(getByte(stream_.s, &byte), aErrNotReady) << "nothing of the oversized frame";
 }
 
 TEST_F(ClientStream, WritesWholePacketsOneFrameEachAndNothingElse)
@@ -427,7 +451,8 @@ void countInterrupt(int)
 }
 
 // Runs only in the child processes of the tests above, with CZMQ's own
-// signal handlers in place.
+// signal handlers in place: the child's first CZMQ call, the fake frontend's
+// socket, starts CZMQ with them (the library would not).
 TEST(ClientStreamChild, PassesAnInterruptOn)
 {
     const char* role = std::getenv(kChildRoleVariable);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <functional>
 #include <future>
@@ -96,6 +97,48 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"EvenParity7Bits2Stop", 6, true, 1, 1, B115200,
                      kBase | PARENB | CS7 | CSTOPB, IGNBRK | IGNPAR}),
     [](const ::testing::TestParamInfo<SettingsCase>& info) { return std::string(info.param.name); });
+
+// A write waits for its bytes to leave the port: about their line time, in
+// waits sized by what is still queued (a pty has no line time to show it).
+struct DrainCase {
+    const char* name;
+    std::uint32_t queued;
+    std::uint32_t baud;
+    std::uint32_t bitsPerCharacter;
+    bool progressed;
+    std::uint32_t expectedUs;
+};
+
+void PrintTo(const DrainCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SerialDrainWait : public ::testing::TestWithParam<DrainCase> {};
+
+TEST_P(SerialDrainWait, IsTheLineTimeOfWhatIsQueued)
+{
+    const DrainCase& c = GetParam();
+    EXPECT_EQ(c.expectedUs, aStream_SerialDrainWaitUs(c.queued, c.baud, c.bitsPerCharacter, c.progressed));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SerialDrainWait,
+    ::testing::Values(
+        // 31 bytes of 8N1 at 115200: 2.69 ms of line time, not the next 2 ms step.
+        DrainCase{"Packet31At115200", 31, 115200, 10, true, 2691},
+        DrainCase{"Packet31At9600", 31, 9600, 10, true, 20000},
+        DrainCase{"Packet6At9600", 6, 9600, 10, true, 6250},
+        DrainCase{"OneCharacterAt230400", 1, 230400, 10, true, 44},
+        DrainCase{"ParityAndTwoStopBits", 1, 2400, 12, true, 5000},
+        DrainCase{"Empty", 0, 115200, 10, true, 0},
+        // Looked at again at most every 20 ms, so a stop is noticed.
+        DrainCase{"LongQueueIsSliced", 4096, 2400, 10, true, 20000},
+        // A queue that did not shrink is looked at no more often than every 2 ms.
+        DrainCase{"StalledShortQueue", 3, 230400, 10, false, 2000},
+        DrainCase{"StalledLongQueue", 20, 9600, 10, false, 20000},
+        DrainCase{"NoRate", 5, 0, 10, true, 20000}),
+    [](const ::testing::TestParamInfo<DrainCase>& info) { return std::string(info.param.name); });
 
 TEST(SerialStreamSettings, SavedSettingsComeBackOnDestroy)
 {

@@ -190,8 +190,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<std::string> frames;
         for (int i = 0; i < parts; i++) {
             uint8_t lengthByte = byte();
-            // Mostly short frames; now and then one as long as a stream batch.
-            size_t length = (lengthByte & 0x80) != 0 ? size_t(lengthByte & 0x7F) * 40 : lengthByte;
+            // Mostly short frames; now and then one as long as a stream batch
+            // (at most 4064 bytes: the stream refuses frames over 4096).
+            size_t length = (lengthByte & 0x80) != 0 ? size_t(lengthByte & 0x7F) * 32 : lengthByte;
             frames.push_back(bytes(length));
             expected += frames.back();
             emptyFrames += frames.back().empty() ? 1 : 0;
