@@ -18,6 +18,8 @@ public:
     DirectoryLock& operator=(const DirectoryLock&) = delete;
 
     bool Held() const { return _held; }
+    // The open directory while the lock is held, else -1.
+    int Fd() const { return _fd; }
     int Error() const { return _error; }
     // True when the directory cannot carry the lock: its file system offers
     // none (NFS, for one, refuses it on a directory) or it may not be read.

@@ -10,11 +10,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr int kNameAttempts = 64;
 const char kSuffix[] = ".tmp";
+// What makes each temporary's name unique: this many of these characters.
+constexpr size_t kTagLength = 6;
+const char kTagChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string directoryOf(const std::string& target) {
     const std::string::size_type slash = target.rfind('/');
@@ -24,11 +28,10 @@ std::string directoryOf(const std::string& target) {
 
 // ".name.XXXXXX.tmp" beside the target (no second dot for a name that begins with one).
 std::string uniqueTempPath(const std::string& target) {
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::string::size_type slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    unsigned char bytes[6];
+    unsigned char bytes[kTagLength];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy yet: the time, the process and a counter still differ between writers.
         static std::atomic<unsigned> counter{0};
@@ -37,7 +40,7 @@ std::string uniqueTempPath(const std::string& target) {
         for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
     }
     std::string tag;
-    for (unsigned char byte : bytes) tag += kChars[byte % (sizeof kChars - 1)];
+    for (unsigned char byte : bytes) tag += kTagChars[byte % (sizeof kTagChars - 1)];
     return dir + (name.compare(0, 1, ".") == 0 ? "" : ".") + name + "." + tag + kSuffix;
 }
 
@@ -56,21 +59,38 @@ ReplaceFile::~ReplaceFile() {
     if (!_committed) discard();
 }
 
-bool ReplaceFile::IsTempName(const std::string& name) {
+bool ReplaceFile::IsTempName(const std::string& name, TargetNames isTarget) {
     const size_t suffix = sizeof kSuffix - 1;
-    return name.size() > suffix + 1 && name[0] == '.' && name.compare(name.size() - suffix, suffix, kSuffix) == 0;
+    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kSuffix) != 0) return false;
+    const std::string stem = name.substr(0, name.size() - suffix);
+    // The stem is the target itself when that begins with ".", else "." and the target.
+    const auto namesTarget = [isTarget](const std::string& text) {
+        if (text.size() < 2 || text[0] != '.') return false;
+        return isTarget(text) || (text[1] != '.' && isTarget(text.substr(1)));
+    };
+    if (namesTarget(stem)) return true;
+    if (stem.size() <= kTagLength + 1 || stem[stem.size() - kTagLength - 1] != '.') return false;
+    for (size_t i = stem.size() - kTagLength; i < stem.size(); ++i)
+        if (std::strchr(kTagChars, stem[i]) == nullptr || stem[i] == '\0') return false;
+    return namesTarget(stem.substr(0, stem.size() - kTagLength - 1));
 }
 
-void ReplaceFile::RemoveLeftovers(const std::string& directory) {
-    DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return;
+void ReplaceFile::RemoveLeftovers(int directoryFd, TargetNames isTarget) {
     const int saved = errno;
+    const int fd = fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+        if (fd >= 0) close(fd);
+        errno = saved;
+        return;
+    }
+    rewinddir(dir);
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!IsTempName(name)) continue;
+        if (!IsTempName(name, isTarget)) continue;
         struct stat info;
         if (fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) unlinkat(dirfd(dir), name.c_str(), 0);
+        if (S_ISREG(info.st_mode)) unlinkat(dirfd(dir), name.c_str(), 0);
     }
     closedir(dir);
     errno = saved;

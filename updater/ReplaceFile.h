@@ -32,12 +32,17 @@ public:
     // returned: aErrNotFound when nothing was opened, else aErrIO (errno tells why).
     aErr Commit();
 
-    // True for the name of a temporary file of this class: a leading ".", the
-    // target's name, and ".tmp" at the end (as older versions named it too).
-    static bool IsTempName(const std::string& name);
-    // Removes every temporary file (regular file or link) in the directory;
-    // only for a caller that knows no writer is using the directory.
-    static void RemoveLeftovers(const std::string& directory);
+    // Tells whether a file name is one of the targets a caller writes.
+    using TargetNames = bool (*)(const std::string& name);
+    // True for the name of a temporary file of this class for a target that
+    // `isTarget` accepts: ".<target>.XXXXXX.tmp" (six letters or digits), or
+    // ".<target>.tmp" as older versions named it; no second dot for a target
+    // that begins with one.
+    static bool IsTempName(const std::string& name, TargetNames isTarget);
+    // Removes those temporary files that are regular files standing in the
+    // open directory itself (no link, nothing below it); only for a caller
+    // that knows no writer is using the directory.
+    static void RemoveLeftovers(int directoryFd, TargetNames isTarget);
 
 private:
     bool openNamed();

@@ -65,11 +65,14 @@ std::map<std::string, std::string> Updater::Get_BuildListLocal(uint32_t serial)
         return builds;
     std::vector<UpdaterStoreItem> entries;
     try {
+        // One turn in the device's directory: the listing needs no other.
         UpdaterStoreItem device;
-        if (store->FindDevice(serial, &device) && device.attributes.LoadFailed())
-            display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Failed to read the settings in %s",
-                            device.attributes.Path().c_str());
-        store->FindLocalBuilds(serial, entries);
+        if (store->FindDevice(serial, &device)) {
+            if (device.attributes.LoadFailed())
+                display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Failed to read the settings in %s",
+                                device.attributes.Path().c_str());
+            store->FindLocalBuilds(device, entries);
+        }
     } catch (const std::exception& e) {
         // What the listing gathered before the failure is still shown.
         Log::log(DEBUG_Updater, "Get_BuildListLocal: listing stopped: %s\n", e.what());

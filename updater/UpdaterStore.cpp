@@ -83,6 +83,11 @@ bool UpdaterStore::FindDevice(const char* name, UpdaterStoreItem* item) {
 bool UpdaterStore::FindLocalBuilds(unsigned serialNumber, std::vector<UpdaterStoreItem>& items) {
     UpdaterStoreItem device;
     if (!FindDevice(serialNumber, &device)) return true;
+    return FindLocalBuilds(device, items);
+}
+
+bool UpdaterStore::FindLocalBuilds(const UpdaterStoreItem& device, std::vector<UpdaterStoreItem>& items) {
+    if (!device.IsValid()) return true;
     items_t collected;
     collected.items = &items;
     aDirectory_List(BuildPath(device.path.c_str(), device.name.c_str(), nullptr).c_str(), _find_items,

@@ -29,6 +29,8 @@ public:
     // Appends an item for every entry of the device's directory whose name does
     // not begin with "."; nothing when the device has no directory. Always true.
     bool FindLocalBuilds(unsigned serialNumber, std::vector<UpdaterStoreItem>& items);
+    // The same for a device FindDevice found already.
+    bool FindLocalBuilds(const UpdaterStoreItem& device, std::vector<UpdaterStoreItem>& items);
 
 private:
     static void _ensure_directory(const std::string& path);

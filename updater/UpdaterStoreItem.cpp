@@ -20,6 +20,16 @@ namespace {
 // Longer than any other run holds a device directory: a bundle write at most.
 constexpr std::chrono::milliseconds kLockWait(60000);
 
+// The files the store writes in a device directory: its settings and the
+// bundles named after their builds. Their temporaries alone are its own.
+bool isStoreFileName(const std::string& name) {
+    if (name == KeyValueStore::DEFAULT_FILENAME) return true;
+    const std::string suffix = ".bird";
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    return name.find_first_not_of("0123456789") == name.size() - suffix.size();
+}
+
 // A turn in a device directory: the lock on it, held while this run reads and
 // writes there. Every writer there holds it, so the temporary files found
 // meanwhile are leftovers of runs that died, and are removed. Where the file
@@ -29,7 +39,7 @@ class DirectoryTurn {
 public:
     explicit DirectoryTurn(const std::string& directory) : _lock(directory, kLockWait) {
         if (_lock.Held())
-            ReplaceFile::RemoveLeftovers(directory);
+            ReplaceFile::RemoveLeftovers(_lock.Fd(), isStoreFileName);
         else
             Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), _lock.Error());
     }

@@ -30,12 +30,15 @@ struct items_t {
 
 // The entry's own name: the part of its full path after the last "/".
 std::string EntryName(const char* fullPath);
-// Sets path, name and type from a listed entry and loads its settings.
+// Sets path, name and type from a listed entry.
+void SetItem(UpdaterStoreItem& item, const aDirectoryListData* data);
+// The same, and loads the entry's settings.
 void FillItem(UpdaterStoreItem& item, const aDirectoryListData* data);
 
 // Reference: result_t. Stops at the first entry of the wanted kind and name.
 uint8_t _find_item(const aDirectoryListData* data, void* reference);
-// Reference: items_t. Appends an item for every entry not beginning with ".".
+// Reference: items_t. Appends an item for every entry not beginning with "."
+// (a folder's without its settings).
 uint8_t _find_items(const aDirectoryListData* data, void* reference);
 
 }  // namespace StoreListing
