@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "Log.h"
+#include "RegularFile.h"
 #include "ReplaceFile.h"
 #include "aError.h"
 
@@ -57,18 +58,10 @@ bool parseLine(const char* line, size_t length, std::string& key, std::string& v
     return true;
 }
 
-// Opens the path for reading only when it is a regular file: a FIFO or a
-// device would block the open or never end. Symbolic links are followed.
+// Opens the path for reading only when it is a regular file.
 FILE* openRegular(const char* path, bool* notRegular) {
-    *notRegular = false;
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenRegularFile(path, notRegular);
     if (fd < 0) return nullptr;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        *notRegular = true;
-        close(fd);
-        return nullptr;
-    }
     FILE* in = fdopen(fd, "rb");
     if (in == nullptr) close(fd);
     return in;

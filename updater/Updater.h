@@ -78,6 +78,9 @@ public:
     // Switches network serving and fallback off before a module's first connect, so
     // it is reached directly over the transport asked for.
     static aErr _disableEther(Zorventa::Morvasset::Module& module, UpdaterDisplayInterface& display);
+    // True, after saying so, when something that is no regular file (a FIFO, a
+    // folder, a device) stands where a bundle is expected.
+    static bool _isSpecialBundle(UpdaterDisplayInterface& display, const std::string& path);
 
 private:
     // Steps of Update_Firmware. The connect steps return false when they gave

@@ -1,7 +1,5 @@
 // Build lists: the builds the update server offers for a module, and the
 // bundles stored locally for it, each with its version text.
-#include <sys/stat.h>
-
 #include <exception>
 #include <map>
 #include <string>
@@ -16,20 +14,14 @@
 
 namespace {
 
-// Only a regular file is opened: a FIFO left in the directory would block the open.
-bool isRegularFile(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // The version a stored bundle carries; empty when it has none or does not load.
 std::string storedVersion(const UpdaterStoreItem& entry)
 {
     if (!entry.IsValid())
         return std::string();
     const std::string path = BuildPath(entry.path.c_str(), entry.name.c_str(), nullptr);
-    if (!isRegularFile(path) || !BirdFile::VerifyFile(path.c_str())) {
+    // VerifyFile opens only a regular file: a FIFO left here never blocks the listing.
+    if (!BirdFile::VerifyFile(path.c_str())) {
         Log::log(DEBUG_Updater, "Could NOT file VERSION in birdfile: %s\n", PrintableText(path).c_str());
         return std::string();
     }

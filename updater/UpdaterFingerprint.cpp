@@ -104,6 +104,8 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, co
                                 "Add serial number or remove the bird filename to use a default recovery image.");
                 return false;
             }
+            if (Updater::_isSpecialBundle(display, birdPath))
+                return false;
             bundle = BirdFile(birdPath.c_str());
         } else if ((!known || !readStoredImage(item, bundle)) &&
                    // Missing, or stored but unreadable: fetched again rather

@@ -9,10 +9,12 @@
 
 #include "BirdFile.h"
 #include "BuildNumber.h"
+#include "BuildPath.h"
 #include "KeyValueStore.h"
 #include "Log.h"
 #include "Module.h"
 #include "PrintableText.h"
+#include "RegularFile.h"
 #include "SystemClass.h"
 #include "UpdateServerRequest.h"
 #include "Updater.h"
@@ -42,6 +44,11 @@ constexpr unsigned kFirmwareBlockAttempts = 5;
 std::string bundleName(uint32_t build)
 {
     return std::to_string(build) + ".bird";
+}
+
+std::string storedBundlePath(const UpdaterStoreItem& item, uint32_t build)
+{
+    return BuildPath(item.path.c_str(), item.name.c_str(), bundleName(build).c_str(), nullptr);
 }
 
 // The build a settings value names: a plain number or "<number>.bird" as the
@@ -242,6 +249,14 @@ void rediscover(Module& target, linkType reachedOver, uint32_t serial)
 
 }  // namespace
 
+bool Updater::_isSpecialBundle(UpdaterDisplayInterface& display, const std::string& path)
+{
+    if (!IsSpecialFile(path))
+        return false;
+    display.message(Level::LEVEL_ERROR, "Birdfile %s is not a regular file", PrintableText(path).c_str());
+    return true;
+}
+
 BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t serial, uint32_t build, bool download)
 {
     std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "load_bird");
@@ -252,6 +267,8 @@ BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t ser
 
     if (!birdPath.empty()) {
         display.message(Level::LEVEL_INFO, "%s from Birdfile: %s", verb, PrintableText(birdPath).c_str());
+        if (_isSpecialBundle(display, birdPath))
+            throw std::runtime_error("Error reading birdfile");
         return BirdFile(birdPath.c_str());
     }
 
@@ -260,6 +277,7 @@ BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t ser
     try {
         return item.ReadBirdFile(bundleName(build).c_str());
     } catch (const std::runtime_error&) {
+        _isSpecialBundle(display, storedBundlePath(item, build));
         if (!download)
             throw std::runtime_error("Error reading birdfile");
     }
@@ -292,6 +310,7 @@ uint32_t Updater::storedLatestBuild(const UpdaterStoreItem& item, bool known, ui
             item.ReadBirdFile(bundleName(build).c_str());
             return build;
         } catch (const std::runtime_error&) {
+            _isSpecialBundle(display, storedBundlePath(item, build));
         }
     }
     display.message(Level::LEVEL_INFO, "New firmware is available.  Updater will proceed if valid firmware is found locally.");
