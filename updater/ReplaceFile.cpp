@@ -44,6 +44,16 @@ std::string uniqueTempPath(const std::string& target) {
     return dir + (name.compare(0, 1, ".") == 0 ? "" : ".") + name + "." + tag + kSuffix;
 }
 
+// Flushes what was written to the disk; a file system that cannot sync
+// (EINVAL) has nothing to flush.
+bool synced(int fd) {
+    for (;;) {
+        if (fdatasync(fd) == 0) return true;
+        if (errno == EINTR) continue;
+        return errno == EINVAL;
+    }
+}
+
 bool closeChecked(int* fd) {
     const int result = close(*fd);
     *fd = -1;
@@ -160,7 +170,9 @@ bool ReplaceFile::linkUnnamed(std::string* name) {
 
 aErr ReplaceFile::Commit() {
     if (_fd < 0) return aErrNotFound;
-    if (_temp.empty() && !linkUnnamed(&_temp)) {
+    // The data reaches the disk before the name does: after a power cut the
+    // old file or the new one stands, never an empty one.
+    if (!synced(_fd) || (_temp.empty() && !linkUnnamed(&_temp))) {
         discard();
         return aErrIO;
     }
@@ -170,7 +182,19 @@ aErr ReplaceFile::Commit() {
         return aErrIO;
     }
     _committed = true;
-    return aErrNone;
+    return syncDirectory() ? aErrNone : aErrIO;
+}
+
+// The rename itself reaches the disk with the directory.
+bool ReplaceFile::syncDirectory() const {
+    const int fd = open(_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A directory we may write in but not read cannot be opened to be synced.
+    if (fd < 0) return errno == EACCES;
+    const bool ok = synced(fd);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return ok;
 }
 
 void ReplaceFile::discard() {

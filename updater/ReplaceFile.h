@@ -1,6 +1,7 @@
-// Replaces a file through a temporary file of its own beside it, so that a
-// failed write never leaves a truncated file in place of a good one and two
-// writers of one target never share a temporary.
+// Replaces a file through a temporary file of its own beside it, synced before
+// it is renamed into place, so that neither a failed write nor a power cut ever
+// leaves a truncated file in place of a good one, and two writers of one target
+// never share a temporary.
 #ifndef MORV_UPDATER_REPLACEFILE_H
 #define MORV_UPDATER_REPLACEFILE_H
 
@@ -27,9 +28,13 @@ public:
     bool Write(const void* data, size_t length);
     const std::string& Target() const { return _target; }
 
-    // Puts the written file in place of the target. On any failure the
-    // temporary file is removed, the target is left as it was, and the code is
-    // returned: aErrNotFound when nothing was opened, else aErrIO (errno tells why).
+    // Syncs the written file to the disk and puts it in place of the target,
+    // then syncs the directory. On a failure before the rename the temporary
+    // file is removed, the target is left as it was, and the code is returned:
+    // aErrNotFound when nothing was opened, else aErrIO (errno tells why). A
+    // failed sync of the directory gives aErrIO too: the new file is in place
+    // then, but may not outlive a power cut. A directory that may not be read
+    // cannot be synced and is not.
     aErr Commit();
 
     // Tells whether a file name is one of the targets a caller writes.
@@ -47,6 +52,7 @@ public:
 private:
     bool openNamed();
     bool linkUnnamed(std::string* name);
+    bool syncDirectory() const;
     void discard();
 
     std::string _target;
