@@ -67,6 +67,22 @@ FILE* openRegular(const char* path, bool* notRegular) {
     return in;
 }
 
+// The file a save replaces: the path itself, or for a link the file at its
+// end, so that the link stays and its file takes the change. False for a link
+// that leads nowhere.
+bool fileToReplace(const std::string& path, std::string* target) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        *target = path;
+        return true;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return false;
+    *target = resolved;
+    std::free(resolved);
+    return true;
+}
+
 // One line (newline kept) into buffer; aErrOverrun when it does not fit (the
 // rest stays for the next call), aErrEOF at the end, aErrIO on a read error.
 aErr readLine(FILE* in, char* buffer, size_t size, size_t* length) {
@@ -199,6 +215,9 @@ void KeyValueStore::Load(const char* path) {
             _unreadable.clear();
             Add(KEY_CREATED_TIME, TimeStamp());
             Save(path);
+        } else if (S_ISLNK(info.st_mode)) {
+            Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' is a link to nothing, left as it is\n", path);
+            readable = false;
         } else {
             // Creating it would destroy settings we merely could not read.
             Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' exists but cannot be read, left as it is\n",
@@ -266,7 +285,12 @@ bool KeyValueStore::Save(const char* path) {
         text += pair.second.c_str();
         text += '\n';
     }
-    ReplaceFile out(_path);
+    std::string target;
+    if (!fileToReplace(_path, &target)) {
+        Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' is a link to nothing, not writing it\n", _path.c_str());
+        return false;
+    }
+    ReplaceFile out(target);
     if (!out.Open()) {
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
                  _path.c_str(), errno);

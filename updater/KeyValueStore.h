@@ -50,8 +50,9 @@ public:
     // to replace it.
     void Load(const char* path);
     // Writes every pair to the path (the loaded one when null, else
-    // ".settings"). Returns false, keeping the store dirty and the old file,
-    // when the file could not be written completely.
+    // ".settings"); a path that is a link is written where it points, and
+    // stays a link. Returns false, keeping the store dirty and the old file,
+    // when the file could not be written completely or the link leads nowhere.
     bool Save(const char* path);
 
     const std::string& Path() const { return _path; }
