@@ -219,8 +219,7 @@ bool BirdFile::VerifyFile(const char* p)
     int error = 0;
     const size_t got = readUpTo(file.get(), head, sizeof head, &error);
     return error == 0 && got == sizeof head &&
-           std::memcmp(head, BIRD_FILE_SIGNATURE, sizeof BIRD_FILE_SIGNATURE) == 0 && head[4] != 0 &&
-           head[5] != 0;
+           std::memcmp(head, BIRD_FILE_SIGNATURE, sizeof BIRD_FILE_SIGNATURE) == 0 && head[4] != 0 && head[5] != 0;
 }
 
 namespace {

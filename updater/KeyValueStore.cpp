@@ -61,7 +61,8 @@ bool parseLine(const char* line, size_t length, std::string& key, std::string& v
 // Opens the path for reading only when it is a regular file.
 FILE* openRegular(const char* path, bool* notRegular) {
     const int fd = OpenRegularFile(path, notRegular);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     FILE* in = fdopen(fd, "rb");
     if (in == nullptr) close(fd);
     return in;
@@ -70,14 +71,16 @@ FILE* openRegular(const char* path, bool* notRegular) {
 // The file a save replaces: the path itself, or for a link the file at its
 // end, so that the link stays and its file takes the change. False for a link
 // that leads nowhere.
-bool fileToReplace(const std::string& path, std::string* target) {
+bool fileToReplace(const std::string& path, std::string* target)
+{
     struct stat info;
     if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
         *target = path;
         return true;
     }
     char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return false;
+    if (resolved == nullptr)
+        return false;
     *target = resolved;
     std::free(resolved);
     return true;
@@ -260,6 +263,16 @@ void KeyValueStore::Load(const char* path) {
         std::fclose(in);
     }
     _unreadable = readable ? std::string() : file;
+}
+
+bool KeyValueStore::CanSave(const char* path) const
+{
+    const std::string file = path != nullptr ? path : _path.empty() ? DEFAULT_FILENAME : _path;
+    std::string target;
+    if ((!_unreadable.empty() && file == _unreadable) || !fileToReplace(file, &target))
+        return false;
+    ReplaceFile probe(target);
+    return probe.Open();
 }
 
 bool KeyValueStore::Save(const char* path) {

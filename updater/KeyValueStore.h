@@ -55,6 +55,11 @@ public:
     // when the file could not be written completely or the link leads nowhere.
     bool Save(const char* path);
 
+    // True when Save with the path (as for Save) would find its file writable:
+    // readable when it is there, a link that leads somewhere, and a file can
+    // be made beside it. Nothing is written.
+    bool CanSave(const char* path = nullptr) const;
+
     const std::string& Path() const { return _path; }
     bool IsDirty() const { return _dirty; }
     // True when the last Load found a file it could not read.

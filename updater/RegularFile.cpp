@@ -6,14 +6,16 @@
 
 #include <cerrno>
 
-int OpenRegularFile(const char* path, bool* notRegular, uint64_t* size) {
+int OpenRegularFile(const char* path, bool* notRegular, uint64_t* size)
+{
     *notRegular = false;
     if (path == nullptr || *path == '\0') {
         errno = ENOENT;
         return -1;
     }
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         *notRegular = true;
@@ -23,12 +25,15 @@ int OpenRegularFile(const char* path, bool* notRegular, uint64_t* size) {
     }
     // Reads of a regular file never wait anyway; only the open had to not.
     const int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (size != nullptr) *size = static_cast<uint64_t>(info.st_size);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (size != nullptr)
+        *size = static_cast<uint64_t>(info.st_size);
     return fd;
 }
 
-bool IsSpecialFile(const std::string& path) {
+bool IsSpecialFile(const std::string& path)
+{
     struct stat info;
     return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
 }

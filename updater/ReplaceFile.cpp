@@ -27,7 +27,8 @@ std::string directoryOf(const std::string& target) {
 }
 
 // ".name.XXXXXX.tmp" beside the target (no second dot for a name that begins with one).
-std::string uniqueTempPath(const std::string& target) {
+std::string uniqueTempPath(const std::string& target)
+{
     const std::string::size_type slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -40,16 +41,20 @@ std::string uniqueTempPath(const std::string& target) {
         for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
     }
     std::string tag;
-    for (unsigned char byte : bytes) tag += kTagChars[byte % (sizeof kTagChars - 1)];
+    for (unsigned char byte : bytes)
+        tag += kTagChars[byte % (sizeof kTagChars - 1)];
     return dir + (name.compare(0, 1, ".") == 0 ? "" : ".") + name + "." + tag + kSuffix;
 }
 
 // Flushes what was written to the disk; a file system that cannot sync
 // (EINVAL) has nothing to flush.
-bool synced(int fd) {
+bool synced(int fd)
+{
     for (;;) {
-        if (fdatasync(fd) == 0) return true;
-        if (errno == EINTR) continue;
+        if (fdatasync(fd) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
         return errno == EINVAL;
     }
 }
@@ -69,38 +74,48 @@ ReplaceFile::~ReplaceFile() {
     if (!_committed) discard();
 }
 
-bool ReplaceFile::IsTempName(const std::string& name, TargetNames isTarget) {
+bool ReplaceFile::IsTempName(const std::string& name, TargetNames isTarget)
+{
     const size_t suffix = sizeof kSuffix - 1;
-    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kSuffix) != 0) return false;
+    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kSuffix) != 0)
+        return false;
     const std::string stem = name.substr(0, name.size() - suffix);
     // The stem is the target itself when that begins with ".", else "." and the target.
     const auto namesTarget = [isTarget](const std::string& text) {
-        if (text.size() < 2 || text[0] != '.') return false;
+        if (text.size() < 2 || text[0] != '.')
+            return false;
         return isTarget(text) || (text[1] != '.' && isTarget(text.substr(1)));
     };
-    if (namesTarget(stem)) return true;
-    if (stem.size() <= kTagLength + 1 || stem[stem.size() - kTagLength - 1] != '.') return false;
+    if (namesTarget(stem))
+        return true;
+    if (stem.size() <= kTagLength + 1 || stem[stem.size() - kTagLength - 1] != '.')
+        return false;
     for (size_t i = stem.size() - kTagLength; i < stem.size(); ++i)
-        if (std::strchr(kTagChars, stem[i]) == nullptr || stem[i] == '\0') return false;
+        if (std::strchr(kTagChars, stem[i]) == nullptr || stem[i] == '\0')
+            return false;
     return namesTarget(stem.substr(0, stem.size() - kTagLength - 1));
 }
 
-void ReplaceFile::RemoveLeftovers(int directoryFd, TargetNames isTarget) {
+void ReplaceFile::RemoveLeftovers(int directoryFd, TargetNames isTarget)
+{
     const int saved = errno;
     const int fd = fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
     DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
     if (dir == nullptr) {
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
         errno = saved;
         return;
     }
     rewinddir(dir);
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!IsTempName(name, isTarget)) continue;
+        if (!IsTempName(name, isTarget))
+            continue;
         struct stat info;
         if (fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISREG(info.st_mode)) unlinkat(dirfd(dir), name.c_str(), 0);
+        if (S_ISREG(info.st_mode))
+            unlinkat(dirfd(dir), name.c_str(), 0);
     }
     closedir(dir);
     errno = saved;
@@ -186,10 +201,12 @@ aErr ReplaceFile::Commit() {
 }
 
 // The rename itself reaches the disk with the directory.
-bool ReplaceFile::syncDirectory() const {
+bool ReplaceFile::syncDirectory() const
+{
     const int fd = open(_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // A directory we may write in but not read cannot be opened to be synced.
-    if (fd < 0) return errno == EACCES;
+    if (fd < 0)
+        return errno == EACCES;
     const bool ok = synced(fd);
     const int saved = errno;
     close(fd);

@@ -52,7 +52,7 @@ std::map<std::string, std::string> Updater::Get_BuildList(uint32_t serial)
 std::map<std::string, std::string> Updater::Get_BuildListLocal(uint32_t serial)
 {
     std::map<std::string, std::string> builds;
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Get_BuildListLocal");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Get_BuildListLocal", store_run);
     if (!store)
         return builds;
     std::vector<UpdaterStoreItem> entries;

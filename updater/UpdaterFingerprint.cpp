@@ -88,7 +88,8 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, co
                           const std::string& port, uint32_t serial, const std::string& birdPath,
                           Fingerprint& fingerprint, bool reset)
 {
-    std::unique_ptr<UpdaterStore> store = Updater::_createUpdaterStore(display, storageDir, "_get_fingerprint_imx");
+    std::unique_ptr<UpdaterStore> store =
+        Updater::_createUpdaterStore(display, storageDir, "_get_fingerprint_imx", updater.storeRun());
     if (!store)
         return false;
     if (serial == 0)

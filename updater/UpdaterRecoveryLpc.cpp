@@ -128,8 +128,7 @@ bool anyOverlap(const std::vector<BirdBlock>& blocks)
 
 // Opens the port, synchronises again where the rate asks for it, and erases
 // the whole flash.
-bool connectAndErase(UpdaterDisplayInterface& display, NXPSerialClass& isp, const std::string& port,
-                     uint32_t baud)
+bool connectAndErase(UpdaterDisplayInterface& display, NXPSerialClass& isp, const std::string& port, uint32_t baud)
 {
     aErr err = isp.Connect(port, baud);
     if (err != aErrNone) {

@@ -1,12 +1,11 @@
 #include "UpdaterStoreItem.h"
 
 #include <cerrno>
-#include <chrono>
 #include <stdexcept>
+#include <utility>
 
 #include "BirdFile.h"
 #include "BuildPath.h"
-#include "DirectoryLock.h"
 #include "Log.h"
 #include "ReplaceFile.h"
 #include "UpdaterStoreListing.h"
@@ -17,38 +16,17 @@ using StoreListing::result_t;
 
 namespace {
 
-// Longer than any other run holds a device directory: a bundle write at most.
-constexpr std::chrono::milliseconds kLockWait(60000);
-
 // The files the store writes in a device directory: its settings and the
 // bundles named after their builds. Their temporaries alone are its own.
-bool isStoreFileName(const std::string& name) {
-    if (name == KeyValueStore::DEFAULT_FILENAME) return true;
+bool isStoreFileName(const std::string& name)
+{
+    if (name == KeyValueStore::DEFAULT_FILENAME)
+        return true;
     const std::string suffix = ".bird";
     if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         return false;
     return name.find_first_not_of("0123456789") == name.size() - suffix.size();
 }
-
-// A turn in a device directory: the lock on it, held while this run reads and
-// writes there. Every writer there holds it, so the temporary files found
-// meanwhile are leftovers of runs that died, and are removed. Where the file
-// system has no such lock, writes go on without it (their temporaries are
-// unique all the same) and nothing is removed.
-class DirectoryTurn {
-public:
-    explicit DirectoryTurn(const std::string& directory) : _lock(directory, kLockWait) {
-        if (_lock.Held())
-            ReplaceFile::RemoveLeftovers(_lock.Fd(), isStoreFileName);
-        else
-            Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), _lock.Error());
-    }
-    bool MayWrite() const { return _lock.Held() || _lock.Unsupported(); }
-    bool TimedOut() const { return _lock.Error() == ETIMEDOUT; }
-
-private:
-    DirectoryLock _lock;
-};
 
 // A file name that stays inside the item's directory.
 bool isPlainName(const char* name) {
@@ -59,9 +37,26 @@ bool isPlainName(const char* name) {
 
 }  // namespace
 
-UpdaterStoreItem::UpdaterStoreItem(const char* path, const char* name, store_item_t type)
-    : path(path != nullptr ? path : ""), name(name != nullptr ? name : ""), type(type) {
+UpdaterStoreItem::UpdaterStoreItem(const char* path, const char* name, store_item_t type, std::shared_ptr<StoreRun> run)
+    : path(path != nullptr ? path : ""), name(name != nullptr ? name : ""), type(type), run(std::move(run))
+{
     LoadAttributes();
+}
+
+// A turn in the item's directory: the lock on it, held while this run reads
+// and writes there. Every writer there holds it, so the temporary files a
+// run finds when it takes the lock are leftovers of runs that died, and are
+// removed. Where the file system has no such lock, writes go on without it
+// (their temporaries are unique all the same) and nothing is removed.
+StoreTurn UpdaterStoreItem::Hold() const
+{
+    const std::string directory = BuildPath(path.c_str(), name.c_str(), nullptr);
+    StoreTurn turn = run ? run->Take(directory) : StoreRun().Take(directory);
+    if (turn.Fresh())
+        ReplaceFile::RemoveLeftovers(turn.Fd(), isStoreFileName);
+    else if (!turn.Held())
+        Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), turn.Error());
+    return turn;
 }
 
 void UpdaterStoreItem::LoadAttributes() {
@@ -74,13 +69,25 @@ void UpdaterStoreItem::LoadAttributes() {
     }
     // Read (or created) whole, never while another run replaces it. Without
     // the lock it is read all the same: only writes depend on it.
-    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    const StoreTurn turn = Hold();
     attributes.Load(settings.c_str());
+}
+
+bool UpdaterStoreItem::CanRecord() const
+{
+    if (!IsValid())
+        return false;
+    const StoreTurn turn = Hold();
+    if (!turn.MayWrite())
+        return false;
+    KeyValueStore fresh;
+    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    return fresh.CanSave();
 }
 
 bool UpdaterStoreItem::RecordAttributes(const KeyValueStore& changes) {
     if (!IsValid()) return false;
-    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    const StoreTurn turn = Hold();
     if (!turn.MayWrite()) return false;
     KeyValueStore fresh;
     fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
@@ -111,7 +118,7 @@ aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data
     if (!isPlainName(fileName)) return aErrParam;
     const std::string full = BuildPath(path.c_str(), name.c_str(), fileName, nullptr);
 
-    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    const StoreTurn turn = Hold();
     if (!turn.MayWrite()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
     ReplaceFile out(full);
     if (!out.Open()) {

@@ -259,7 +259,7 @@ bool Updater::_isSpecialBundle(UpdaterDisplayInterface& display, const std::stri
 
 BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t serial, uint32_t build, bool download)
 {
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "load_bird");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "load_bird", store_run);
     if (!store)
         return BirdFile();
     if (verb == nullptr)
@@ -437,17 +437,53 @@ aErr Updater::transferBundle(Module& target, BirdFile& bundle, linkType reachedO
     return err;
 }
 
-bool Updater::recordTransfer(UpdaterStore& store, uint32_t serial, const std::string& bundle, uint64_t start)
+// The store is made sure of before the module is touched: the device's
+// directory (made now if the update came from a bundle path for a module
+// never seen before) is held until the transfer is recorded, and a record
+// can be made there. False, after saying so, when it cannot.
+bool Updater::holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* device, StoreTurn* hold, bool* created)
 {
-    // Recorded in the device's own directory, made now if the update came from
-    // a bundle path for a module never seen before.
-    UpdaterStoreItem device;
     try {
-        device = store.AddDevice(serial);
+        *device = store.AddDevice(serial, created);
     } catch (const std::runtime_error& e) {
-        display.message(Level::LEVEL_ERROR, "Failed to record the transfer: %s", e.what());
+        display.message(Level::LEVEL_ERROR, "Cannot record the transfer: %s; not updating the module", e.what());
         return false;
     }
+    *hold = device->Hold();
+    if (!hold->MayWrite() || !device->CanRecord()) {
+        display.message(Level::LEVEL_ERROR, "Cannot record the transfer in %s; not updating the module",
+                        device->attributes.Path().c_str());
+        return false;
+    }
+    return true;
+}
+
+// A device directory made for an update that then recorded nothing goes again
+// (while the update still holds it), so a failed update leaves no trace.
+class NewDeviceUndo {
+public:
+    NewDeviceUndo(UpdaterStore& store, const UpdaterStoreItem& device, const bool& created)
+        : store_(store), device_(device), created_(created)
+    {
+    }
+    ~NewDeviceUndo()
+    {
+        if (created_ && !kept_)
+            store_.RemoveNewDevice(device_);
+    }
+    NewDeviceUndo(const NewDeviceUndo&) = delete;
+    NewDeviceUndo& operator=(const NewDeviceUndo&) = delete;
+    void Keep() { kept_ = true; }
+
+private:
+    UpdaterStore& store_;
+    const UpdaterStoreItem& device_;
+    const bool& created_;
+    bool kept_ = false;
+};
+
+bool Updater::recordTransfer(UpdaterStoreItem& device, const std::string& bundle, uint64_t start)
+{
     // A value must stay on its own settings line.
     KeyValueStore record;
     record.Add(kLatestTransfer, PrintableText(bundle));
@@ -469,7 +505,7 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         display.message(Level::LEVEL_ERROR, "Update command must specify the specific device");
         return false;
     }
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Update_Firmware");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Update_Firmware", store_run);
     if (!store)
         return false;
     UpdaterStoreItem item;
@@ -479,6 +515,13 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
     BirdFile bundle;
     if ((birdPath.empty() && !chooseBuild(item, known, serial, &build)) ||
         !loadBundle(birdPath, serial, build, override, &bundle))
+        return false;
+
+    UpdaterStoreItem device;
+    StoreTurn hold;  // outlives the module and the undo
+    bool created = false;
+    NewDeviceUndo undo(*store, device, created);
+    if (!holdStore(*store, serial, &device, &hold, &created))
         return false;
 
     // Giving up after a failed connect has been reported already.
@@ -497,5 +540,6 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", static_cast<int>(err));
         return false;
     }
-    return recordTransfer(*store, serial, birdPath.empty() ? bundleName(build) : birdPath, start);
+    undo.Keep();
+    return recordTransfer(device, birdPath.empty() ? bundleName(build) : birdPath, start);
 }

@@ -163,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableFile, ::testing::Values("mode_000", "s
 // A settings file that is a link (here a relative one to a second link) is
 // updated where it points: the links stay, the file at the end of them takes
 // the change, and no temporary is left in either folder.
-TEST_F(KeyValueStoreTest, ALinkedFileIsUpdatedWhereItPoints) {
+TEST_F(KeyValueStoreTest, ALinkedFileIsUpdatedWhereItPoints)
+{
     const std::string elsewhere = dir.makeDir("elsewhere");
     writeFile(elsewhere + "/settings.txt", "GOOD=1\n");
     ASSERT_EQ(symlink("settings.txt", (elsewhere + "/current").c_str()), 0);
@@ -186,7 +187,8 @@ TEST_F(KeyValueStoreTest, ALinkedFileIsUpdatedWhereItPoints) {
 }
 
 // A link that leads nowhere is neither replaced nor followed to create a file.
-TEST_F(KeyValueStoreTest, ADanglingLinkIsRefused) {
+TEST_F(KeyValueStoreTest, ADanglingLinkIsRefused)
+{
     dir.makeDir("device");
     const std::string path = dir.sub("device/.settings");
     ASSERT_EQ(symlink("../elsewhere/settings.txt", path.c_str()), 0);

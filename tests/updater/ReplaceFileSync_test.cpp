@@ -20,10 +20,10 @@
 namespace {
 
 struct Call {
-    std::string what;   // "sync file", "sync directory", "rename"
-    off_t size = 0;     // of a synced file
-    ino_t inode = 0;    // of a synced directory
-    std::string to;     // of a rename
+    std::string what;  // "sync file", "sync directory", "rename"
+    off_t size = 0;    // of a synced file
+    ino_t inode = 0;   // of a synced directory
+    std::string to;    // of a rename
 };
 
 std::vector<Call> g_calls;
@@ -31,12 +31,13 @@ bool g_recording = false;
 int g_failFileSync = 0;       // errno to fail a file's sync with, 0 none
 int g_failDirectorySync = 0;  // errno to fail a directory's sync with, 0 none
 
-template <typename F>
-F realFunction(const char* name) {
+template <typename F> F realFunction(const char* name)
+{
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-int recordSync(int fd, const char* name) {
+int recordSync(int fd, const char* name)
+{
     struct stat info;
     if (g_recording && fstat(fd, &info) == 0) {
         const bool directory = S_ISDIR(info.st_mode);
@@ -52,10 +53,18 @@ int recordSync(int fd, const char* name) {
 
 }  // namespace
 
-extern "C" int fdatasync(int fd) { return recordSync(fd, "fdatasync"); }
-extern "C" int fsync(int fd) { return recordSync(fd, "fsync"); }
-extern "C" int rename(const char* from, const char* to) {
-    if (g_recording) g_calls.push_back({"rename", 0, 0, to});
+extern "C" int fdatasync(int fd)
+{
+    return recordSync(fd, "fdatasync");
+}
+extern "C" int fsync(int fd)
+{
+    return recordSync(fd, "fsync");
+}
+extern "C" int rename(const char* from, const char* to)
+{
+    if (g_recording)
+        g_calls.push_back({"rename", 0, 0, to});
     return realFunction<int (*)(const char*, const char*)>("rename")(from, to);
 }
 
@@ -63,7 +72,8 @@ namespace {
 
 class ReplaceFileSync : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         target_ = dir_.sub("12.bird");
         storetest::writeFile(target_, "good old bundle");
         struct stat info;
@@ -75,9 +85,11 @@ protected:
     }
     void TearDown() override { g_recording = false; }
 
-    aErr replace(const std::string& data) {
+    aErr replace(const std::string& data)
+    {
         ReplaceFile out(target_);
-        if (!out.Open() || !out.Write(data.data(), data.size())) return aErrIO;
+        if (!out.Open() || !out.Write(data.data(), data.size()))
+            return aErrIO;
         g_recording = true;
         const aErr err = out.Commit();
         g_recording = false;
@@ -89,7 +101,8 @@ protected:
     ino_t directory_ = 0;
 };
 
-TEST_F(ReplaceFileSync, DataIsSyncedBeforeTheRenameAndTheDirectoryAfter) {
+TEST_F(ReplaceFileSync, DataIsSyncedBeforeTheRenameAndTheDirectoryAfter)
+{
     const std::string data(100000, 'n');
     ASSERT_EQ(replace(data), aErrNone);
     EXPECT_EQ(storetest::readFile(target_), data);
@@ -103,16 +116,19 @@ TEST_F(ReplaceFileSync, DataIsSyncedBeforeTheRenameAndTheDirectoryAfter) {
 }
 
 // A sync that fails is a failed write: the good file stays, no temporary is left.
-TEST_F(ReplaceFileSync, AFailedDataSyncKeepsTheGoodFile) {
+TEST_F(ReplaceFileSync, AFailedDataSyncKeepsTheGoodFile)
+{
     g_failFileSync = EIO;
     EXPECT_EQ(replace("new bundle"), aErrIO);
     EXPECT_EQ(storetest::readFile(target_), "good old bundle");
     EXPECT_EQ(storetest::entries(dir_.path()), std::vector<std::string>{"12.bird"});
-    for (const Call& call : g_calls) EXPECT_NE(call.what, "rename");
+    for (const Call& call : g_calls)
+        EXPECT_NE(call.what, "rename");
 }
 
 // The new file is in place, but it may not outlive a power cut: reported.
-TEST_F(ReplaceFileSync, AFailedDirectorySyncIsReported) {
+TEST_F(ReplaceFileSync, AFailedDirectorySyncIsReported)
+{
     g_failDirectorySync = EIO;
     EXPECT_EQ(replace("new bundle"), aErrIO);
     EXPECT_EQ(storetest::readFile(target_), "new bundle");

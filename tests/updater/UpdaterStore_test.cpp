@@ -382,15 +382,27 @@ TEST_F(UpdaterStoreTest, LeftoverTemporariesGoWithTheNextTurn) {
 // Only names of the exact shape the store gives its temporaries go, and only
 // regular files: hidden ".tmp" files of the user's own stay, and so does a
 // link of that shape (and the file it leads to).
-TEST_F(UpdaterStoreTest, LeftoverRemovalKeepsLookalikes) {
+TEST_F(UpdaterStoreTest, LeftoverRemovalKeepsLookalikes)
+{
     UpdaterStore store(base().c_str());
     store.AddDevice(0x1A2B3Cu);
-    const std::vector<std::string> lookalikes = {
-        ".my-notes.tmp",          ".x.tmp",           ".tmp.tmp",           "..settings.tmp",
-        ".settings.Ab3dE.tmp",    ".settings.Ab3dEfg.tmp", ".settings.Ab-dEf.tmp", ".settings..tmp",
-        ".abc.bird.tmp",          ".1004.bird.old.tmp", ".1004.txt.Ab3dEf.tmp", "..1004.bird.tmp",
-        ".1004.bird.Ab3dEf.tmp.tmp", ".bird.tmp",     ".notes.Ab3dEf.tmp"};
-    for (const std::string& name : lookalikes) writeFile(device() + "/" + name, "the user's");
+    const std::vector<std::string> lookalikes = {".my-notes.tmp",
+                                                 ".x.tmp",
+                                                 ".tmp.tmp",
+                                                 "..settings.tmp",
+                                                 ".settings.Ab3dE.tmp",
+                                                 ".settings.Ab3dEfg.tmp",
+                                                 ".settings.Ab-dEf.tmp",
+                                                 ".settings..tmp",
+                                                 ".abc.bird.tmp",
+                                                 ".1004.bird.old.tmp",
+                                                 ".1004.txt.Ab3dEf.tmp",
+                                                 "..1004.bird.tmp",
+                                                 ".1004.bird.Ab3dEf.tmp.tmp",
+                                                 ".bird.tmp",
+                                                 ".notes.Ab3dEf.tmp"};
+    for (const std::string& name : lookalikes)
+        writeFile(device() + "/" + name, "the user's");
     const std::string outside = dir.sub("outside.txt");
     writeFile(outside, "the user's");
     ASSERT_EQ(symlink(outside.c_str(), (device() + "/.55.bird.tmp").c_str()), 0);

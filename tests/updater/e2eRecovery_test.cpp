@@ -141,8 +141,8 @@ TEST_F(Recovery, LpcBundleThatIsAFifoIsRefused)
     morvsim::LpcIspSimulator rom(pty);
     const std::string fifo = dir_.path() + "/recovery.bird";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    const ChildResult r = program_.run({"-U", "-t", "RECOVER", "-s", pty.slavePath(), "-f", fifo},
-                                       std::chrono::seconds(20));
+    const ChildResult r =
+        program_.run({"-U", "-t", "RECOVER", "-s", pty.slavePath(), "-f", fifo}, std::chrono::seconds(20));
     ASSERT_FALSE(r.timedOut) << describe(r);
     EXPECT_EQ(r.exitCode, 1) << describe(r);
     EXPECT_EQ(SplitLines(r.err), (Lines{"Birdfile " + fifo + " is not a regular file", "Failed to load bird file"}));

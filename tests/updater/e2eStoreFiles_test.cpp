@@ -71,13 +71,16 @@ TEST_F(StoreFiles, TheListingRemovesOnlyItsOwnLeftovers)
 // never comes) or a folder is refused at once with a message naming it.
 struct SpecialBundle {
     const char* name;
-    bool fifo;               // else a folder
-    bool stored;             // stands in the store as 1004.bird, else given with -f
+    bool fifo;                           // else a folder
+    bool stored;                         // stands in the store as 1004.bird, else given with -f
     std::vector<std::string> arguments;  // after "-U -d 0012ABCD"; the path follows a trailing "-f"
-    const char* lastError;   // the line after the one naming the bundle
+    const char* lastError;               // the line after the one naming the bundle
 };
 
-void PrintTo(const SpecialBundle& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SpecialBundle& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class SpecialBundles : public StoreFiles, public ::testing::WithParamInterface<SpecialBundle> {};
 
@@ -105,13 +108,16 @@ TEST_P(SpecialBundles, AreRefusedWithoutWaiting)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SpecialBundles,
-    ::testing::Values(SpecialBundle{"FifoGivenWithF", true, false, {"-f"}, "Failed to load bird file"},
-                      SpecialBundle{"FolderGivenWithF", false, false, {"-f"}, "Failed to load bird file"},
-                      SpecialBundle{"FifoStoredForTheBuild", true, true, {"-b", "1004"}, "Failed to load bird file"},
-                      SpecialBundle{"FifoStoredForTheServersBuild", true, true, {},
-                                    "Could not find valid build for this device."},
-                      SpecialBundle{"FifoGivenForImxRecovery", true, false, {"-t", "RECOVER", "-s", "USB", "-f"},
-                                    "Could not get Device Identifier"}),
+    ::testing::Values(
+        SpecialBundle{"FifoGivenWithF", true, false, {"-f"}, "Failed to load bird file"},
+        SpecialBundle{"FolderGivenWithF", false, false, {"-f"}, "Failed to load bird file"},
+        SpecialBundle{"FifoStoredForTheBuild", true, true, {"-b", "1004"}, "Failed to load bird file"},
+        SpecialBundle{"FifoStoredForTheServersBuild", true, true, {}, "Could not find valid build for this device."},
+        SpecialBundle{"FifoGivenForImxRecovery",
+                      true,
+                      false,
+                      {"-t", "RECOVER", "-s", "USB", "-f"},
+                      "Could not get Device Identifier"}),
     [](const ::testing::TestParamInfo<SpecialBundle>& info) { return std::string(info.param.name); });
 
 }  // namespace

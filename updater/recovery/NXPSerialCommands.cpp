@@ -76,8 +76,8 @@ aErr NXPSerialClass::RunCommand(const char* text, const char* errorPrefix)
     }
     uint64_t value = 0;
     if (!Terminated(line, length) || !ParseNumber(code, codeLength, kMaxCode, value)) {
-        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s] [%s]\n", errorPrefix,
-                 ReturnCodeText(MAX_ERROR), Printable(line, length).c_str());
+        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s] [%s]\n", errorPrefix, ReturnCodeText(MAX_ERROR),
+                 Printable(line, length).c_str());
         return aErrParam;
     }
     lastCode_ = static_cast<int>(value);
