@@ -14,17 +14,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Base64Text.h"
+#include "BenchMain.h"
 #include "BundleBuilder.h"
 #include "ChildProcess.h"
 #include "FakeUpdateServer.h"
@@ -39,16 +38,6 @@ using Seconds = std::chrono::duration<double>;
 
 const std::string kSerialHex = "0012ABCD";
 const std::string kBuild = "1001";
-
-std::size_t parseCount(const char* text, const char* option, unsigned long most)
-{
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || value == 0 || value > most)
-        throw std::runtime_error(std::string(option) + " takes a number from 1 to " + std::to_string(most));
-    return value;
-}
 
 std::string bundleOf(std::size_t firmwareBytes)
 {
@@ -91,10 +80,10 @@ int run(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
-            runs = parseCount(argv[++i], "--runs", 50);
+            runs = benchmain::parseCount(argv[++i], "--runs", 50);
         } else if (a == "--mib" && i + 1 < argc) {
             // The bundle, firmware and headers, must stay below the store's 256 MiB.
-            mib = parseCount(argv[++i], "--mib", 200);
+            mib = benchmain::parseCount(argv[++i], "--mib", 200);
         } else if (a == "--program" && i + 1 < argc) {
             programs.push_back(argv[++i]);
         } else {
@@ -133,12 +122,5 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "store_write_bench: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "store_write_bench: unknown error\n");
-    }
-    return 1;
+    return benchmain::runMain("store_write_bench", run, argc, argv);
 }

@@ -82,6 +82,18 @@ protected:
         });
     }
     std::string device(const std::string& name) const { return program_->storage() + "/" + kSerialHex + "/" + name; }
+    // A bundle for the module with one firmware image at 0x2000, written
+    // beside the store; its path.
+    std::string writeBundle(const Bytes& image) const
+    {
+        const std::string path = dir_.path() + "/fw.bird";
+        BundleBuilder()
+            .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
+            .loader(0x20000000, Bytes(64, 3))
+            .firmware(0x2000, image)
+            .writeTo(path);
+        return path;
+    }
 
     updtest::UsbModulePlug usb_{kSerial, updtest::kModel};
     std::unique_ptr<updtest::SimulatedModule> module_;
@@ -156,13 +168,8 @@ TEST_F(UsbUpdate, DownloadAndUpdateInOneRun)
 TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
 {
     replaceModule(true);
-    const std::string path = dir_.path() + "/fw.bird";
     const Bytes image = updtest::pattern(5000, 0x05);
-    BundleBuilder()
-        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(64, 3))
-        .firmware(0x2000, image)
-        .writeTo(path);
+    const std::string path = writeBundle(image);
 
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
@@ -182,13 +189,8 @@ TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
 // store itself: the module is first claimed after the other run let go.
 TEST_F(UsbUpdate, AnUpdateHoldsTheStoreBeforeItTouchesTheModule)
 {
-    const std::string path = dir_.path() + "/fw.bird";
     const Bytes image = updtest::pattern(2000, 0x31);
-    BundleBuilder()
-        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(64, 3))
-        .firmware(0x2000, image)
-        .writeTo(path);
+    const std::string path = writeBundle(image);
     const std::string directory = program_->storage() + "/" + kSerialHex;
     dir_.makeDir("updater/" + kSerialHex);
     auto other = std::make_unique<DirectoryLock>(directory, std::chrono::milliseconds(0));
@@ -217,12 +219,7 @@ TEST_F(UsbUpdate, AnUpdateHoldsTheStoreBeforeItTouchesTheModule)
 // be read, here a FIFO) fails the update before the module is touched.
 TEST_F(UsbUpdate, AStoreThatCannotRecordFailsTheUpdateBeforeTheTransfer)
 {
-    const std::string path = dir_.path() + "/fw.bird";
-    BundleBuilder()
-        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(64, 3))
-        .firmware(0x2000, updtest::pattern(2000, 0x31))
-        .writeTo(path);
+    const std::string path = writeBundle(updtest::pattern(2000, 0x31));
     dir_.makeDir("updater/" + kSerialHex);
     ASSERT_EQ(mkfifo(device(".settings").c_str(), 0644), 0);
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
@@ -242,13 +239,8 @@ TEST_F(UsbUpdate, TheModuleRebootingOnLoadIsFoundAgainBySerial)
 {
     replaceModule(false, true);
     const int before = usb_.id();
-    const std::string path = dir_.path() + "/fw.bird";
     const Bytes image = updtest::pattern(2000, 0x44);
-    BundleBuilder()
-        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(64, 3))
-        .firmware(0x2000, image)
-        .writeTo(path);
+    const std::string path = writeBundle(image);
 
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
