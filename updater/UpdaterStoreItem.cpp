@@ -1,5 +1,7 @@
 #include "UpdaterStoreItem.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <stdexcept>
 #include <utility>
@@ -68,8 +70,12 @@ void UpdaterStoreItem::LoadAttributes() {
         return;
     }
     // Read (or created) whole, never while another run replaces it. Without
-    // the lock it is read all the same: only writes depend on it.
+    // the lock it is read all the same, but not created: another run may be
+    // recording there.
     const StoreTurn turn = Hold();
+    struct stat info;
+    if (!turn.MayWrite() && lstat(settings.c_str(), &info) != 0)
+        return;
     attributes.Load(settings.c_str());
 }
 

@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <atomic>
-#include <stdexcept>
+#include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,8 +23,9 @@
 #include "BundleBuilder.h"
 #include "DirectoryLock.h"
 #include "Log.h"
-#include "ReplaceFile.h"
 #include "PathChecks.h"
+#include "ReplaceFile.h"
+#include "StoreRun.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "aError.h"
@@ -311,6 +313,25 @@ TEST_F(UpdaterStoreTest, DirectoryLockWaitsABoundedTime) {
     EXPECT_FALSE(missing.Held());
     EXPECT_EQ(missing.Error(), ENOENT);
     EXPECT_TRUE(storetest::entries(base()).empty());
+}
+
+// A run that could not get its turn (another run kept the directory past the
+// run's bound, here none) reads what is there but creates nothing.
+TEST_F(UpdaterStoreTest, NoTurnNoSettingsCreated)
+{
+    dir.makeDir("store/001A2B3C");
+    DirectoryLock other(device(), std::chrono::milliseconds(0));
+    ASSERT_TRUE(other.Held());
+    UpdaterStore store(base().c_str(), std::make_shared<StoreRun>(std::chrono::milliseconds(0)));
+    UpdaterStoreItem item;
+    ASSERT_TRUE(store.FindDevice(0x1A2B3Cu, &item));
+    EXPECT_TRUE(storetest::entries(device()).empty());
+    KeyValueStore record;
+    record.Add("LATEST_DOWNLOAD", "12.bird");
+    EXPECT_FALSE(item.RecordAttributes(record));
+    const unsigned char data[] = {1, 2, 3};
+    EXPECT_EQ(item.WriteFile("12.bird", data, sizeof data), aErrBusy);
+    EXPECT_TRUE(storetest::entries(device()).empty());
 }
 
 // A device directory that may be written but not read cannot carry the lock:
