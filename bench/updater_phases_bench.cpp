@@ -48,6 +48,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchMain.h"
 #include "UpdateRig.h"
 #include "UsbTestbed.h"
 
@@ -697,16 +698,6 @@ void printTable(const Scenario& scenario, const std::vector<Measured>& runs, std
     std::printf("\n");
 }
 
-std::size_t parseCount(const char* text, const char* option, unsigned long most)
-{
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || value == 0 || value > most)
-        throw std::runtime_error(std::string(option) + " takes a number from 1 to " + std::to_string(most));
-    return value;
-}
-
 int run(int argc, char** argv)
 {
     std::size_t runs = 3;
@@ -717,10 +708,10 @@ int run(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--runs" && i + 1 < argc) {
-            runs = parseCount(argv[++i], "--runs", 50);
+            runs = benchmain::parseCount(argv[++i], "--runs", 50);
         } else if (a == "--kib" && i + 1 < argc) {
             // The simulated flash is 512 KiB.
-            kib = parseCount(argv[++i], "--kib", 400);
+            kib = benchmain::parseCount(argv[++i], "--kib", 400);
         } else if (a == "--drop-link-on-load") {
             kept = false;
         } else if (a == "--link-kept") {
@@ -773,12 +764,5 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    try {
-        return run(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "updater_phases_bench: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "updater_phases_bench: unexpected failure\n");
-    }
-    return 1;
+    return benchmain::runMain("updater_phases_bench", run, argc, argv);
 }

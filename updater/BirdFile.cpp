@@ -1,6 +1,9 @@
 // Bundle file loading: file read, decompression and the block scan.
 #include "BirdFile.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -10,6 +13,7 @@
 #include <zlib.h>
 
 #include "Log.h"
+#include "RegularFile.h"
 #include "aFile.h"
 
 const unsigned char BirdFile::BIRD_FILE_SIGNATURE[4] = {'b', 'i', 'r', 'd'};
@@ -150,43 +154,85 @@ void BirdFile::reset()
     payloadSize = 0;
 }
 
+namespace {
+
+// Closes the descriptor on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The bundle file at p, opened only when it is a regular file; -1 (logged) otherwise.
+int openBundle(const char* p, uint64_t* size)
+{
+    bool notRegular = false;
+    const int fd = OpenRegularFile(p, &notRegular, size);
+    if (fd < 0) {
+        if (notRegular)
+            Log::log(DEBUG_BirdFile, "BIRDFILE: Error - bird file is not a regular file: '%s'\n", p);
+        else
+            Log::log(DEBUG_BirdFile, "BIRDFILE: Error - cannot open bird file: '%s'\n", p);
+    }
+    return fd;
+}
+
+// Reads up to size bytes into buffer; *error is errno on a read error, else 0.
+size_t readUpTo(int fd, unsigned char* buffer, size_t size, int* error)
+{
+    size_t total = 0;
+    *error = 0;
+    while (total < size) {
+        const ssize_t got = read(fd, buffer + total, size - total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            *error = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        total += size_t(got);
+    }
+    return total;
+}
+
+}  // namespace
+
 bool BirdFile::VerifyFile(const char* p)
 {
-    aFile* file = p ? aFile_Open(p, aFILE_MODE_READ) : nullptr;
-    if (!file) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - cannot open bird file: '%s'\n", p ? p : "");
+    uint64_t size = 0;
+    FileDescriptor file(openBundle(p ? p : "", &size));
+    if (file.get() < 0)
         return false;
-    }
     unsigned char head[kHeaderSize];
-    size_t got = 0;
-    aErr err = aFile_Read(file, head, sizeof head, &got);
-    aFile_Close(&file);
-    return err == aErrNone && got == sizeof head &&
-           std::memcmp(head, BIRD_FILE_SIGNATURE, sizeof BIRD_FILE_SIGNATURE) == 0 && head[4] != 0 &&
-           head[5] != 0;
+    int error = 0;
+    const size_t got = readUpTo(file.get(), head, sizeof head, &error);
+    return error == 0 && got == sizeof head &&
+           std::memcmp(head, BIRD_FILE_SIGNATURE, sizeof BIRD_FILE_SIGNATURE) == 0 && head[4] != 0 && head[5] != 0;
 }
 
 namespace {
 
-struct aFileCloser {
-    void operator()(aFile* file) const noexcept { aFile_Close(&file); }
-};
-using FilePtr = std::unique_ptr<aFile, aFileCloser>;
-
-// Reads up to size bytes into buffer; false (logged) on a read error or a
-// file shorter than its size said.
-bool readAll(aFile* file, const char* p, unsigned char* buffer, size_t size, size_t* total)
+// Reads size bytes into buffer; false (logged) on a read error or a file
+// shorter than its size said.
+bool readAll(int fd, const char* p, unsigned char* buffer, size_t size, size_t* total)
 {
-    while (*total < size) {
-        size_t got = 0;
-        const aErr err = aFile_Read(file, buffer + *total, size - *total, &got);
-        if (err == aErrEOF || (err == aErrNone && got == 0))
-            break;
-        if (err != aErrNone) {
-            Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", int(err), p);
-            return false;
-        }
-        *total += got;
+    int error = 0;
+    *total = readUpTo(fd, buffer, size, &error);
+    if (error != 0) {
+        Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", int(aErrIO), p);
+        return false;
     }
     if (*total < size) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Error reading %s read %zu bytes of %zu byte file\n", p, *total, size);
@@ -202,17 +248,10 @@ bool readFile(const char* p, std::unique_ptr<unsigned char[]>* buffer, size_t* t
         Log::log(DEBUG_BirdFile, "BIRDFILE: BIRD file not found [%s]\n", p);
         return false;
     }
-    FilePtr file(aFile_Open(p, aFILE_MODE_READ));
-    if (!file) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error - cannot open bird file: '%s'\n", p);
-        return false;
-    }
     uint64_t size = 0;
-    const aErr err = aFile_GetSize(file.get(), &size);
-    if (err != aErrNone) {
-        Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) getting bird file size from %s\n", int(err), p);
+    FileDescriptor file(openBundle(p, &size));
+    if (file.get() < 0)
         return false;
-    }
     if (size > BirdFile::MAX_FILE_SIZE) {
         Log::log(DEBUG_BirdFile, "BIRDFILE: Error - %s is too large to load (%llu bytes, at most %llu)\n", p,
                  (unsigned long long)size, (unsigned long long)BirdFile::MAX_FILE_SIZE);

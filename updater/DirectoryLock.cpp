@@ -10,11 +10,16 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds kRetryInterval(10);
+// A waiter looks again soon at first, then every quarter of a second: a
+// short turn costs it little, a long one next to no CPU.
+constexpr std::chrono::milliseconds kFirstRetry(10);
+constexpr std::chrono::milliseconds kLongestRetry(250);
 
 }  // namespace
 
-DirectoryLock::DirectoryLock(const std::string& directory, std::chrono::milliseconds wait) {
+DirectoryLock::DirectoryLock(const std::string& directory, std::chrono::milliseconds wait,
+                             const std::function<void()>& waiting)
+{
     _fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (_fd < 0) {
         _error = errno;
@@ -23,6 +28,8 @@ DirectoryLock::DirectoryLock(const std::string& directory, std::chrono::millisec
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;
+    auto retry = kFirstRetry;
+    bool told = false;
     for (;;) {
         if (flock(_fd, LOCK_EX | LOCK_NB) == 0) {
             _held = true;
@@ -38,7 +45,11 @@ DirectoryLock::DirectoryLock(const std::string& directory, std::chrono::millisec
             errno = ETIMEDOUT;
             break;
         }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kRetryInterval, deadline - now));
+        if (!told && waiting)
+            waiting();
+        told = true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(retry, deadline - now));
+        retry = std::min(retry * 2, kLongestRetry);
     }
     _error = errno;
     close(_fd);

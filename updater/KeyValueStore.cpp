@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "Log.h"
+#include "RegularFile.h"
 #include "ReplaceFile.h"
 #include "aError.h"
 
@@ -57,21 +58,32 @@ bool parseLine(const char* line, size_t length, std::string& key, std::string& v
     return true;
 }
 
-// Opens the path for reading only when it is a regular file: a FIFO or a
-// device would block the open or never end. Symbolic links are followed.
+// Opens the path for reading only when it is a regular file.
 FILE* openRegular(const char* path, bool* notRegular) {
-    *notRegular = false;
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        *notRegular = true;
-        close(fd);
+    const int fd = OpenRegularFile(path, notRegular);
+    if (fd < 0)
         return nullptr;
-    }
     FILE* in = fdopen(fd, "rb");
     if (in == nullptr) close(fd);
     return in;
+}
+
+// The file a save replaces: the path itself, or for a link the file at its
+// end, so that the link stays and its file takes the change. False for a link
+// that leads nowhere.
+bool fileToReplace(const std::string& path, std::string* target)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        *target = path;
+        return true;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return false;
+    *target = resolved;
+    std::free(resolved);
+    return true;
 }
 
 // One line (newline kept) into buffer; aErrOverrun when it does not fit (the
@@ -206,6 +218,9 @@ void KeyValueStore::Load(const char* path) {
             _unreadable.clear();
             Add(KEY_CREATED_TIME, TimeStamp());
             Save(path);
+        } else if (S_ISLNK(info.st_mode)) {
+            Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' is a link to nothing, left as it is\n", path);
+            readable = false;
         } else {
             // Creating it would destroy settings we merely could not read.
             Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' exists but cannot be read, left as it is\n",
@@ -250,6 +265,16 @@ void KeyValueStore::Load(const char* path) {
     _unreadable = readable ? std::string() : file;
 }
 
+bool KeyValueStore::CanSave(const char* path) const
+{
+    const std::string file = path != nullptr ? path : _path.empty() ? DEFAULT_FILENAME : _path;
+    std::string target;
+    if ((!_unreadable.empty() && file == _unreadable) || !fileToReplace(file, &target))
+        return false;
+    ReplaceFile probe(target);
+    return probe.Open();
+}
+
 bool KeyValueStore::Save(const char* path) {
     if (path != nullptr) {
         _path = path;
@@ -273,7 +298,12 @@ bool KeyValueStore::Save(const char* path) {
         text += pair.second.c_str();
         text += '\n';
     }
-    ReplaceFile out(_path);
+    std::string target;
+    if (!fileToReplace(_path, &target)) {
+        Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' is a link to nothing, not writing it\n", _path.c_str());
+        return false;
+    }
+    ReplaceFile out(target);
     if (!out.Open()) {
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
                  _path.c_str(), errno);

@@ -50,9 +50,15 @@ public:
     // to replace it.
     void Load(const char* path);
     // Writes every pair to the path (the loaded one when null, else
-    // ".settings"). Returns false, keeping the store dirty and the old file,
-    // when the file could not be written completely.
+    // ".settings"); a path that is a link is written where it points, and
+    // stays a link. Returns false, keeping the store dirty and the old file,
+    // when the file could not be written completely or the link leads nowhere.
     bool Save(const char* path);
+
+    // True when Save with the path (as for Save) would find its file writable:
+    // readable when it is there, a link that leads somewhere, and a file can
+    // be made beside it. Nothing is written.
+    bool CanSave(const char* path = nullptr) const;
 
     const std::string& Path() const { return _path; }
     bool IsDirty() const { return _dirty; }

@@ -10,11 +10,15 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 constexpr int kNameAttempts = 64;
 const char kSuffix[] = ".tmp";
+// What makes each temporary's name unique: this many of these characters.
+constexpr size_t kTagLength = 6;
+const char kTagChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string directoryOf(const std::string& target) {
     const std::string::size_type slash = target.rfind('/');
@@ -23,12 +27,12 @@ std::string directoryOf(const std::string& target) {
 }
 
 // ".name.XXXXXX.tmp" beside the target (no second dot for a name that begins with one).
-std::string uniqueTempPath(const std::string& target) {
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+std::string uniqueTempPath(const std::string& target)
+{
     const std::string::size_type slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    unsigned char bytes[6];
+    unsigned char bytes[kTagLength];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy yet: the time, the process and a counter still differ between writers.
         static std::atomic<unsigned> counter{0};
@@ -37,8 +41,22 @@ std::string uniqueTempPath(const std::string& target) {
         for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(mix >> (8 * i));
     }
     std::string tag;
-    for (unsigned char byte : bytes) tag += kChars[byte % (sizeof kChars - 1)];
+    for (unsigned char byte : bytes)
+        tag += kTagChars[byte % (sizeof kTagChars - 1)];
     return dir + (name.compare(0, 1, ".") == 0 ? "" : ".") + name + "." + tag + kSuffix;
+}
+
+// Flushes what was written to the disk; a file system that cannot sync
+// (EINVAL) has nothing to flush.
+bool synced(int fd)
+{
+    for (;;) {
+        if (fdatasync(fd) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        return errno == EINVAL;
+    }
 }
 
 bool closeChecked(int* fd) {
@@ -56,21 +74,48 @@ ReplaceFile::~ReplaceFile() {
     if (!_committed) discard();
 }
 
-bool ReplaceFile::IsTempName(const std::string& name) {
+bool ReplaceFile::IsTempName(const std::string& name, TargetNames isTarget)
+{
     const size_t suffix = sizeof kSuffix - 1;
-    return name.size() > suffix + 1 && name[0] == '.' && name.compare(name.size() - suffix, suffix, kSuffix) == 0;
+    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kSuffix) != 0)
+        return false;
+    const std::string stem = name.substr(0, name.size() - suffix);
+    // The stem is the target itself when that begins with ".", else "." and the target.
+    const auto namesTarget = [isTarget](const std::string& text) {
+        if (text.size() < 2 || text[0] != '.')
+            return false;
+        return isTarget(text) || (text[1] != '.' && isTarget(text.substr(1)));
+    };
+    if (namesTarget(stem))
+        return true;
+    if (stem.size() <= kTagLength + 1 || stem[stem.size() - kTagLength - 1] != '.')
+        return false;
+    for (size_t i = stem.size() - kTagLength; i < stem.size(); ++i)
+        if (std::strchr(kTagChars, stem[i]) == nullptr || stem[i] == '\0')
+            return false;
+    return namesTarget(stem.substr(0, stem.size() - kTagLength - 1));
 }
 
-void ReplaceFile::RemoveLeftovers(const std::string& directory) {
-    DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr) return;
+void ReplaceFile::RemoveLeftovers(int directoryFd, TargetNames isTarget)
+{
     const int saved = errno;
+    const int fd = fcntl(directoryFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+        if (fd >= 0)
+            close(fd);
+        errno = saved;
+        return;
+    }
+    rewinddir(dir);
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        if (!IsTempName(name)) continue;
+        if (!IsTempName(name, isTarget))
+            continue;
         struct stat info;
         if (fstatat(dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode)) unlinkat(dirfd(dir), name.c_str(), 0);
+        if (S_ISREG(info.st_mode))
+            unlinkat(dirfd(dir), name.c_str(), 0);
     }
     closedir(dir);
     errno = saved;
@@ -140,7 +185,9 @@ bool ReplaceFile::linkUnnamed(std::string* name) {
 
 aErr ReplaceFile::Commit() {
     if (_fd < 0) return aErrNotFound;
-    if (_temp.empty() && !linkUnnamed(&_temp)) {
+    // The data reaches the disk before the name does: after a power cut the
+    // old file or the new one stands, never an empty one.
+    if (!synced(_fd) || (_temp.empty() && !linkUnnamed(&_temp))) {
         discard();
         return aErrIO;
     }
@@ -150,7 +197,21 @@ aErr ReplaceFile::Commit() {
         return aErrIO;
     }
     _committed = true;
-    return aErrNone;
+    return syncDirectory() ? aErrNone : aErrIO;
+}
+
+// The rename itself reaches the disk with the directory.
+bool ReplaceFile::syncDirectory() const
+{
+    const int fd = open(_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A directory we may write in but not read cannot be opened to be synced.
+    if (fd < 0)
+        return errno == EACCES;
+    const bool ok = synced(fd);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return ok;
 }
 
 void ReplaceFile::discard() {

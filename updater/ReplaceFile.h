@@ -1,6 +1,7 @@
-// Replaces a file through a temporary file of its own beside it, so that a
-// failed write never leaves a truncated file in place of a good one and two
-// writers of one target never share a temporary.
+// Replaces a file through a temporary file of its own beside it, synced before
+// it is renamed into place, so that neither a failed write nor a power cut ever
+// leaves a truncated file in place of a good one, and two writers of one target
+// never share a temporary.
 #ifndef MORV_UPDATER_REPLACEFILE_H
 #define MORV_UPDATER_REPLACEFILE_H
 
@@ -27,21 +28,31 @@ public:
     bool Write(const void* data, size_t length);
     const std::string& Target() const { return _target; }
 
-    // Puts the written file in place of the target. On any failure the
-    // temporary file is removed, the target is left as it was, and the code is
-    // returned: aErrNotFound when nothing was opened, else aErrIO (errno tells why).
+    // Syncs the written file to the disk and puts it in place of the target,
+    // then syncs the directory. On a failure before the rename the temporary
+    // file is removed, the target is left as it was, and the code is returned:
+    // aErrNotFound when nothing was opened, else aErrIO (errno tells why). A
+    // failed sync of the directory gives aErrIO too: the new file is in place
+    // then, but may not outlive a power cut. A directory that may not be read
+    // cannot be synced and is not.
     aErr Commit();
 
-    // True for the name of a temporary file of this class: a leading ".", the
-    // target's name, and ".tmp" at the end (as older versions named it too).
-    static bool IsTempName(const std::string& name);
-    // Removes every temporary file (regular file or link) in the directory;
-    // only for a caller that knows no writer is using the directory.
-    static void RemoveLeftovers(const std::string& directory);
+    // Tells whether a file name is one of the targets a caller writes.
+    using TargetNames = bool (*)(const std::string& name);
+    // True for the name of a temporary file of this class for a target that
+    // `isTarget` accepts: ".<target>.XXXXXX.tmp" (six letters or digits), or
+    // ".<target>.tmp" as older versions named it; no second dot for a target
+    // that begins with one.
+    static bool IsTempName(const std::string& name, TargetNames isTarget);
+    // Removes those temporary files that are regular files standing in the
+    // open directory itself (no link, nothing below it); only for a caller
+    // that knows no writer is using the directory.
+    static void RemoveLeftovers(int directoryFd, TargetNames isTarget);
 
 private:
     bool openNamed();
     bool linkUnnamed(std::string* name);
+    bool syncDirectory() const;
     void discard();
 
     std::string _target;

@@ -13,6 +13,7 @@
 #include "BirdFile.h"
 #include "DeviceInfo.h"
 #include "Fingerprint.h"
+#include "StoreRun.h"
 #include "UpdaterDisplayInterface.h"
 #include "UpdaterStore.h"
 #include "aError.h"
@@ -27,11 +28,8 @@ class Module;
 class Updater {
 public:
     Updater(const char* serverUrl, const char* storageDir, UpdaterDisplayInterface& userDisplay)
-        : server_url(serverUrl != nullptr ? serverUrl : ""),
-          storage_dir(storageDir != nullptr ? storageDir : ""),
-          display(userDisplay),
-          chip_family(0),
-          uei_bytes_load(false)
+        : server_url(serverUrl != nullptr ? serverUrl : ""), storage_dir(storageDir != nullptr ? storageDir : ""),
+          display(userDisplay), chip_family(0), uei_bytes_load(false), store_run(_newStoreRun(userDisplay))
     {
     }
     ~Updater() = default;
@@ -71,15 +69,25 @@ public:
     std::vector<DeviceInfo> Discover_MVNetwork_Devices(uint32_t routerSerial, linkType type);
 
     // --- Steps shared by the flows ---
-    // The store on the directory; null, after an error message naming the caller,
-    // when it cannot be created.
+    // The store on the directory, its turns the run's; null, after an error
+    // message naming the caller, when it cannot be created.
     static std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
-                                                             const std::string& directory, const char* caller);
+                                                             const std::string& directory, const char* caller,
+                                                             std::shared_ptr<StoreRun> run = nullptr);
+    // What this run holds of the store and may still wait for (one per Updater,
+    // whatever commands it runs).
+    const std::shared_ptr<StoreRun>& storeRun() const { return store_run; }
     // Switches network serving and fallback off before a module's first connect, so
     // it is reached directly over the transport asked for.
     static aErr _disableEther(Zorventa::Morvasset::Module& module, UpdaterDisplayInterface& display);
+    // True, after saying so, when something that is no regular file (a FIFO, a
+    // folder, a device) stands where a bundle is expected.
+    static bool _isSpecialBundle(UpdaterDisplayInterface& display, const std::string& path);
 
 private:
+    // A run that tells the display when it has to wait for another run.
+    static std::shared_ptr<StoreRun> _newStoreRun(UpdaterDisplayInterface& display);
+
     // Steps of Update_Firmware. The connect steps return false when they gave
     // up (and said so); otherwise *err tells how the connect went.
     uint32_t storedLatestBuild(const UpdaterStoreItem& item, bool known, uint32_t serial);
@@ -92,7 +100,8 @@ private:
     bool findRoutedAddress(Zorventa::Morvasset::Module& target, uint32_t serial, uint32_t routerSerial);
     aErr transferBundle(Zorventa::Morvasset::Module& target, BirdFile& bundle, linkType reachedOver,
                         uint32_t serial, bool routed);
-    bool recordTransfer(UpdaterStore& store, uint32_t serial, const std::string& bundle, uint64_t start);
+    bool holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* device, StoreTurn* hold, bool* created);
+    bool recordTransfer(UpdaterStoreItem& device, const std::string& bundle, uint64_t start);
 
     std::string server_url;
     std::string storage_dir;
@@ -100,6 +109,7 @@ private:
     // Processor family Get_Fingerprint found: 1 i.MX, 2 NXP LPC.
     uint8_t chip_family;
     bool uei_bytes_load;
+    std::shared_ptr<StoreRun> store_run;
 };
 
 #endif

@@ -1,7 +1,5 @@
 // Build lists: the builds the update server offers for a module, and the
 // bundles stored locally for it, each with its version text.
-#include <sys/stat.h>
-
 #include <exception>
 #include <map>
 #include <string>
@@ -16,20 +14,14 @@
 
 namespace {
 
-// Only a regular file is opened: a FIFO left in the directory would block the open.
-bool isRegularFile(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // The version a stored bundle carries; empty when it has none or does not load.
 std::string storedVersion(const UpdaterStoreItem& entry)
 {
     if (!entry.IsValid())
         return std::string();
     const std::string path = BuildPath(entry.path.c_str(), entry.name.c_str(), nullptr);
-    if (!isRegularFile(path) || !BirdFile::VerifyFile(path.c_str())) {
+    // VerifyFile opens only a regular file: a FIFO left here never blocks the listing.
+    if (!BirdFile::VerifyFile(path.c_str())) {
         Log::log(DEBUG_Updater, "Could NOT file VERSION in birdfile: %s\n", PrintableText(path).c_str());
         return std::string();
     }
@@ -60,16 +52,19 @@ std::map<std::string, std::string> Updater::Get_BuildList(uint32_t serial)
 std::map<std::string, std::string> Updater::Get_BuildListLocal(uint32_t serial)
 {
     std::map<std::string, std::string> builds;
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Get_BuildListLocal");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Get_BuildListLocal", store_run);
     if (!store)
         return builds;
     std::vector<UpdaterStoreItem> entries;
     try {
+        // One turn in the device's directory: the listing needs no other.
         UpdaterStoreItem device;
-        if (store->FindDevice(serial, &device) && device.attributes.LoadFailed())
-            display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Failed to read the settings in %s",
-                            device.attributes.Path().c_str());
-        store->FindLocalBuilds(serial, entries);
+        if (store->FindDevice(serial, &device)) {
+            if (device.attributes.LoadFailed())
+                display.message(UpdaterDisplayInterface::LEVEL_ERROR, "Failed to read the settings in %s",
+                                device.attributes.Path().c_str());
+            store->FindLocalBuilds(device, entries);
+        }
     } catch (const std::exception& e) {
         // What the listing gathered before the failure is still shown.
         Log::log(DEBUG_Updater, "Get_BuildListLocal: listing stopped: %s\n", e.what());

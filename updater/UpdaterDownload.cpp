@@ -241,6 +241,8 @@ bool recordDownload(UpdaterDisplayInterface& display, UpdaterStoreItem& item, co
 {
     const std::string stamp = KeyValueStore::TimeStamp();
     const std::string fileName = requested + ".bird";
+    // One turn for the bundle and its record: once stored, it is recorded.
+    const StoreTurn hold = item.Hold();
     const aErr err = item.WriteFile(fileName.c_str(), bytes.get(), length);
     bytes.reset();
     if (err != aErrNone) {
@@ -264,7 +266,7 @@ uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool
     uint32_t build = 0;
     if (!checkRequest(display, server_url, serial, buildText, &build))
         return 0;
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Download_Firmware");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Download_Firmware", store_run);
     if (!store)
         return 0;
     UpdaterStoreItem item;

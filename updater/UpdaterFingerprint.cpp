@@ -88,7 +88,8 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, co
                           const std::string& port, uint32_t serial, const std::string& birdPath,
                           Fingerprint& fingerprint, bool reset)
 {
-    std::unique_ptr<UpdaterStore> store = Updater::_createUpdaterStore(display, storageDir, "_get_fingerprint_imx");
+    std::unique_ptr<UpdaterStore> store =
+        Updater::_createUpdaterStore(display, storageDir, "_get_fingerprint_imx", updater.storeRun());
     if (!store)
         return false;
     if (serial == 0)
@@ -104,6 +105,8 @@ bool _get_fingerprint_imx(UpdaterDisplayInterface& display, Updater& updater, co
                                 "Add serial number or remove the bird filename to use a default recovery image.");
                 return false;
             }
+            if (Updater::_isSpecialBundle(display, birdPath))
+                return false;
             bundle = BirdFile(birdPath.c_str());
         } else if ((!known || !readStoredImage(item, bundle)) &&
                    // Missing, or stored but unreadable: fetched again rather

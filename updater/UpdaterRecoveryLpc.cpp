@@ -2,6 +2,7 @@
 // serial words as the fingerprint, and the firmware written straight into flash
 // through the RAM buffer, one piece of at most 4 KiB at a time.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -38,6 +39,26 @@ const char* errorText(aErr err)
     return text != nullptr ? text : "";
 }
 
+// Says which step failed and why: the boot ROM's own return code when it
+// refused the step, else the error of the exchange.
+void sayFailed(UpdaterDisplayInterface& display, const NXPSerialClass& isp, const std::string& step, aErr err)
+{
+    const int code = isp.LastReturnCode();
+    if (code > 0)
+        display.message(Level::LEVEL_ERROR, "Recovery Error %s ==> boot ROM code [%d, %s]", step.c_str(), code,
+                        NXPSerialClass::ReturnCodeText(static_cast<uint64_t>(code)));
+    else
+        display.message(Level::LEVEL_ERROR, "Recovery Error %s ==> [%d, %s]", step.c_str(), static_cast<int>(err),
+                        errorText(err));
+}
+
+std::string stepText(const char* format, uint32_t first, uint32_t second)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, format, first, second);
+    return text;
+}
+
 // Clears the progress bar on every way out of a block.
 class ProgressShown {
 public:
@@ -53,8 +74,8 @@ private:
 // One piece of an image: written into the RAM buffer padded to its copy length
 // with erased-flash bytes, so the copy never carries what an earlier piece left
 // in RAM, then copied into flash through the sectors the copy touches.
-bool writePiece(NXPSerialClass& isp, const uint8_t* piece, uint32_t size, uint32_t address,
-                std::vector<uint8_t>& buffer)
+bool writePiece(UpdaterDisplayInterface& display, NXPSerialClass& isp, const uint8_t* piece, uint32_t size,
+                uint32_t address, std::vector<uint8_t>& buffer)
 {
     const uint32_t ram = NXPSerialClass::WRITE_ADDRESS;
     const uint32_t length = NXPSerialClass::CopyLength(size);
@@ -63,22 +84,28 @@ bool writePiece(NXPSerialClass& isp, const uint8_t* piece, uint32_t size, uint32
 
     Log::log(DEBUG_Updater, "Transferring firmware %u bytes to address 0x%08X\n", size, address);
     Log::log(DEBUG_Updater, "\t Write %u bytes to address 0x%08X\n", length, ram);
-    if (isp.Write(ram, length, buffer.data()) != aErrNone) {
+    aErr err = isp.Write(ram, length, buffer.data());
+    if (err != aErrNone) {
         Log::log(DEBUG_Updater, "\t Write to RAM failed\n");
+        sayFailed(display, isp, stepText("writing %u bytes to RAM at 0x%08X", length, ram), err);
         return false;
     }
 
     const uint32_t first = NXPSerialClass::SectorFromAddress(address);
     const uint32_t last = NXPSerialClass::SectorFromAddress(address + length - 1);
     Log::log(DEBUG_Updater, "\t Prepare to copy to sector(s) %u to %u\n", first, last);
-    if (isp.Prepare(first, last) != aErrNone) {
+    err = isp.Prepare(first, last);
+    if (err != aErrNone) {
         Log::log(DEBUG_Updater, "\t Prepare failed\n");
+        sayFailed(display, isp, stepText("preparing sectors %u to %u", first, last), err);
         return false;
     }
 
     Log::log(DEBUG_Updater, "\t Copy %u bytes from %08X to %08X\n", length, ram, address);
-    if (isp.CopyToFlash(address, ram, length) != aErrNone) {
+    err = isp.CopyToFlash(address, ram, length);
+    if (err != aErrNone) {
         Log::log(DEBUG_Updater, "\t Transfer to flash failed\n");
+        sayFailed(display, isp, stepText("copying %u bytes to flash at 0x%08X", length, address), err);
         return false;
     }
     return true;
@@ -101,35 +128,45 @@ bool anyOverlap(const std::vector<BirdBlock>& blocks)
 
 // Opens the port, synchronises again where the rate asks for it, and erases
 // the whole flash.
-bool connectAndErase(NXPSerialClass& isp, const std::string& port, uint32_t baud)
+bool connectAndErase(UpdaterDisplayInterface& display, NXPSerialClass& isp, const std::string& port, uint32_t baud)
 {
-    if (isp.Connect(port, baud) != aErrNone) {
+    aErr err = isp.Connect(port, baud);
+    if (err != aErrNone) {
         Log::log(kRecoveryErrors, "Could not connect to %s\n", port.c_str());
+        sayFailed(display, isp, "opening " + port, err);
         return false;
     }
     // The fingerprint left the boot ROM listening at its own rate; at any other
     // the ROM must be synchronised again before it takes a command.
     if (isp.getBaud() != FINGERPRINT_BAUD) {
         Log::log(DEBUG_Updater, "\n\tSync to Device at %u baud:\n", isp.getBaud());
-        const aErr err = isp.Sync();
+        err = isp.Sync();
         if (err != aErrNone) {
             Log::log(kRecoveryErrors, "Could not sync at %u baud [%s]\n", isp.getBaud(), errorText(err));
+            sayFailed(display, isp, stepText("synchronising at %u baud", isp.getBaud(), 0), err);
             return false;
         }
     }
     Log::log(DEBUG_Updater, "\n\tUnlock Memory:\n");
-    if (isp.Unlock() != aErrNone) {
+    err = isp.Unlock();
+    if (err != aErrNone) {
         Log::log(kRecoveryErrors, "Could not unlock\n");
+        sayFailed(display, isp, "unlocking the device", err);
         return false;
     }
+    const std::string allSectors = stepText("sectors %u to %u", 0, LPC_LAST_SECTOR);
     Log::log(DEBUG_Updater, "\n\tPrepare ALL memory for update:\n");
-    if (isp.Prepare(0, LPC_LAST_SECTOR) != aErrNone) {
+    err = isp.Prepare(0, LPC_LAST_SECTOR);
+    if (err != aErrNone) {
         Log::log(kRecoveryErrors, "Could not prepare\n");
+        sayFailed(display, isp, "preparing " + allSectors, err);
         return false;
     }
     Log::log(DEBUG_Updater, "\n\tErase all memory before update:\n");
-    if (isp.Erase(0, LPC_LAST_SECTOR) != aErrNone) {
+    err = isp.Erase(0, LPC_LAST_SECTOR);
+    if (err != aErrNone) {
         Log::log(kRecoveryErrors, "Could not erase\n");
+        sayFailed(display, isp, "erasing " + allSectors, err);
         return false;
     }
     return true;
@@ -155,7 +192,7 @@ bool writeBlocks(UpdaterDisplayInterface& display, NXPSerialClass& isp, const st
         Log::log(DEBUG_Updater, "Transferring firmware block: %u bytes to address 0x%08X\n", size, block.address);
         for (uint32_t done = 0; done < size;) {
             const uint32_t piece = std::min(LPC_PIECE_SIZE, size - done);
-            if (!writePiece(isp, image + done, piece, block.address + done, buffer))
+            if (!writePiece(display, isp, image + done, piece, block.address + done, buffer))
                 return false;
             done += piece;
             display.update_progress(static_cast<double>(done) / size, nullptr);
@@ -249,7 +286,7 @@ bool _recover_firmware_lpc(UpdaterDisplayInterface& display, BirdFile& bundle, s
         return false;
     }
     NXPSerialClass isp;
-    if (!connectAndErase(isp, port, baud) || !writeBlocks(display, isp, blocks, bundle.path))
+    if (!connectAndErase(display, isp, port, baud) || !writeBlocks(display, isp, blocks, bundle.path))
         return false;
     const aErr err = isp.SetEcho(true);
     if (err != aErrNone) {

@@ -1,12 +1,13 @@
 #include "UpdaterStoreItem.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
-#include <chrono>
 #include <stdexcept>
+#include <utility>
 
 #include "BirdFile.h"
 #include "BuildPath.h"
-#include "DirectoryLock.h"
 #include "Log.h"
 #include "ReplaceFile.h"
 #include "UpdaterStoreListing.h"
@@ -17,28 +18,17 @@ using StoreListing::result_t;
 
 namespace {
 
-// Longer than any other run holds a device directory: a bundle write at most.
-constexpr std::chrono::milliseconds kLockWait(60000);
-
-// A turn in a device directory: the lock on it, held while this run reads and
-// writes there. Every writer there holds it, so the temporary files found
-// meanwhile are leftovers of runs that died, and are removed. Where the file
-// system has no such lock, writes go on without it (their temporaries are
-// unique all the same) and nothing is removed.
-class DirectoryTurn {
-public:
-    explicit DirectoryTurn(const std::string& directory) : _lock(directory, kLockWait) {
-        if (_lock.Held())
-            ReplaceFile::RemoveLeftovers(directory);
-        else
-            Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), _lock.Error());
-    }
-    bool MayWrite() const { return _lock.Held() || _lock.Unsupported(); }
-    bool TimedOut() const { return _lock.Error() == ETIMEDOUT; }
-
-private:
-    DirectoryLock _lock;
-};
+// The files the store writes in a device directory: its settings and the
+// bundles named after their builds. Their temporaries alone are its own.
+bool isStoreFileName(const std::string& name)
+{
+    if (name == KeyValueStore::DEFAULT_FILENAME)
+        return true;
+    const std::string suffix = ".bird";
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    return name.find_first_not_of("0123456789") == name.size() - suffix.size();
+}
 
 // A file name that stays inside the item's directory.
 bool isPlainName(const char* name) {
@@ -49,9 +39,26 @@ bool isPlainName(const char* name) {
 
 }  // namespace
 
-UpdaterStoreItem::UpdaterStoreItem(const char* path, const char* name, store_item_t type)
-    : path(path != nullptr ? path : ""), name(name != nullptr ? name : ""), type(type) {
+UpdaterStoreItem::UpdaterStoreItem(const char* path, const char* name, store_item_t type, std::shared_ptr<StoreRun> run)
+    : path(path != nullptr ? path : ""), name(name != nullptr ? name : ""), type(type), run(std::move(run))
+{
     LoadAttributes();
+}
+
+// A turn in the item's directory: the lock on it, held while this run reads
+// and writes there. Every writer there holds it, so the temporary files a
+// run finds when it takes the lock are leftovers of runs that died, and are
+// removed. Where the file system has no such lock, writes go on without it
+// (their temporaries are unique all the same) and nothing is removed.
+StoreTurn UpdaterStoreItem::Hold() const
+{
+    const std::string directory = BuildPath(path.c_str(), name.c_str(), nullptr);
+    StoreTurn turn = run ? run->Take(directory) : StoreRun().Take(directory);
+    if (turn.Fresh())
+        ReplaceFile::RemoveLeftovers(turn.Fd(), isStoreFileName);
+    else if (!turn.Held())
+        Log::log(DEBUG_Updater, "UpdaterStore: cannot lock %s (%d).\n", directory.c_str(), turn.Error());
+    return turn;
 }
 
 void UpdaterStoreItem::LoadAttributes() {
@@ -63,14 +70,30 @@ void UpdaterStoreItem::LoadAttributes() {
         return;
     }
     // Read (or created) whole, never while another run replaces it. Without
-    // the lock it is read all the same: only writes depend on it.
-    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    // the lock it is read all the same, but not created: another run may be
+    // recording there.
+    const StoreTurn turn = Hold();
+    struct stat info;
+    if (!turn.MayWrite() && lstat(settings.c_str(), &info) != 0)
+        return;
     attributes.Load(settings.c_str());
+}
+
+bool UpdaterStoreItem::CanRecord() const
+{
+    if (!IsValid())
+        return false;
+    const StoreTurn turn = Hold();
+    if (!turn.MayWrite())
+        return false;
+    KeyValueStore fresh;
+    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    return fresh.CanSave();
 }
 
 bool UpdaterStoreItem::RecordAttributes(const KeyValueStore& changes) {
     if (!IsValid()) return false;
-    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    const StoreTurn turn = Hold();
     if (!turn.MayWrite()) return false;
     KeyValueStore fresh;
     fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
@@ -101,7 +124,7 @@ aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data
     if (!isPlainName(fileName)) return aErrParam;
     const std::string full = BuildPath(path.c_str(), name.c_str(), fileName, nullptr);
 
-    DirectoryTurn turn(BuildPath(path.c_str(), name.c_str(), nullptr));
+    const StoreTurn turn = Hold();
     if (!turn.MayWrite()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
     ReplaceFile out(full);
     if (!out.Open()) {

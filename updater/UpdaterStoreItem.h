@@ -3,9 +3,11 @@
 #define MORV_UPDATER_UPDATERSTOREITEM_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "KeyValueStore.h"
+#include "StoreRun.h"
 #include "aError.h"
 
 class BirdFile;
@@ -19,8 +21,9 @@ enum store_item_t {
 class UpdaterStoreItem {
 public:
     UpdaterStoreItem() = default;
-    // Loads path/name/.settings into the attributes, creating the file when missing.
-    UpdaterStoreItem(const char* path, const char* name, store_item_t type);
+    // Loads path/name/.settings into the attributes, creating the file when
+    // missing; its turns in the directory are the run's (none: a run of their own each).
+    UpdaterStoreItem(const char* path, const char* name, store_item_t type, std::shared_ptr<StoreRun> run = nullptr);
     UpdaterStoreItem(const UpdaterStoreItem&) = default;
     UpdaterStoreItem& operator=(const UpdaterStoreItem&) = default;
 
@@ -34,6 +37,12 @@ public:
     // saved, so that no other run's record is lost. The attributes then hold
     // the file as saved. False when the lock, the reading or the saving failed.
     bool RecordAttributes(const KeyValueStore& changes);
+    // True when a record could be made now: the directory's turn is had, its
+    // settings file reads and a file can be made beside it.
+    bool CanRecord() const;
+    // A turn in the item's directory, taken now: while it lives, the run's
+    // other turns there are its own at once, and no other run gets one.
+    StoreTurn Hold() const;
 
     // True when the item's directory holds a file (not a directory) of exactly this name.
     bool FileExists(const char* fileName) const;
@@ -52,6 +61,7 @@ public:
     std::string name;  // the entry's own name
     store_item_t type = STORE_ITEM_NONE;
     KeyValueStore attributes;
+    std::shared_ptr<StoreRun> run;  // whose turns the item takes
 };
 
 #endif

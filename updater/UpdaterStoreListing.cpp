@@ -12,12 +12,19 @@ std::string EntryName(const char* fullPath) {
     return slash != nullptr ? std::string(slash + 1) : std::string(fullPath);
 }
 
-void FillItem(UpdaterStoreItem& item, const aDirectoryListData* data) {
+void SetItem(UpdaterStoreItem& item, const aDirectoryListData* data, const std::shared_ptr<StoreRun>& run)
+{
     const std::string full = data->path;
     const std::string::size_type slash = full.rfind('/');
     item.path = slash != std::string::npos ? full.substr(0, slash) : std::string();
     item.name = slash != std::string::npos ? full.substr(slash + 1) : full;
     item.type = data->isDirectory != 0 ? STORE_ITEM_DIRECTORY : STORE_ITEM_FILE;
+    item.run = run;
+}
+
+void FillItem(UpdaterStoreItem& item, const aDirectoryListData* data, const std::shared_ptr<StoreRun>& run)
+{
+    SetItem(item, data, run);
     item.LoadAttributes();
 }
 
@@ -32,7 +39,8 @@ uint8_t _find_item(const aDirectoryListData* data, void* reference) {
         const bool isDirectory = data->isDirectory != 0;
         if (isDirectory != (result->want == STORE_ITEM_DIRECTORY)) return 1;
         result->found = true;
-        if (result->item != nullptr) FillItem(*result->item, data);
+        if (result->item != nullptr)
+            FillItem(*result->item, data, result->run);
     } catch (...) {
         result->error = std::current_exception();
     }
@@ -47,7 +55,12 @@ uint8_t _find_items(const aDirectoryListData* data, void* reference) {
         const std::string name = EntryName(data->path);
         if (name.empty() || name[0] == '.') return 1;
         UpdaterStoreItem item;
-        FillItem(item, data);
+        // A folder among the bundles (or a link to one) is the user's, not a
+        // device directory: nothing is read or written in it.
+        if (data->isDirectory != 0)
+            SetItem(item, data, collected->run);
+        else
+            FillItem(item, data, collected->run);
         collected->items->push_back(item);
         return 1;
     } catch (...) {

@@ -9,10 +9,12 @@
 
 #include "BirdFile.h"
 #include "BuildNumber.h"
+#include "BuildPath.h"
 #include "KeyValueStore.h"
 #include "Log.h"
 #include "Module.h"
 #include "PrintableText.h"
+#include "RegularFile.h"
 #include "SystemClass.h"
 #include "UpdateServerRequest.h"
 #include "Updater.h"
@@ -42,6 +44,11 @@ constexpr unsigned kFirmwareBlockAttempts = 5;
 std::string bundleName(uint32_t build)
 {
     return std::to_string(build) + ".bird";
+}
+
+std::string storedBundlePath(const UpdaterStoreItem& item, uint32_t build)
+{
+    return BuildPath(item.path.c_str(), item.name.c_str(), bundleName(build).c_str(), nullptr);
 }
 
 // The build a settings value names: a plain number or "<number>.bird" as the
@@ -242,9 +249,17 @@ void rediscover(Module& target, linkType reachedOver, uint32_t serial)
 
 }  // namespace
 
+bool Updater::_isSpecialBundle(UpdaterDisplayInterface& display, const std::string& path)
+{
+    if (!IsSpecialFile(path))
+        return false;
+    display.message(Level::LEVEL_ERROR, "Birdfile %s is not a regular file", PrintableText(path).c_str());
+    return true;
+}
+
 BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t serial, uint32_t build, bool download)
 {
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "load_bird");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "load_bird", store_run);
     if (!store)
         return BirdFile();
     if (verb == nullptr)
@@ -252,6 +267,8 @@ BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t ser
 
     if (!birdPath.empty()) {
         display.message(Level::LEVEL_INFO, "%s from Birdfile: %s", verb, PrintableText(birdPath).c_str());
+        if (_isSpecialBundle(display, birdPath))
+            throw std::runtime_error("Error reading birdfile");
         return BirdFile(birdPath.c_str());
     }
 
@@ -260,6 +277,7 @@ BirdFile Updater::load_bird(const char* verb, std::string birdPath, uint32_t ser
     try {
         return item.ReadBirdFile(bundleName(build).c_str());
     } catch (const std::runtime_error&) {
+        _isSpecialBundle(display, storedBundlePath(item, build));
         if (!download)
             throw std::runtime_error("Error reading birdfile");
     }
@@ -292,6 +310,7 @@ uint32_t Updater::storedLatestBuild(const UpdaterStoreItem& item, bool known, ui
             item.ReadBirdFile(bundleName(build).c_str());
             return build;
         } catch (const std::runtime_error&) {
+            _isSpecialBundle(display, storedBundlePath(item, build));
         }
     }
     display.message(Level::LEVEL_INFO, "New firmware is available.  Updater will proceed if valid firmware is found locally.");
@@ -418,17 +437,53 @@ aErr Updater::transferBundle(Module& target, BirdFile& bundle, linkType reachedO
     return err;
 }
 
-bool Updater::recordTransfer(UpdaterStore& store, uint32_t serial, const std::string& bundle, uint64_t start)
+// The store is made sure of before the module is touched: the device's
+// directory (made now if the update came from a bundle path for a module
+// never seen before) is held until the transfer is recorded, and a record
+// can be made there. False, after saying so, when it cannot.
+bool Updater::holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* device, StoreTurn* hold, bool* created)
 {
-    // Recorded in the device's own directory, made now if the update came from
-    // a bundle path for a module never seen before.
-    UpdaterStoreItem device;
     try {
-        device = store.AddDevice(serial);
+        *device = store.AddDevice(serial, created);
     } catch (const std::runtime_error& e) {
-        display.message(Level::LEVEL_ERROR, "Failed to record the transfer: %s", e.what());
+        display.message(Level::LEVEL_ERROR, "Cannot record the transfer: %s; not updating the module", e.what());
         return false;
     }
+    *hold = device->Hold();
+    if (!hold->MayWrite() || !device->CanRecord()) {
+        display.message(Level::LEVEL_ERROR, "Cannot record the transfer in %s; not updating the module",
+                        device->attributes.Path().c_str());
+        return false;
+    }
+    return true;
+}
+
+// A device directory made for an update that then recorded nothing goes again
+// (while the update still holds it), so a failed update leaves no trace.
+class NewDeviceUndo {
+public:
+    NewDeviceUndo(UpdaterStore& store, const UpdaterStoreItem& device, const bool& created)
+        : store_(store), device_(device), created_(created)
+    {
+    }
+    ~NewDeviceUndo()
+    {
+        if (created_ && !kept_)
+            store_.RemoveNewDevice(device_);
+    }
+    NewDeviceUndo(const NewDeviceUndo&) = delete;
+    NewDeviceUndo& operator=(const NewDeviceUndo&) = delete;
+    void Keep() { kept_ = true; }
+
+private:
+    UpdaterStore& store_;
+    const UpdaterStoreItem& device_;
+    const bool& created_;
+    bool kept_ = false;
+};
+
+bool Updater::recordTransfer(UpdaterStoreItem& device, const std::string& bundle, uint64_t start)
+{
     // A value must stay on its own settings line.
     KeyValueStore record;
     record.Add(kLatestTransfer, PrintableText(bundle));
@@ -450,7 +505,7 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         display.message(Level::LEVEL_ERROR, "Update command must specify the specific device");
         return false;
     }
-    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Update_Firmware");
+    std::unique_ptr<UpdaterStore> store = _createUpdaterStore(display, storage_dir, "Update_Firmware", store_run);
     if (!store)
         return false;
     UpdaterStoreItem item;
@@ -460,6 +515,13 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
     BirdFile bundle;
     if ((birdPath.empty() && !chooseBuild(item, known, serial, &build)) ||
         !loadBundle(birdPath, serial, build, override, &bundle))
+        return false;
+
+    UpdaterStoreItem device;
+    StoreTurn hold;  // outlives the module and the undo
+    bool created = false;
+    NewDeviceUndo undo(*store, device, created);
+    if (!holdStore(*store, serial, &device, &hold, &created))
         return false;
 
     // Giving up after a failed connect has been reported already.
@@ -478,5 +540,6 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         Log::log(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", static_cast<int>(err));
         return false;
     }
-    return recordTransfer(*store, serial, birdPath.empty() ? bundleName(build) : birdPath, start);
+    undo.Keep();
+    return recordTransfer(device, birdPath.empty() ? bundleName(build) : birdPath, start);
 }

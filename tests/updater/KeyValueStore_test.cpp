@@ -160,6 +160,52 @@ TEST_P(UnreadableFile, IsNeitherRecreatedNorOverwritten) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableFile, ::testing::Values("mode_000", "socket", "fifo", "directory"));
 
+// A settings file that is a link (here a relative one to a second link) is
+// updated where it points: the links stay, the file at the end of them takes
+// the change, and no temporary is left in either folder.
+TEST_F(KeyValueStoreTest, ALinkedFileIsUpdatedWhereItPoints)
+{
+    const std::string elsewhere = dir.makeDir("elsewhere");
+    writeFile(elsewhere + "/settings.txt", "GOOD=1\n");
+    ASSERT_EQ(symlink("settings.txt", (elsewhere + "/current").c_str()), 0);
+    dir.makeDir("device");
+    const std::string path = dir.sub("device/.settings");
+    ASSERT_EQ(symlink("../elsewhere/current", path.c_str()), 0);
+
+    KeyValueStore store(path.c_str());
+    EXPECT_EQ(store.GetString("GOOD", ""), "1");
+    store.Add("NEW", "2");
+    ASSERT_TRUE(store.Save(nullptr));
+    struct stat info;
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link was replaced by a file";
+    ASSERT_EQ(lstat((elsewhere + "/current").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_NE(readFile(elsewhere + "/settings.txt").find("GOOD=1\nNEW=2\n"), std::string::npos);
+    EXPECT_EQ(storetest::entries(dir.sub("device")), std::vector<std::string>{".settings"});
+    EXPECT_EQ(storetest::entries(elsewhere), (std::vector<std::string>{"current", "settings.txt"}));
+}
+
+// A link that leads nowhere is neither replaced nor followed to create a file.
+TEST_F(KeyValueStoreTest, ADanglingLinkIsRefused)
+{
+    dir.makeDir("device");
+    const std::string path = dir.sub("device/.settings");
+    ASSERT_EQ(symlink("../elsewhere/settings.txt", path.c_str()), 0);
+    storetest::TraceCapture trace(DEBUG_Attributes);
+    KeyValueStore store(path.c_str());
+    EXPECT_TRUE(store.LoadFailed());
+    store.Add("NEW", "2");
+    EXPECT_FALSE(store.Save(nullptr));
+    EXPECT_TRUE(store.IsDirty());
+    EXPECT_THAT(trace.text(), ::testing::HasSubstr("Attibutes: Error - '" + path + "' is a link to nothing"));
+    struct stat info;
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_FALSE(morvtest::entryExists(dir.sub("elsewhere")));
+    EXPECT_EQ(storetest::entries(dir.sub("device")), std::vector<std::string>{".settings"});
+}
+
 // A save that fails keeps the good copy and the store dirty, so a later save
 // still writes the change.
 class FailedSave : public KeyValueStoreTest, public ::testing::WithParamInterface<const char*> {};

@@ -368,6 +368,44 @@ TEST_F(LpcRecovery, OtherRateIsSynchronisedBeforeUnlocking)
     EXPECT_TRUE(silentRom.commands().empty());
 }
 
+// A step the boot ROM refuses (or whose data does not get through) is said as
+// an error, with the ROM's own return code where it gave one: the flash may
+// be erased by then, and the operator must learn why.
+TEST_F(LpcRecovery, ARefusedStepIsSaidWithTheRomsCode)
+{
+    const std::string path = bundlePath(rectest::lpcBundle({{0x1000, rectest::pattern(300, 9)}}));
+    struct Case {
+        char command;
+        int code;
+        int resends;  // write checksums answered RESEND
+        const char* error;
+    };
+    const Case cases[] = {
+        {'U', 15, 0, "Recovery Error unlocking the device ==> boot ROM code [15, CMD_LOCKED]"},
+        {'P', 7, 0, "Recovery Error preparing sectors 0 to 29 ==> boot ROM code [7, INVALID_SECTOR]"},
+        {'E', 11, 0, "Recovery Error erasing sectors 0 to 29 ==> boot ROM code [11, BUSY]"},
+        {'W', 14, 0, "Recovery Error writing 512 bytes to RAM at 0x10001000 ==> boot ROM code [14, ADDR_NOT_MAPPED]"},
+        {'C', 10, 0, "Recovery Error copying 512 bytes to flash at 0x00001000 ==> boot ROM code [10, COMPARE_ERROR]"},
+        {0, 0, 3, "Recovery Error writing 512 bytes to RAM at 0x10001000 ==> [18, aErrTimeout]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        display_.clear();
+        rom_->reset();
+        morvsim::LpcIspFaults faults;
+        faults.failCommand = c.command;
+        faults.failCode = c.code;
+        faults.resendWriteChecksums = c.resends;
+        rom_->setFaults(faults);
+        EXPECT_FALSE(recover(path));
+        EXPECT_EQ(display_.errors(), std::vector<std::string>{c.error});
+        EXPECT_FALSE(rom_->started());
+        std::vector<std::string> infos = display_.infos();
+        ASSERT_FALSE(infos.empty());
+        EXPECT_TRUE(rectest::isUpdateTimeLine(infos.back())) << infos.back();
+    }
+}
+
 TEST_F(LpcRecovery, NoAnswerAnywhereIsReported)
 {
     morvsim::LpcIspFaults silent;

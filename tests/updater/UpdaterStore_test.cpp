@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <atomic>
-#include <stdexcept>
+#include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,8 +23,9 @@
 #include "BundleBuilder.h"
 #include "DirectoryLock.h"
 #include "Log.h"
-#include "ReplaceFile.h"
 #include "PathChecks.h"
+#include "ReplaceFile.h"
+#include "StoreRun.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "aError.h"
@@ -313,6 +315,25 @@ TEST_F(UpdaterStoreTest, DirectoryLockWaitsABoundedTime) {
     EXPECT_TRUE(storetest::entries(base()).empty());
 }
 
+// A run that could not get its turn (another run kept the directory past the
+// run's bound, here none) reads what is there but creates nothing.
+TEST_F(UpdaterStoreTest, NoTurnNoSettingsCreated)
+{
+    dir.makeDir("store/001A2B3C");
+    DirectoryLock other(device(), std::chrono::milliseconds(0));
+    ASSERT_TRUE(other.Held());
+    UpdaterStore store(base().c_str(), std::make_shared<StoreRun>(std::chrono::milliseconds(0)));
+    UpdaterStoreItem item;
+    ASSERT_TRUE(store.FindDevice(0x1A2B3Cu, &item));
+    EXPECT_TRUE(storetest::entries(device()).empty());
+    KeyValueStore record;
+    record.Add("LATEST_DOWNLOAD", "12.bird");
+    EXPECT_FALSE(item.RecordAttributes(record));
+    const unsigned char data[] = {1, 2, 3};
+    EXPECT_EQ(item.WriteFile("12.bird", data, sizeof data), aErrBusy);
+    EXPECT_TRUE(storetest::entries(device()).empty());
+}
+
 // A device directory that may be written but not read cannot carry the lock:
 // writing there still works, as it did before runs took turns.
 TEST_F(UpdaterStoreTest, WritesGoOnInADirectoryThatCannotBeRead) {
@@ -377,6 +398,45 @@ TEST_F(UpdaterStoreTest, LeftoverTemporariesGoWithTheNextTurn) {
     ASSERT_TRUE(store.FindDevice(0x1A2B3Cu, &item));
     EXPECT_EQ(storetest::entries(device()), (std::vector<std::string>{".dir.tmp", ".hidden", ".settings",
                                                                       "1004.bird", "a.tmp.old", "notes.tmp"}));
+}
+
+// Only names of the exact shape the store gives its temporaries go, and only
+// regular files: hidden ".tmp" files of the user's own stay, and so does a
+// link of that shape (and the file it leads to).
+TEST_F(UpdaterStoreTest, LeftoverRemovalKeepsLookalikes)
+{
+    UpdaterStore store(base().c_str());
+    store.AddDevice(0x1A2B3Cu);
+    const std::vector<std::string> lookalikes = {".my-notes.tmp",
+                                                 ".x.tmp",
+                                                 ".tmp.tmp",
+                                                 "..settings.tmp",
+                                                 ".settings.Ab3dE.tmp",
+                                                 ".settings.Ab3dEfg.tmp",
+                                                 ".settings.Ab-dEf.tmp",
+                                                 ".settings..tmp",
+                                                 ".abc.bird.tmp",
+                                                 ".1004.bird.old.tmp",
+                                                 ".1004.txt.Ab3dEf.tmp",
+                                                 "..1004.bird.tmp",
+                                                 ".1004.bird.Ab3dEf.tmp.tmp",
+                                                 ".bird.tmp",
+                                                 ".notes.Ab3dEf.tmp"};
+    for (const std::string& name : lookalikes)
+        writeFile(device() + "/" + name, "the user's");
+    const std::string outside = dir.sub("outside.txt");
+    writeFile(outside, "the user's");
+    ASSERT_EQ(symlink(outside.c_str(), (device() + "/.55.bird.tmp").c_str()), 0);
+    writeFile(device() + "/.55.bird.Zz09aA.tmp", "left by a killed run");
+
+    UpdaterStoreItem item;
+    ASSERT_TRUE(store.FindDevice(0x1A2B3Cu, &item));
+    std::vector<std::string> expected = lookalikes;
+    expected.push_back(".55.bird.tmp");
+    expected.push_back(".settings");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(storetest::entries(device()), expected);
+    EXPECT_EQ(readFile(outside), "the user's");
 }
 
 // A write that fails leaves the bundle that was there, and no temporary file.

@@ -133,6 +133,24 @@ TEST_F(Recovery, LpcModuleRecoveredOverSerial)
     EXPECT_EQ(r.err, "");
 }
 
+// A FIFO given as the bundle would block its open for ever: refused at once,
+// before the flash is touched.
+TEST_F(Recovery, LpcBundleThatIsAFifoIsRefused)
+{
+    morvtest::PtyPair pty;
+    morvsim::LpcIspSimulator rom(pty);
+    const std::string fifo = dir_.path() + "/recovery.bird";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const ChildResult r =
+        program_.run({"-U", "-t", "RECOVER", "-s", pty.slavePath(), "-f", fifo}, std::chrono::seconds(20));
+    ASSERT_FALSE(r.timedOut) << describe(r);
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(SplitLines(r.err), (Lines{"Birdfile " + fifo + " is not a regular file", "Failed to load bird file"}));
+    for (const std::string& command : rom.commands())
+        EXPECT_NE(command.substr(0, 1), "E") << "the flash was erased";
+    EXPECT_FALSE(rom.started());
+}
+
 TEST_F(Recovery, LpcOverlappingImagesEraseNothing)
 {
     morvtest::PtyPair pty;

@@ -5,8 +5,11 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -16,6 +19,7 @@
 #include "Base64Text.h"
 #include "BundleBuilder.h"
 #include "ChildProcess.h"
+#include "DirectoryLock.h"
 #include "FakeUpdateServer.h"
 #include "KeyValueStore.h"
 #include "StoreTestHelpers.h"
@@ -119,6 +123,39 @@ TEST_F(StoreConcurrency, ParallelDownloadsStoreWholeBundlesAndRecordThem)
         if (HasFailure())
             return;
     }
+}
+
+// Another run holds the device directory for a while (here this test, with
+// the directory's lock): a run that needs it says so at once, once however
+// many turns it takes there, waits, and then does its work.
+TEST_F(StoreConcurrency, AWaitForAnotherRunIsToldOnceAndEndsWithIt)
+{
+    serve(bundleOf(1024));
+    ChildResult r = download("1001");
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const std::string told = "Another run holds " + device() + ": waiting up to 600 sec for it";
+    const std::vector<std::vector<std::string>> runs = {{"-L", "-d", kSerialText},
+                                                        {"-G", "-d", kSerialText, "-b", "1002"}};
+    for (const std::vector<std::string>& arguments : runs) {
+        SCOPED_TRACE(arguments.front());
+        auto other = std::make_unique<DirectoryLock>(device(), std::chrono::milliseconds(0));
+        ASSERT_TRUE(other->Held());
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            other.reset();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        r = program_.run(arguments);
+        const auto took = std::chrono::steady_clock::now() - start;
+        release.join();
+        EXPECT_EQ(r.exitCode, 0) << describe(r);
+        EXPECT_EQ(r.err, "") << describe(r);
+        EXPECT_GE(took, std::chrono::milliseconds(1000)) << "it did not wait";
+        const std::vector<std::string> out = morvtest::SplitLines(r.out);
+        ASSERT_GE(out.size(), 2u) << describe(r);
+        EXPECT_EQ(std::count(out.begin(), out.end(), told), 1) << describe(r);
+    }
+    EXPECT_EQ(storetest::readFile(device("1002.bird")), bundleOf(1024));
 }
 
 // A run killed while writing a bundle (here by the file size limit) leaves the

@@ -5,13 +5,19 @@
 // fell back to TCP/IP.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ChildProcess.h"
+#include "DirectoryLock.h"
 #include "NetnsUpdaterTest.h"
 #include "UpdateRig.h"
 #include "base64.h"
@@ -76,6 +82,18 @@ protected:
         });
     }
     std::string device(const std::string& name) const { return program_->storage() + "/" + kSerialHex + "/" + name; }
+    // A bundle for the module with one firmware image at 0x2000, written
+    // beside the store; its path.
+    std::string writeBundle(const Bytes& image) const
+    {
+        const std::string path = dir_.path() + "/fw.bird";
+        BundleBuilder()
+            .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
+            .loader(0x20000000, Bytes(64, 3))
+            .firmware(0x2000, image)
+            .writeTo(path);
+        return path;
+    }
 
     updtest::UsbModulePlug usb_{kSerial, updtest::kModel};
     std::unique_ptr<updtest::SimulatedModule> module_;
@@ -150,13 +168,8 @@ TEST_F(UsbUpdate, DownloadAndUpdateInOneRun)
 TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
 {
     replaceModule(true);
-    const std::string path = dir_.path() + "/fw.bird";
     const Bytes image = updtest::pattern(5000, 0x05);
-    BundleBuilder()
-        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(64, 3))
-        .firmware(0x2000, image)
-        .writeTo(path);
+    const std::string path = writeBundle(image);
 
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     ASSERT_EQ(r.exitCode, 0) << describe(r);
@@ -171,19 +184,63 @@ TEST_F(UsbUpdate, ByteBufferPathCarriesTheFirmwareWhenTheModuleHasIt)
     EXPECT_EQ(module_->loader->record().ueiSets, 0u);
 }
 
+// An update whose device directory another run holds (here this test, with
+// the directory's lock) says so, and touches the module only once it holds the
+// store itself: the module is first claimed after the other run let go.
+TEST_F(UsbUpdate, AnUpdateHoldsTheStoreBeforeItTouchesTheModule)
+{
+    const Bytes image = updtest::pattern(2000, 0x31);
+    const std::string path = writeBundle(image);
+    const std::string directory = program_->storage() + "/" + kSerialHex;
+    dir_.makeDir("updater/" + kSerialHex);
+    auto other = std::make_unique<DirectoryLock>(directory, std::chrono::milliseconds(0));
+    ASSERT_TRUE(other->Held());
+    std::chrono::steady_clock::time_point released;
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        released = std::chrono::steady_clock::now();
+        other.reset();
+    });
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
+    release.join();
+    ASSERT_EQ(r.exitCode, 0) << describe(r);
+    const Lines out = SplitLines(r.out);
+    EXPECT_EQ(std::count(out.begin(), out.end(), "Another run holds " + directory + ": waiting up to 600 sec for it"),
+              1)
+        << describe(r);
+    const umockusb::DeviceStats stats = umockusb::Testbed::instance().stats(usb_.id());
+    ASSERT_FALSE(stats.claimedAt.empty());
+    EXPECT_GT(stats.claimedAt.front(), released) << "the module was touched while the store was held elsewhere";
+    EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
+    EXPECT_NE(updtest::readText(device(".settings")).find("LATEST_TRANSFER=" + path + "\n"), std::string::npos);
+}
+
+// A store where the transfer could not be recorded (its settings file cannot
+// be read, here a FIFO) fails the update before the module is touched.
+TEST_F(UsbUpdate, AStoreThatCannotRecordFailsTheUpdateBeforeTheTransfer)
+{
+    const std::string path = writeBundle(updtest::pattern(2000, 0x31));
+    dir_.makeDir("updater/" + kSerialHex);
+    ASSERT_EQ(mkfifo(device(".settings").c_str(), 0644), 0);
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_EQ(SplitLines(r.err),
+              Lines{"Cannot record the transfer in " + device(".settings") + "; not updating the module"})
+        << describe(r);
+    const morvsim::LoaderRecord record = module_->loader->record();
+    EXPECT_EQ(record.inits, 0u);
+    EXPECT_TRUE(record.writes.empty());
+    EXPECT_EQ(umockusb::Testbed::instance().stats(usb_.id()).claims, 0) << "the module was touched";
+}
+
 // The module reboots into its loader on LOAD: it leaves the bus and comes back
 // with the same serial, and the Updater finds it again and goes on.
 TEST_F(UsbUpdate, TheModuleRebootingOnLoadIsFoundAgainBySerial)
 {
     replaceModule(false, true);
     const int before = usb_.id();
-    const std::string path = dir_.path() + "/fw.bird";
     const Bytes image = updtest::pattern(2000, 0x44);
-    BundleBuilder()
-        .descriptor("9", "2.11.3", kSerialHex, updtest::kModelName)
-        .loader(0x20000000, Bytes(64, 3))
-        .firmware(0x2000, image)
-        .writeTo(path);
+    const std::string path = writeBundle(image);
 
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     ASSERT_EQ(r.exitCode, 0) << describe(r);

@@ -61,6 +61,9 @@ public:
     aErr Write(uint32_t address, uint32_t count, const uint8_t* data);
     aErr Read(uint32_t address, uint32_t count, uint8_t* buffer);
 
+    // The return code the boot ROM gave the last command, -1 when it gave none
+    // (no answer, an unreadable one, or a command refused before it was sent).
+    int LastReturnCode() const { return lastCode_; }
     // Word 0 to 3 of the last device serial number read (0 outside 0-3).
     uint32_t GetDeviceSerial(int index) const;
     bool isConnected() const { return stream_ != nullptr; }
@@ -70,6 +73,8 @@ public:
     // Text of a return-code reply; a reply that is not a code 0-20 gives
     // "Unknown error".
     static const char* GetErrorText(const char* reply);
+    // The text of a return code; "Unknown error" beyond 0-19.
+    static const char* ReturnCodeText(uint64_t code);
     // 256, 512, 1024 or 4096, the smallest at or above length; a length above
     // 4096 comes back unchanged.
     static uint32_t CopyLength(uint32_t length);
@@ -117,6 +122,7 @@ private:
     bool echo_ = true;
     uint32_t baud_ = 0;
     uint32_t deviceSerial_[4] = {0, 0, 0, 0};
+    int lastCode_ = -1;
 };
 
 #endif

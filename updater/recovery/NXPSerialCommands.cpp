@@ -27,17 +27,16 @@ bool Terminated(const char* line, size_t length)
     return length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n';
 }
 
-const char* CodeText(uint64_t code)
-{
-    return code < static_cast<uint64_t>(NXPSerialClass::MAX_ERROR)
-               ? NXPSerialClass::ERROR_TEXT[code]
-               : NXPSerialClass::ERROR_TEXT[NXPSerialClass::MAX_ERROR];
-}
-
 }  // namespace
+
+const char* NXPSerialClass::ReturnCodeText(uint64_t code)
+{
+    return code < static_cast<uint64_t>(MAX_ERROR) ? ERROR_TEXT[code] : ERROR_TEXT[MAX_ERROR];
+}
 
 aErr NXPSerialClass::RunCommand(const char* text, const char* errorPrefix)
 {
+    lastCode_ = -1;
     if (stream_ == nullptr)
         return aErrConnection;
     const std::string command = Printable(text, std::strlen(text));
@@ -77,12 +76,13 @@ aErr NXPSerialClass::RunCommand(const char* text, const char* errorPrefix)
     }
     uint64_t value = 0;
     if (!Terminated(line, length) || !ParseNumber(code, codeLength, kMaxCode, value)) {
-        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s] [%s]\n", errorPrefix,
-                 CodeText(MAX_ERROR), Printable(line, length).c_str());
+        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s] [%s]\n", errorPrefix, ReturnCodeText(MAX_ERROR),
+                 Printable(line, length).c_str());
         return aErrParam;
     }
+    lastCode_ = static_cast<int>(value);
     if (value != 0) {
-        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s]\n", errorPrefix, CodeText(value));
+        Log::log(DEBUG_NXPSerial, "%sError response ==>[%s]\n", errorPrefix, ReturnCodeText(value));
         return aErrParam;
     }
     return aErrNone;
@@ -133,6 +133,7 @@ aErr NXPSerialClass::SetBaudRate(uint32_t baud)
 
 aErr NXPSerialClass::Prepare(uint32_t firstSector, uint32_t lastSector)
 {
+    lastCode_ = -1;
     if (lastSector < firstSector) {
         Log::log(DEBUG_NXPSerial, "Prepare: sector range %u to %u is empty\n", firstSector,
                  lastSector);
@@ -145,6 +146,7 @@ aErr NXPSerialClass::Prepare(uint32_t firstSector, uint32_t lastSector)
 
 aErr NXPSerialClass::Erase(uint32_t firstSector, uint32_t lastSector)
 {
+    lastCode_ = -1;
     if (lastSector < firstSector) {
         Log::log(DEBUG_NXPSerial, "Erase: sector range %u to %u is empty\n", firstSector,
                  lastSector);
@@ -157,6 +159,7 @@ aErr NXPSerialClass::Erase(uint32_t firstSector, uint32_t lastSector)
 
 aErr NXPSerialClass::CopyToFlash(uint32_t flashAddress, uint32_t ramAddress, uint32_t count)
 {
+    lastCode_ = -1;
     if (flashAddress % 256 != 0 ||
         (count != 256 && count != 512 && count != 1024 && count != 4096)) {
         Log::log(DEBUG_NXPSerial, "CopyToFlash: bad flash address 0x%08X or count %u\n",
@@ -170,6 +173,7 @@ aErr NXPSerialClass::CopyToFlash(uint32_t flashAddress, uint32_t ramAddress, uin
 
 aErr NXPSerialClass::ExecuteFrom(uint32_t address)
 {
+    lastCode_ = -1;
     char command[32];
     std::snprintf(command, sizeof(command), "G %u T\r\n", address);
     aErr err = SendCommand(command, 0);

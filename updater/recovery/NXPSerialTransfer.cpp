@@ -39,6 +39,7 @@ double Percent(uint32_t done, uint32_t total)
 
 aErr NXPSerialClass::BeginTransfer(char letter, const char* name, uint32_t address, uint32_t count, bool haveBuffer)
 {
+    lastCode_ = -1;
     if (count == 0 || count % 4 != 0 || !haveBuffer) {
         Log::log(DEBUG_NXPSerial, "%s() count %u is not a positive multiple of 4\n", name, count);
         return aErrParam;
