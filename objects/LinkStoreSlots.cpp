@@ -125,6 +125,13 @@ bool validModule(std::uint8_t module)
     return module != 0 && (module & 1) == 0;
 }
 
+// A slot read's failure. The module's own code 15 would read as the call's
+// partial read, whose count is valid; a failed read's count is not.
+aErr notAPartialRead(aErr failure)
+{
+    return failure == aErrOverrun ? aErrUnknown : failure;
+}
+
 }  // namespace
 
 aErr Link::storeSlotCapacity(std::uint8_t module, std::uint8_t store, std::uint8_t slot, std::size_t* capacity)
@@ -210,7 +217,7 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
     std::size_t size = 0;
     aErr result = sQuery(turn, module, kSize, store, slot, &size);
     if (result != aErrNone)
-        return result;
+        return notAPartialRead(result);
     const std::uint8_t handle = sOpenSlot(turn, module, store, slot, kOpenRead);
     if (handle == kNoHandle)
         return aErrMedia;
@@ -237,10 +244,8 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
     const aErr closed = sCloseSlot(turn, module, handle);
     if (result == aErrNone)
         result = closed;
-    // A module's own code 15 would read as the partial read below, whose
-    // count is valid; this one's is not.
     if (result != aErrNone)
-        return result == aErrOverrun ? aErrUnknown : result;
+        return notAPartialRead(result);
     *count = read;
     return capacity < size ? aErrOverrun : aErrNone;
 }
