@@ -50,19 +50,28 @@ bool LinkTurns::blockedLocked(const std::list<Place>::iterator& mine) const
     return false;
 }
 
+void LinkTurns::wakeUnblockedLocked()
+{
+    // Signalled under the lock: a waiter that gave up erases its place
+    // (and its condition variable) as soon as it holds the lock.
+    for (auto it = places_.begin(); it != places_.end(); ++it) {
+        if (it->state == State::Waiting && !blockedLocked(it))
+            it->unblocked.notify_one();
+    }
+}
+
 bool LinkTurns::enter(const ReplyPattern& replies, Clock::time_point deadline, Ticket* ticket)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     purgeExpiredLocked(Clock::now());
-    auto mine = places_.insert(places_.end(), Place{nextNumber_++, replies, State::Waiting, {}, 0});
+    auto mine = places_.emplace(places_.end(), nextNumber_++, replies);
     for (;;) {
         if (!blockedLocked(mine))
             break;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && blockedLocked(mine)) {
+        if (mine->unblocked.wait_until(lock, deadline) == std::cv_status::timeout && blockedLocked(mine)) {
             places_.erase(mine);
-            lock.unlock();
             // Those behind may have waited for this place only.
-            changed_.notify_all();
+            wakeUnblockedLocked();
             return false;
         }
     }
@@ -105,9 +114,9 @@ void LinkTurns::leave(Ticket* ticket, const Clock::time_point* lateUntil)
             places_.erase(mine);
         }
         purgeExpiredLocked(Clock::now());
+        wakeUnblockedLocked();
     }
     ticket->held_ = false;
-    changed_.notify_all();
 }
 
 bool LinkTurns::enterSendGate(Clock::time_point deadline)

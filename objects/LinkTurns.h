@@ -41,11 +41,15 @@ public:
 private:
     enum class State { Waiting, Holding, Late };
     struct Place {
+        Place(std::uint64_t n, const ReplyPattern& r) : number(n), replies(r) {}
         std::uint64_t number;
         ReplyPattern replies;
-        State state;
-        Clock::time_point lateUntil;
-        std::uint64_t claimedBy;  // a late record: the exchange waiting it out, 0 for none
+        State state = State::Waiting;
+        Clock::time_point lateUntil{};
+        std::uint64_t claimedBy = 0;  // a late record: the exchange waiting it out, 0 for none
+        // Signalled when nothing blocks this place any more; only its waiter
+        // wakes, not every one in the line.
+        std::condition_variable unblocked;
     };
 
 public:
@@ -82,9 +86,10 @@ public:
 private:
     void purgeExpiredLocked(Clock::time_point now);
     bool blockedLocked(const std::list<Place>::iterator& mine) const;
+    // After places went or changed: wakes the waiters nothing blocks now.
+    void wakeUnblockedLocked();
 
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::list<Place> places_;       // guarded by mutex_, in order of arrival
     std::uint64_t nextNumber_ = 1;  // guarded by mutex_
 
