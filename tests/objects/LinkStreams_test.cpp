@@ -598,11 +598,16 @@ TEST_F(LinkStreams, DisconnectOrUnregisterWhileACallbackWaitsForItsTurnReturns)
             if (p.data.size() >= 2 && p.data[1] != 0x41)
                 morvsim::handleStreamControl(m, p, r);
         });
+        // The other caller has a Link of its own on the same link: one
+        // thread drives one Link's connection.
+        Link other(spec, "Link");
+        ASSERT_EQ(other.setConfig(directConfig()), aErrNone);
+        ASSERT_EQ(other.connectThroughLinkModule(link), aErrNone);
         std::atomic<bool> stop{false};
         std::thread poller([&] {
             for (int n = 0; n < 100 && !stop; ++n) {
                 std::uint8_t state = 0;
-                link.isLinkStreaming(kModule, &state);
+                other.isLinkStreaming(kModule, &state);
             }
         });
         // Joined on every way out, a failed assertion included.
