@@ -10,16 +10,9 @@ namespace Morvasset {
 ReplyPattern ReplyPattern::entity(std::uint8_t module, std::uint8_t command, std::uint8_t replyOption,
                                   std::uint8_t index)
 {
-    ReplyPattern p;
-    p.anyAddress_ = false;
-    p.address_ = module;
-    p.length_ = 3;
-    p.value_[0] = command;
-    p.mask_[0] = 0xFF;
-    p.value_[1] = replyOption;
-    p.mask_[1] = 0xFF;
+    const std::uint8_t bytes[3] = {command, replyOption, static_cast<std::uint8_t>(index & ueiSpecifierIndexMask)};
+    ReplyPattern p = fromModule(module, prefix(bytes, sizeof(bytes)));
     // The error bit may be set; a stream sample (0x40) is never a reply.
-    p.value_[2] = static_cast<std::uint8_t>(index & ueiSpecifierIndexMask);
     p.mask_[2] = static_cast<std::uint8_t>(ueiSpecifierIndexMask | ueiSpecifierStream);
     return p;
 }
@@ -37,12 +30,13 @@ ReplyPattern ReplyPattern::prefix(const std::uint8_t* bytes, std::uint8_t length
 
 ReplyPattern ReplyPattern::command(std::uint8_t module, std::uint8_t command)
 {
-    ReplyPattern p;
+    return fromModule(module, prefix(&command, 1));
+}
+
+ReplyPattern ReplyPattern::fromModule(std::uint8_t module, ReplyPattern p)
+{
     p.anyAddress_ = false;
     p.address_ = module;
-    p.length_ = 1;
-    p.value_[0] = command;
-    p.mask_[0] = 0xFF;
     return p;
 }
 

@@ -33,6 +33,8 @@ public:
 
 private:
     ReplyPattern() = default;
+    // The pattern, for packets from the module only.
+    static ReplyPattern fromModule(std::uint8_t module, ReplyPattern p);
 
     bool noData_ = false;
     bool anyAddress_ = true;
