@@ -266,7 +266,16 @@ aErr Link::impl::sendPacket(std::uint8_t module, std::uint8_t command, std::uint
     return queueGated(module, static_cast<std::uint8_t>(length + 1), bytes, gateDeadline, gateWait);
 }
 
-aErr Link::impl::receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter, std::uint64_t ms)
+aPacket* Link::impl::awaitFirst(aPacketFifoProc filter, void* reference, std::uint64_t ms, const ReplyWait* wait)
+{
+    if (!wait)
+        return aLink_AwaitFirst(linkID, filter, reference, ms);
+    return wait->turns.awaitReply(linkID, wait->replies, filter, reference,
+                                  LinkTurns::Clock::now() + std::chrono::milliseconds(ms));
+}
+
+aErr Link::impl::receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter, std::uint64_t ms,
+                            const ReplyWait* wait)
 {
     if (!link.isConnected())
         return aErrConnection;
@@ -276,7 +285,7 @@ aErr Link::impl::receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter,
         return aErrParam;
     reply->error = 0;
     FilterCall call{filter, reply};
-    aPacket* packet = aLink_AwaitFirst(linkID, &callFilter, &call, ms);
+    aPacket* packet = awaitFirst(&callFilter, &call, ms, wait);
     if (!packet)
         return aErrTimeout;
     aPacket_Destroy(&packet);
@@ -287,7 +296,7 @@ aErr Link::impl::receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter,
 }
 
 aErr Link::impl::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data,
-                               std::uint64_t ms)
+                               std::uint64_t ms, const ReplyWait* wait)
 {
     if (!link.isConnected())
         return aErrConnection;
@@ -297,7 +306,7 @@ aErr Link::impl::receivePacket(std::uint8_t module, const std::uint8_t* match, s
         return aErrParam;
     CommandMatch expected{match, *length};
     FilterCall call{&sCommandFilter, &expected};
-    aPacket* packet = aLink_AwaitFirst(linkID, &callFilter, &call, ms);
+    aPacket* packet = awaitFirst(&callFilter, &call, ms, wait);
     if (!packet)
         return aErrTimeout;
     *length = packet->dataSize;
@@ -334,7 +343,7 @@ aErr Link::receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t op
 aErr Link::receiveUEI(std::uint8_t module, std::uint8_t, std::uint8_t, std::uint8_t, uei* reply, ueiFilter_t filter)
 {
     const std::uint64_t ms = reply ? impl::replyTimeoutFor(*reply) : kReplyTimeoutMs;
-    return m_impl->receiveUEI(module, reply, filter, ms);
+    return m_impl->receiveUEI(module, reply, filter, ms, nullptr);
 }
 
 aErr Link::dropMatchingUEIPackets(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index)
@@ -357,7 +366,7 @@ aErr Link::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t le
 
 aErr Link::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data)
 {
-    return m_impl->receivePacket(module, match, length, data, kReplyTimeoutMs);
+    return m_impl->receivePacket(module, match, length, data, kReplyTimeoutMs, nullptr);
 }
 
 aErr Link::getModuleAddress(std::uint8_t* address)

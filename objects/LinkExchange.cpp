@@ -169,14 +169,16 @@ aErr LinkExchange::receiveUEI(uei* reply, ueiFilter_t filter, std::uint64_t ms)
 {
     const Clock::time_point start = Clock::now();
     const std::uint8_t module = reply ? reply->module : 0;
-    return noteWait(link_.m_impl->receiveUEI(module, reply, filter, waitMs(ms)), start);
+    const Link::impl::ReplyWait wait{*turns_, replies_};
+    return noteWait(link_.m_impl->receiveUEI(module, reply, filter, waitMs(ms), &wait), start);
 }
 
 aErr LinkExchange::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length,
                                  std::uint8_t* data, std::uint64_t ms)
 {
     const Clock::time_point start = Clock::now();
-    return noteWait(link_.m_impl->receivePacket(module, match, length, data, waitMs(ms)), start);
+    const Link::impl::ReplyWait wait{*turns_, replies_};
+    return noteWait(link_.m_impl->receivePacket(module, match, length, data, waitMs(ms), &wait), start);
 }
 
 aErr LinkExchange::exchangeRaw(std::uint8_t module, const std::uint8_t* data, std::uint8_t length,
@@ -188,7 +190,8 @@ aErr LinkExchange::exchangeRaw(std::uint8_t module, const std::uint8_t* data, st
     if (queued != aErrNone)
         return queued;
     const Clock::time_point start = Clock::now();
-    reply->reset(aLink_AwaitFirst(linkID_, filter, reference, waitMs(ms)));
+    const Link::impl::ReplyWait wait{*turns_, replies_};
+    reply->reset(link_.m_impl->awaitFirst(filter, reference, waitMs(ms), &wait));
     return noteWait(*reply ? aErrNone : aErrTimeout, start);
 }
 

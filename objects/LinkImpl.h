@@ -80,10 +80,17 @@ struct Link::impl {
                     LinkTurns::Clock::time_point gateDeadline, LinkTurns::Clock::duration* gateWait);
     aErr queueGated(std::uint8_t address, std::uint8_t length, const std::uint8_t* data,
                     LinkTurns::Clock::time_point gateDeadline, LinkTurns::Clock::duration* gateWait);
+    // An exchange's wait: through the link's turns, with its reply pattern.
+    struct ReplyWait {
+        LinkTurns& turns;
+        const ReplyPattern& replies;
+    };
+    // aLink_AwaitFirst on the held link, or the exchange's wait when given.
+    aPacket* awaitFirst(aPacketFifoProc filter, void* reference, std::uint64_t ms, const ReplyWait* wait);
     // The waits of Link::receiveUEI and Link::receivePacket, for up to ms.
-    aErr receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter, std::uint64_t ms);
+    aErr receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter, std::uint64_t ms, const ReplyWait* wait);
     aErr receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data,
-                       std::uint64_t ms);
+                       std::uint64_t ms, const ReplyWait* wait);
     // Link::receiveUEI's time-out for a reply of this record.
     static std::uint64_t replyTimeoutFor(const uei& reply);
 

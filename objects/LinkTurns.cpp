@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "aLink.h"
+
 namespace Zorventa {
 namespace Morvasset {
 
@@ -65,16 +67,25 @@ bool LinkTurns::enter(const ReplyPattern& replies, Clock::time_point deadline, T
     std::unique_lock<std::mutex> lock(mutex_);
     purgeExpiredLocked(Clock::now());
     auto mine = places_.emplace(places_.end(), nextNumber_++, replies);
-    for (;;) {
-        if (!blockedLocked(mine))
-            break;
-        if (mine->unblocked.wait_until(lock, deadline) == std::cv_status::timeout && blockedLocked(mine)) {
-            places_.erase(mine);
-            // Those behind may have waited for this place only.
-            wakeUnblockedLocked();
-            return false;
+    // A caller that gives up, or whose thread is cancelled in the wait (the
+    // wait ends with the lock held), leaves no place behind to block others.
+    struct GiveUp {
+        LinkTurns& turns;
+        std::list<Place>::iterator place;
+        bool entered = false;
+        ~GiveUp()
+        {
+            if (entered)
+                return;
+            turns.places_.erase(place);
+            turns.wakeUnblockedLocked();
         }
+    } giveUp{*this, mine};
+    while (blockedLocked(mine)) {
+        if (mine->unblocked.wait_until(lock, deadline) == std::cv_status::timeout && blockedLocked(mine))
+            return false;
     }
+    giveUp.entered = true;
     mine->state = State::Holding;
     ticket->place_ = mine;
     ticket->held_ = true;
@@ -119,29 +130,114 @@ void LinkTurns::leave(Ticket* ticket, const Clock::time_point* lateUntil)
     ticket->held_ = false;
 }
 
+int LinkTurns::leadFilter(const aPacket* packet, void* ref)
+{
+    auto* leading = static_cast<Leading*>(ref);
+    if (leading->filter(packet, leading->reference) != 0)
+        return 1;
+    // Runs under the queue's lock: the order is always queue, then waiters.
+    std::lock_guard<std::mutex> lock(leading->turns->waitersMutex_);
+    for (Waiter* waiter : leading->turns->waiters_) {
+        if (waiter != leading->leader && waiter->replies.matches(packet)) {
+            waiter->signalled = true;
+            waiter->wake.notify_one();
+        }
+    }
+    return 0;
+}
+
+aPacket* LinkTurns::awaitReply(int linkID, const ReplyPattern& replies, aPacketFifoProc filter, void* reference,
+                               Clock::time_point deadline)
+{
+    Waiter me(replies);
+    std::unique_lock<std::mutex> lock(waitersMutex_);
+    waiters_.push_back(&me);
+    // On every way out, a cancelled thread's unwinding included: nobody is
+    // left waiting for a leader that is gone.
+    struct Leave {
+        LinkTurns& turns;
+        Waiter& me;
+        std::unique_lock<std::mutex>& lock;
+        ~Leave()
+        {
+            if (!lock.owns_lock())
+                lock.lock();
+            turns.waiters_.remove(&me);
+            if (turns.leader_ != &me)
+                return;
+            turns.leader_ = nullptr;
+            // Somebody else leads now (and looks at the whole queue again).
+            if (!turns.waiters_.empty())
+                turns.waiters_.front()->wake.notify_one();
+        }
+    } leave{*this, me, lock};
+    for (;;) {
+        if (leader_ == nullptr) {
+            // Nobody waits on the queue: this one does, for everybody, until
+            // its own reply comes, its time is up or the link stops.
+            leader_ = &me;
+            lock.unlock();
+            Leading leading{this, &me, filter, reference};
+            const Clock::time_point now = Clock::now();
+            const std::uint64_t ms =
+                deadline > now ? static_cast<std::uint64_t>(
+                                     std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count())
+                               : 0;
+            return aLink_AwaitFirst(linkID, &leadFilter, &leading, ms);
+        }
+        if (me.signalled) {
+            me.signalled = false;
+            lock.unlock();
+            aPacket* packet = aLink_GetFirst(linkID, filter, reference);
+            lock.lock();
+            if (packet)
+                return packet;
+            continue;
+        }
+        if (me.wake.wait_until(lock, deadline) == std::cv_status::timeout && !me.signalled && leader_ != nullptr)
+            return nullptr;
+    }
+}
+
 bool LinkTurns::enterSendGate(Clock::time_point deadline)
 {
     std::unique_lock<std::mutex> lock(gateMutex_);
     const std::uint64_t mine = gateNext_++;
-    if (gateChanged_.wait_until(lock, deadline, [&] { return gateServing_ == mine; }))
-        return true;
-    // Whoever is served before us passes our number on.
-    gateAbandoned_.push_back(mine);
-    return false;
+    // Given up on (or the thread cancelled in the wait): whoever is served
+    // before passes the number on; served meanwhile, it is passed on now.
+    struct GiveUp {
+        LinkTurns& turns;
+        std::uint64_t number;
+        bool entered = false;
+        ~GiveUp()
+        {
+            if (entered)
+                return;
+            if (turns.gateServing_ == number)
+                turns.passGateLocked();
+            else
+                turns.gateAbandoned_.push_back(number);
+        }
+    } giveUp{*this, mine};
+    giveUp.entered = gateChanged_.wait_until(lock, deadline, [&] { return gateServing_ == mine; });
+    return giveUp.entered;
+}
+
+void LinkTurns::passGateLocked()
+{
+    ++gateServing_;
+    for (auto it = std::find(gateAbandoned_.begin(), gateAbandoned_.end(), gateServing_); it != gateAbandoned_.end();
+         it = std::find(gateAbandoned_.begin(), gateAbandoned_.end(), gateServing_)) {
+        gateAbandoned_.erase(it);
+        ++gateServing_;
+    }
+    gateChanged_.notify_all();
 }
 
 void LinkTurns::leaveSendGate()
 {
-    {
-        std::lock_guard<std::mutex> lock(gateMutex_);
-        ++gateServing_;
-        for (auto it = std::find(gateAbandoned_.begin(), gateAbandoned_.end(), gateServing_);
-             it != gateAbandoned_.end(); it = std::find(gateAbandoned_.begin(), gateAbandoned_.end(), gateServing_)) {
-            gateAbandoned_.erase(it);
-            ++gateServing_;
-        }
-    }
-    gateChanged_.notify_all();
+    std::lock_guard<std::mutex> lock(gateMutex_);
+    passGateLocked();
 }
 
 }  // namespace Morvasset

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "ReplyPattern.h"
+#include "aPacket.h"
+#include "aPacketFifo.h"
 
 namespace Zorventa {
 namespace Morvasset {
@@ -78,6 +80,15 @@ public:
     // record. Late records the ticket claimed are gone either way.
     void leave(Ticket* ticket, const Clock::time_point* lateUntil);
 
+    // The first received packet of the link the filter takes, waited for
+    // until the deadline (as aLink_AwaitFirst; NULL when none came, or the
+    // link stopped running). Of the exchanges waiting this way on one link
+    // only one waits on the input queue and wakes the one a packet's pattern
+    // says it is for, instead of every packet waking every waiter. The filter
+    // runs on the waiting thread.
+    aPacket* awaitReply(int linkID, const ReplyPattern& replies, aPacketFifoProc filter, void* reference,
+                        Clock::time_point deadline);
+
     // The gate around putting one request's packets on the output queue:
     // first come, first served, waited for until the deadline.
     bool enterSendGate(Clock::time_point deadline);
@@ -88,10 +99,32 @@ private:
     bool blockedLocked(const std::list<Place>::iterator& mine) const;
     // After places went or changed: wakes the waiters nothing blocks now.
     void wakeUnblockedLocked();
+    // The gate goes to the next number nobody gave up.
+    void passGateLocked();
 
     std::mutex mutex_;
     std::list<Place> places_;       // guarded by mutex_, in order of arrival
     std::uint64_t nextNumber_ = 1;  // guarded by mutex_
+
+    struct Waiter {
+        explicit Waiter(const ReplyPattern& r) : replies(r) {}
+        const ReplyPattern& replies;
+        bool signalled = true;  // look at the queue: a packet may be there
+        std::condition_variable wake;
+    };
+    struct Leading {
+        LinkTurns* turns;
+        Waiter* leader;
+        aPacketFifoProc filter;
+        void* reference;
+    };
+    // The leader's filter: its own reply, or a wake-up for the waiter whose
+    // pattern the packet matches.
+    static int leadFilter(const aPacket* packet, void* leading);
+
+    std::mutex waitersMutex_;  // never held while a queue is waited on
+    std::list<Waiter*> waiters_;  // guarded by waitersMutex_
+    Waiter* leader_ = nullptr;    // guarded by waitersMutex_
 
     std::mutex gateMutex_;
     std::condition_variable gateChanged_;
