@@ -37,15 +37,6 @@ bool continues(const aPacket* packet)
     return aUEI_isUEIPayload(packet) && aUEI_getBytesFullPacket(packet) && aUEI_getBytesContinue(packet);
 }
 
-std::uint64_t msUntil(Clock::time_point from, Clock::time_point to)
-{
-    if (to <= from)
-        return 0;
-    // Rounded up: a wait that ends before its deadline would have to go round again.
-    const auto left = std::chrono::ceil<milliseconds>(to - from);
-    return static_cast<std::uint64_t>(left.count());
-}
-
 }  // namespace
 
 LinkExchange::LinkExchange(Link& link, const ReplyPattern& replies, std::uint64_t timeoutMs, Kind kind)
@@ -103,7 +94,7 @@ void LinkExchange::waitOutLateReplies()
         const auto next = std::min_element(
             pending.begin(), pending.end(),
             [](const LinkTurns::LateReply& a, const LinkTurns::LateReply& b) { return a.until < b.until; });
-        aPacket* packet = aLink_AwaitFirst(linkID_, &matchesAnyLate, &pending, msUntil(now, next->until));
+        aPacket* packet = aLink_AwaitFirst(linkID_, &matchesAnyLate, &pending, LinkTurns::msUntil(now, next->until));
         if (!packet) {
             // A link that stopped running brings nothing more.
             if (!link_.isConnected())

@@ -15,6 +15,14 @@ std::map<int, std::weak_ptr<LinkTurns>> turnsByLink;  // guarded by turnsByLinkM
 
 }  // namespace
 
+std::uint64_t LinkTurns::msUntil(Clock::time_point from, Clock::time_point to)
+{
+    if (to <= from)
+        return 0;
+    // Rounded up: a wait that ends before its deadline would have to go round again.
+    return static_cast<std::uint64_t>(std::chrono::ceil<std::chrono::milliseconds>(to - from).count());
+}
+
 std::shared_ptr<LinkTurns> LinkTurns::forLink(int linkID)
 {
     std::lock_guard<std::mutex> guard(turnsByLinkMutex);
@@ -178,12 +186,7 @@ aPacket* LinkTurns::awaitReply(int linkID, const ReplyPattern& replies, aPacketF
             leader_ = &me;
             lock.unlock();
             Leading leading{this, &me, filter, reference};
-            const Clock::time_point now = Clock::now();
-            const std::uint64_t ms =
-                deadline > now ? static_cast<std::uint64_t>(
-                                     std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count())
-                               : 0;
-            return aLink_AwaitFirst(linkID, &leadFilter, &leading, ms);
+            return aLink_AwaitFirst(linkID, &leadFilter, &leading, msUntil(Clock::now(), deadline));
         }
         if (me.signalled) {
             me.signalled = false;

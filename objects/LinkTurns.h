@@ -66,6 +66,9 @@ public:
         bool held_ = false;
     };
 
+    // Whole milliseconds from one point to a later one, rounded up; 0 when past.
+    static std::uint64_t msUntil(Clock::time_point from, Clock::time_point to);
+
     // The turns of the link id, made on first use; held as long as a Link holds it.
     static std::shared_ptr<LinkTurns> forLink(int linkID);
 
