@@ -1,5 +1,6 @@
 // Link against the module simulator over TCP loopback: one caller's entity
-// get with and without the link's turn, byte-buffer transfers
+// get with and without the link's turn, gets from several threads on one
+// link, byte-buffer transfers
 // (next to a bare socket carrying the same wire bytes), streamed samples to a
 // callback with their latency, and the idle CPU of a Link with a stream.
 #include "BenchSupport.h"
@@ -25,6 +26,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -133,6 +135,77 @@ void BM_EntityGetRoundTrip(benchmark::State& state)
     state.counters["failures"] = static_cast<double>(failures);
 }
 BENCHMARK(BM_EntityGetRoundTrip)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Gets from several threads, each with its own Module on the one shared link:
+// the aggregate rate (items_per_second). Arg 0: the number of threads; arg 1:
+// 0 when each thread reads an entity option of its own, 1 when all read the
+// same one (their replies could be confused, so they take turns). The CPU of
+// the whole process per get (cpu_us_per_get) is less at the mercy of a
+// loaded machine than the rate.
+void BM_EntityGetsFromThreads(benchmark::State& state)
+{
+    constexpr int kGets = 4000;
+    const int threads = static_cast<int>(state.range(0));
+    const bool sameOption = state.range(1) != 0;
+    Rig rig(sameOption ? "127.0.0.29" : "127.0.0.28");
+    if (!rig.ok) {
+        state.SkipWithError("no link");
+        return;
+    }
+    rig.sim.withModule(kModule, [](SimModule& m) {
+        for (std::uint8_t option = 1; option <= 8; ++option)
+            m.entities[morvsim::entityKey(3, option, 0)] = morvsim::u32(option);
+    });
+    linkSpec spec;
+    rig.link.getLinkSpecifier(&spec);
+    std::vector<std::unique_ptr<Module>> modules;
+    for (int t = 0; t < threads; ++t) {
+        modules.push_back(std::make_unique<Module>(kModule, false, 0));
+        modules.back()->setConfig(benchsupport::directConfig());
+        if (modules.back()->connectFromSpec(spec) != aErrNone) {
+            state.SkipWithError("no module");
+            return;
+        }
+    }
+    std::atomic<std::int64_t> failures{0};
+    const double cpu0 = processCpuSeconds();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                EntityClass entity;
+                entity.init(modules[static_cast<std::size_t>(t)].get(), 3, 0);
+                const auto option = static_cast<std::uint8_t>(sameOption ? 1 : 1 + t % 8);
+                for (int n = 0; n < kGets / threads; ++n) {
+                    std::uint32_t value = 0;
+                    if (entity.getUEI32(option, &value) != aErrNone || value != option)
+                        ++failures;
+                }
+            });
+        }
+        for (auto& worker : workers)
+            worker.join();
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    const std::int64_t gets = state.iterations() * (kGets / threads) * threads;
+    state.SetItemsProcessed(gets);
+    state.counters["failures"] = static_cast<double>(failures.load());
+    state.counters["cpu_us_per_get"] = (processCpuSeconds() - cpu0) * 1e6 / static_cast<double>(gets);
+}
+BENCHMARK(BM_EntityGetsFromThreads)
+    ->Args({1, 0})
+    ->Args({8, 0})
+    ->Args({8, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 // ---------------------------------------------------------------- byte buffers
 
@@ -393,13 +466,6 @@ void BM_StreamSampleLatencyIdle(benchmark::State& state)
 BENCHMARK(BM_StreamSampleLatencyIdle)->Iterations(500)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // ---------------------------------------------------------------- idle CPU
-
-double processCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 // CPU of the whole process (link threads, worker, simulator) over 3 s with
 // no traffic: with a registered stream (range 1) and without (range 0).

@@ -2,7 +2,12 @@
  * link's queues. It takes one request at a time from the broker, drops what
  * the module sent unasked before it, puts the request's packets out and
  * collects the reply that answers it, and sends that back with the
- * request's tag. */
+ * request's tag.
+ *
+ * A reply carries nothing that tells two requests of one key apart. When the
+ * worker gives up on a reply, the reply may still come: for up to
+ * sLATE_REPLY_MS after the request went out, a later request of the same key
+ * first waits for it and drops it, so it never answers the later one. */
 #include <stdlib.h>
 #include <string.h>
 
@@ -15,6 +20,11 @@
 
 #define sPOLL_MS 1000
 #define sBACKLOG_STALL_MS 2000u
+/* How long after a request the module's reply may still come. A later
+ * request of its key waits at most the rest of this after a time-out (at most
+ * 500 ms after the worker's own 2000 ms). */
+#define sLATE_REPLY_MS 2500u
+#define sLATE_REPLIES 16u
 
 typedef struct {
     uint8_t address;
@@ -22,6 +32,13 @@ typedef struct {
     uint8_t data[3];
     bool entity;
 } sExpected;
+
+/* Replies the worker gave up on, by key, until when they may still come;
+ * the worker thread's own. */
+typedef struct {
+    sExpected key[sLATE_REPLIES];
+    uint64_t until[sLATE_REPLIES]; /* 0: a free slot */
+} sLateReplies;
 
 static bool sStopping(const aServer* server)
 {
@@ -65,11 +82,29 @@ static int sMatches(const aPacket* packet, void* ref)
     return 1;
 }
 
-/* Waits up to aSERVER_REPLY_WAIT_MS for a matching packet, giving up early
- * when the server stops. */
-static aPacket* sAwaitReply(aServer* server, sExpected* expected)
+/* Replies without data answer the address query, whatever address they carry. */
+static bool sAnswersAddressQuery(const sExpected* key)
 {
-    uint64_t deadline = aTime_DeadlineAfter(aSERVER_REPLY_WAIT_MS);
+    return key->address == aLINK_SYNC_ADDRESS || key->dataSize == 0;
+}
+
+/* Some reply could match both keys. */
+static bool sKeysOverlap(const sExpected* a, const sExpected* b)
+{
+    if (sAnswersAddressQuery(a) || sAnswersAddressQuery(b)) {
+        return sAnswersAddressQuery(a) && sAnswersAddressQuery(b);
+    }
+    if (a->address != b->address || a->data[0] != b->data[0]) {
+        return false;
+    }
+    return !a->entity || !b->entity ||
+           (((a->data[1] ^ b->data[1]) & 0x3Fu) == 0 && ((a->data[2] ^ b->data[2]) & 0x1Fu) == 0);
+}
+
+/* Waits until the deadline for a matching packet, giving up early when the
+ * server stops. */
+static aPacket* sAwaitUntil(aServer* server, sExpected* expected, uint64_t deadline)
+{
     for (;;) {
         uint64_t now = aTime_GetMSTicks();
         if (now >= deadline || sStopping(server)) {
@@ -87,6 +122,53 @@ static aPacket* sAwaitReply(aServer* server, sExpected* expected)
             return packet;
         }
     }
+}
+
+static aPacket* sAwaitReply(aServer* server, sExpected* expected)
+{
+    return sAwaitUntil(server, expected, aTime_DeadlineAfter(aSERVER_REPLY_WAIT_MS));
+}
+
+static bool sContinues(const aPacket* packet)
+{
+    return aUEI_isUEIPayload(packet) && aUEI_getBytesFullPacket(packet) && aUEI_getBytesContinue(packet);
+}
+
+/* Before a request goes out: every late reply it could be taken for is
+ * waited for (until it may no longer come) and dropped. */
+static void sWaitOutLateReplies(aServer* server, sLateReplies* late, const sExpected* expected)
+{
+    for (uint32_t i = 0; i < sLATE_REPLIES; i++) {
+        if (late->until[i] == 0 || !sKeysOverlap(&late->key[i], expected)) {
+            continue;
+        }
+        aPacket* packet = sAwaitUntil(server, &late->key[i], late->until[i]);
+        while (packet != NULL) {
+            bool more = sContinues(packet);
+            aPacket_Destroy(&packet);
+            aDEBUG_TRACE(aDEBUG_SERVER, "dropped a late reply\n");
+            packet = more ? sAwaitUntil(server, &late->key[i], late->until[i]) : NULL;
+        }
+        late->until[i] = 0;
+    }
+}
+
+/* The reply to a request that went out at sentAt may still come. */
+static void sRememberLateReply(sLateReplies* late, const sExpected* key, uint64_t sentAt)
+{
+    uint64_t now = aTime_GetMSTicks();
+    uint32_t slot = 0;
+    for (uint32_t i = 0; i < sLATE_REPLIES; i++) {
+        if (late->until[i] <= now) {
+            slot = i;
+            break;
+        }
+        if (late->until[i] < late->until[slot]) {
+            slot = i;
+        }
+    }
+    late->key[slot] = *key;
+    late->until[slot] = sentAt + sLATE_REPLY_MS;
 }
 
 /* Holds back while the link's output queue is nearly full, so a long burst
@@ -142,12 +224,7 @@ static void sDropped(aServer* server, zframe_t* tag, bool expectsReply)
     }
 }
 
-static bool sContinues(const aPacket* packet)
-{
-    return aUEI_isUEIPayload(packet) && aUEI_getBytesFullPacket(packet) && aUEI_getBytesContinue(packet);
-}
-
-static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* message)
+static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* message, sLateReplies* late)
 {
     zframe_t* tag = zmsg_first(message);
     if (tag == NULL || zframe_size(tag) != aSERVER_TAG_SIZE) {
@@ -176,6 +253,11 @@ static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* mess
     }
 
     if (made == count) {
+        sExpected expected;
+        sExpect(packets[count - 1], &expected);
+        if (expectsReply) {
+            sWaitOutLateReplies(server, late, &expected);
+        }
         /* Whatever the module said unasked, or too late, answers nothing. */
         aPacketFifoId in = aLink_InFifoOf(server->link);
         uint32_t stale = aPacketFifo_DrainPackets(in, drainAll, NULL);
@@ -196,8 +278,7 @@ static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* mess
         } else if (!expectsReply) {
             aDEBUG_TRACE(aDEBUG_SERVER, "don't wait on this packet\n");
         } else {
-            sExpected expected;
-            sExpect(packets[count - 1], &expected);
+            uint64_t sentAt = aTime_GetMSTicks();
             aPacket* replies[aSERVER_POOL_MAX_PACKETS];
             uint16_t got = 0;
             aPacket* reply = sAwaitReply(server, &expected);
@@ -207,6 +288,13 @@ static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* mess
                     break;
                 }
                 reply = sAwaitReply(server, &expected);
+            }
+            /* Given up on, the reply (or its rest, counted from its last
+             * packet) may still come. */
+            if (got == 0) {
+                sRememberLateReply(late, &expected, sentAt);
+            } else if (got < aSERVER_POOL_MAX_PACKETS && sContinues(replies[got - 1])) {
+                sRememberLateReply(late, &expected, aTime_GetMSTicks() - aSERVER_REPLY_WAIT_MS);
             }
             if (got == 0) {
                 _printMVPacket(packets[count - 1]);
@@ -240,6 +328,8 @@ void _serverWorker_syncCommands(zsock_t* pipe, void* args)
         return;
     }
     zpoller_set_nonstop(poller, true);
+    sLateReplies late;
+    memset(&late, 0, sizeof(late));
     while (!sStopping(server)) {
         void* which = zpoller_wait(poller, sPOLL_MS);
         if (which == pipe || (which == NULL && _aServer_PollerTerminated(poller))) {
@@ -248,7 +338,7 @@ void _serverWorker_syncCommands(zsock_t* pipe, void* args)
         if (which == server->syncWorker && !sStopping(server)) {
             zmsg_t* message = zmsg_recv(server->syncWorker);
             if (message != NULL) {
-                _serverWorker_syncCommands_syncBackend(server, message);
+                _serverWorker_syncCommands_syncBackend(server, message, &late);
                 zmsg_destroy(&message);
             }
         }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "DeviceError.h"
+#include "LinkExchange.h"
 #include "Module.h"
 #include "aUEI.h"
 
@@ -18,6 +20,10 @@ struct EntityClass::impl {
 };
 
 namespace {
+
+constexpr std::uint64_t kReplyTimeoutMs = 1000;
+constexpr std::uint64_t kLargeReplyTimeoutMs = 4000;
+constexpr std::size_t kLargePayload = 1000;
 
 // The scalar a reply (or a request) carries, by its value type.
 bool scalarValue(const uei& record, std::uint32_t* value)
@@ -36,8 +42,14 @@ bool scalarValue(const uei& record, std::uint32_t* value)
 aErr replyResult(const uei& reply)
 {
     if (reply.specifier & ueiSpecifierError)
-        return reply.error != 0 ? static_cast<aErr>(reply.error) : aErrUnknown;
-    return static_cast<aErr>(reply.error);
+        return deviceErrorResult(reply.error);
+    return reply.error != 0 ? deviceErrorResult(reply.error) : aErrNone;
+}
+
+// What an entity request's replies look like: its turn on the link.
+ReplyPattern replies(std::uint8_t address, std::uint8_t command, std::uint8_t replyOption, std::uint8_t index)
+{
+    return ReplyPattern::entity(address, command, replyOption, index);
 }
 
 std::uint8_t requestSpecifier(std::uint8_t index)
@@ -91,14 +103,6 @@ aErr EntityClass::boundLink(Link** link, bool checkIndex) const
     return aErrNone;
 }
 
-// Replies to this entity's request that are queued before it is sent can only
-// be late answers to earlier requests whose callers gave up: taking one would
-// answer this request with an old value, and unclaimed ones would pile up.
-void EntityClass::dropStaleReplies(Link* link, std::uint8_t address, std::uint8_t replyOption) const
-{
-    link->dropMatchingUEIPackets(address, m_impl->command, replyOption, m_impl->index);
-}
-
 // ---------------------------------------------------------------- raw packets
 
 aErr EntityClass::sendPacket(std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
@@ -117,6 +121,28 @@ aErr EntityClass::receivePacket(const std::uint8_t* match, std::uint8_t* length,
     if (err != aErrNone)
         return err;
     return link->receivePacket(m_impl->module->getModuleAddress(), match, length, data);
+}
+
+aErr EntityClass::exchangePacket(std::uint8_t command, std::uint8_t length, const std::uint8_t* data,
+                                 const std::uint8_t* match, std::uint8_t matchLength, std::uint8_t* replyLength,
+                                 std::uint8_t* reply)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, false);
+    if (err != aErrNone)
+        return err;
+    return Morvasset::exchangePacket(*link, m_impl->module->getModuleAddress(), command, length, data, match,
+                                     matchLength, replyLength, reply);
+}
+
+aErr EntityClass::awaitPacket(const std::uint8_t* match, std::uint8_t matchLength, std::uint8_t* replyLength,
+                              std::uint8_t* reply)
+{
+    Link* link = nullptr;
+    aErr err = boundLink(&link, false);
+    if (err != aErrNone)
+        return err;
+    return Morvasset::awaitPacket(*link, m_impl->module->getModuleAddress(), match, matchLength, replyLength, reply);
 }
 
 // ---------------------------------------------------------------- general operations
@@ -144,9 +170,10 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
 
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
-    const Link::ExchangeLock turn = link->lockExchange();
-    dropStaleReplies(link, address, option);
-    err = link->sendUEI(*value);
+    LinkExchange exchange(*link, replies(address, m_impl->command, option, m_impl->index), kReplyTimeoutMs);
+    if (exchange.status() != aErrNone)
+        return exchange.status();
+    err = exchange.sendUEI(*value);
     if (err != aErrNone)
         return err;
 
@@ -155,7 +182,7 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
     value->specifier = m_impl->index;
     value->v.intVal = 0;
     value->type = ueiTypeVoid;
-    err = link->receiveUEI(address, m_impl->command, option, m_impl->index, value);
+    err = exchange.receiveUEI(value, kReplyTimeoutMs);
     if (err != aErrNone)
         return err;
     return replyResult(*value);
@@ -182,14 +209,19 @@ aErr EntityClass::setRecord(std::uint8_t option, const std::uint8_t* subindex, u
     const std::uint8_t address = m_impl->module->getModuleAddress();
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionSet),
                    m_impl->index);
-    const Link::ExchangeLock turn = link->lockExchange();
-    dropStaleReplies(link, address, static_cast<std::uint8_t>(option | ueiOptionSetReply));
-    err = subindex ? link->sendUEI(*value, *subindex) : link->sendUEI(*value);
+    const auto replyOption = static_cast<std::uint8_t>(option | ueiOptionSetReply);
+    // A large buffer's reply comes later; the wait starts once it is sent.
+    const std::uint64_t timeout =
+        value->type == ueiTypeBytes && value->count > kLargePayload ? kLargeReplyTimeoutMs : kReplyTimeoutMs;
+    LinkExchange exchange(*link, replies(address, m_impl->command, replyOption, m_impl->index), timeout);
+    if (exchange.status() != aErrNone)
+        return exchange.status();
+    err = subindex ? exchange.sendUEI(*value, *subindex) : exchange.sendUEI(*value);
     if (err != aErrNone)
         return err;
-    value->option = static_cast<std::uint8_t>(option | ueiOptionSetReply);
+    value->option = replyOption;
     value->specifier = m_impl->index;
-    err = link->receiveUEI(address, m_impl->command, value->option, m_impl->index, value);
+    err = exchange.receiveUEI(value, timeout);
     if (err != aErrNone)
         return err;
     return replyResult(*value);
@@ -335,9 +367,10 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     addressRequest(&request, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
     request.type = ueiTypeVoid;
-    const Link::ExchangeLock turn = link->lockExchange();
-    dropStaleReplies(link, address, option);
-    err = link->sendUEI(request);
+    LinkExchange exchange(*link, replies(address, m_impl->command, option, m_impl->index), kReplyTimeoutMs);
+    if (exchange.status() != aErrNone)
+        return exchange.status();
+    err = exchange.sendUEI(request);
     if (err != aErrNone)
         return err;
 
@@ -356,7 +389,7 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     // away), so that none of it is left to be taken by the next get.
     bool cut = false;
     for (;;) {
-        err = link->receiveUEI(address, m_impl->command, option, m_impl->index, &record, sUEIBytesFilter);
+        err = exchange.receiveUEI(&record, sUEIBytesFilter, kReplyTimeoutMs);
         if (err == aErrNone && (record.specifier & ueiSpecifierError))
             err = replyResult(record);
         else if (err == aErrNone && record.error == aErrMemory && !cut) {
@@ -364,7 +397,7 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
             // No room for anything more: the filter stores nothing from now on.
             record.count = *count;
         } else if (err == aErrNone && record.error != aErrMemory)
-            err = static_cast<aErr>(record.error);
+            err = replyResult(record);
         if (err != aErrNone)
             return cut ? aErrMemory : err;
         if (!record.continued)
@@ -412,8 +445,11 @@ aErr EntityClass::awaitUEI32Val(std::uint32_t option, std::uint32_t* value, std:
     record.option = static_cast<std::uint8_t>(option);
     record.specifier = m_impl->index;
     record.type = ueiTypeVoid;
-    const Link::ExchangeLock turn = link->lockExchange();
-    err = link->receiveUEI(address, m_impl->command, record.option, m_impl->index, &record);
+    LinkExchange exchange(*link, replies(address, m_impl->command, record.option, m_impl->index), kReplyTimeoutMs,
+                          LinkExchange::Kind::Await);
+    if (exchange.status() != aErrNone)
+        return exchange.status();
+    err = exchange.receiveUEI(&record, kReplyTimeoutMs);
     if (err != aErrNone)
         return err;
     err = replyResult(record);
@@ -432,9 +468,13 @@ aErr EntityClass::drainUEI(std::uint8_t option)
     aErr err = boundLink(&link, true);
     if (err != aErrNone)
         return err;
-    const Link::ExchangeLock turn = link->lockExchange();
-    return link->dropMatchingUEIPackets(m_impl->module->getModuleAddress(), m_impl->command, option,
-                                        m_impl->index);
+    const std::uint8_t address = m_impl->module->getModuleAddress();
+    // Not while an exchange that could take those replies waits for one.
+    LinkExchange turn(*link, replies(address, m_impl->command, option, m_impl->index), kReplyTimeoutMs,
+                      LinkExchange::Kind::TurnOnly);
+    if (turn.status() != aErrNone)
+        return turn.status();
+    return link->dropMatchingUEIPackets(address, m_impl->command, option, m_impl->index);
 }
 
 // ---------------------------------------------------------------- streams

@@ -81,6 +81,16 @@ public:
     aErr registerOptionCallback(std::uint8_t option, bool enable, streamCallback_t callback, void* reference);
     aErr getStreamStatus(Link::StreamStatusEntry* rows, std::size_t capacity, std::size_t* count);
 
+protected:
+    // A raw request to the bound module and the reply whose data begin with
+    // the first matchLength bytes of match, as one exchange on the link (its
+    // turn included): sendPacket's request, receivePacket's reply and results.
+    aErr exchangePacket(std::uint8_t command, std::uint8_t length, const std::uint8_t* data, const std::uint8_t* match,
+                        std::uint8_t matchLength, std::uint8_t* replyLength, std::uint8_t* reply);
+    // The same reply without a request.
+    aErr awaitPacket(const std::uint8_t* match, std::uint8_t matchLength, std::uint8_t* replyLength,
+                     std::uint8_t* reply);
+
 private:
     struct impl;
     impl* m_impl;
@@ -94,8 +104,6 @@ private:
     template <typename T>
     aErr getScalarAs(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, T* value);
     aErr setScalar(std::uint8_t option, bool hasSubindex, std::uint8_t subindex, int type, std::uint32_t value);
-    // Drops queued replies that would match a request about to be sent.
-    void dropStaleReplies(Link* link, std::uint8_t address, std::uint8_t replyOption) const;
     // A set or call of one record; subindex, where given, goes with the request.
     aErr setRecord(std::uint8_t option, const std::uint8_t* subindex, uei* value);
 };

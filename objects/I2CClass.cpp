@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "DeviceError.h"
+
 namespace Zorventa {
 namespace Morvasset {
 
@@ -40,21 +42,18 @@ aErr I2CClass::getSpeed(std::uint8_t* speed)
     return aErrNone;
 }
 
-aErr I2CClass::awaitReply(const std::uint8_t* prefix, std::uint8_t prefixLength, std::uint8_t* length,
-                          std::uint8_t* reply)
+aErr I2CClass::transfer(const std::uint8_t* request, std::uint8_t requestLength, const std::uint8_t* prefix,
+                        std::uint8_t prefixLength, std::uint8_t* length, std::uint8_t* reply)
 {
-    *length = prefixLength;
-    aErr err = receivePacket(prefix, length, reply);
+    aErr err = exchangePacket(kCommand, requestLength, request, prefix, prefixLength, length, reply);
     if (err != aErrNone)
         return err;
     if (*length < kReplyHeader)
         return aErrPacket;
     const std::uint8_t status = reply[4];
-    if (status & kStatusError) {
-        // An error status without a code is still an error.
-        const std::uint8_t code = status & kStatusCodeMask;
-        return code != 0 ? static_cast<aErr>(code) : aErrUnknown;
-    }
+    // An error status without a code is still an error.
+    if (status & kStatusError)
+        return deviceErrorResult(status & kStatusCodeMask);
     return aErrNone;
 }
 
@@ -66,13 +65,10 @@ aErr I2CClass::read(std::uint8_t address, std::uint8_t length, std::uint8_t* dat
         return aErrParam;
     const std::uint8_t busAddress = static_cast<std::uint8_t>(address | kReadBit);
     const std::uint8_t request[4] = {getIndex(), busAddress, length, m_speed};
-    aErr err = sendPacket(kCommand, sizeof(request), request);
-    if (err != aErrNone)
-        return err;
     const std::uint8_t prefix[3] = {kCommand, getIndex(), busAddress};
     std::uint8_t reply[aPACKET_MAX_DATA];
     std::uint8_t replyLength = 0;
-    err = awaitReply(prefix, sizeof(prefix), &replyLength, reply);
+    aErr err = transfer(request, sizeof(request), prefix, sizeof(prefix), &replyLength, reply);
     if (err != aErrNone)
         return err;
     // Never more than the module says it sent, than the caller asked for, or
@@ -97,25 +93,19 @@ aErr I2CClass::write(std::uint8_t address, std::uint8_t length, const std::uint8
     request[3] = m_speed;
     if (length != 0)
         std::memcpy(request + 4, data, length);
-    aErr err = sendPacket(kCommand, static_cast<std::uint8_t>(4 + length), request);
-    if (err != aErrNone)
-        return err;
     const std::uint8_t prefix[4] = {kCommand, getIndex(), address, 0};
     std::uint8_t reply[aPACKET_MAX_DATA];
     std::uint8_t replyLength = 0;
-    return awaitReply(prefix, sizeof(prefix), &replyLength, reply);
+    return transfer(request, static_cast<std::uint8_t>(4 + length), prefix, sizeof(prefix), &replyLength, reply);
 }
 
 aErr I2CClass::setPullup(bool enable)
 {
     const std::uint8_t request[3] = {getIndex(), kPullupAddress, static_cast<std::uint8_t>(enable ? 1 : 0)};
-    aErr err = sendPacket(kCommand, sizeof(request), request);
-    if (err != aErrNone)
-        return err;
     const std::uint8_t prefix[3] = {kCommand, getIndex(), kPullupAddress};
     std::uint8_t reply[aPACKET_MAX_DATA];
     std::uint8_t replyLength = 0;
-    return awaitReply(prefix, sizeof(prefix), &replyLength, reply);
+    return transfer(request, sizeof(request), prefix, sizeof(prefix), &replyLength, reply);
 }
 
 }  // namespace Morvasset

@@ -32,9 +32,10 @@ public:
     aErr setPullup(bool enable);
 
 private:
-    // Awaits the reply beginning with prefix and returns its status result.
-    aErr awaitReply(const std::uint8_t* prefix, std::uint8_t prefixLength, std::uint8_t* length,
-                    std::uint8_t* reply);
+    // Sends the request and awaits the reply beginning with prefix, as one
+    // exchange; the reply's status result.
+    aErr transfer(const std::uint8_t* request, std::uint8_t requestLength, const std::uint8_t* prefix,
+                  std::uint8_t prefixLength, std::uint8_t* length, std::uint8_t* reply);
 
     std::uint8_t m_speed = 0;
 };

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 #include "aLinkSpec.h"
@@ -85,28 +83,12 @@ public:
     aErr getModuleAddress(std::uint8_t* address);
     aErr enablePooledPackets(bool enable);
 
-    // --- One exchange at a time ---
-    // Held from a request until the end of its reply (every packet of a
-    // byte-buffer transfer included): the replies carry nothing that tells
-    // two identical requests apart, so callers that share one link (several
-    // Link objects on one link id, used from several threads) take turns.
-    // Recursive; Links on different links never wait for each other.
-    class ExchangeLock {
-    public:
-        explicit ExchangeLock(std::shared_ptr<std::recursive_mutex> mutex);
-        ~ExchangeLock();
-        ExchangeLock(ExchangeLock&& other) noexcept = default;
-        ExchangeLock(const ExchangeLock&) = delete;
-        ExchangeLock& operator=(const ExchangeLock&) = delete;
-        ExchangeLock& operator=(ExchangeLock&&) = delete;
-
-    private:
-        std::shared_ptr<std::recursive_mutex> mutex_;
-    };
-    // Waits for the link's turn; the turn lasts as long as the lock.
-    ExchangeLock lockExchange();
-
     // --- Entity requests and raw packets ---
+    // Halves of an exchange, for callers that pair them themselves. The
+    // library's own exchanges (entities, I2C, introspection, slots, factory
+    // data, stream control) each take the link's turn for the replies they
+    // expect, so callers sharing one link from several threads never get
+    // each other's replies, nor a late reply to an earlier request.
     aErr sendUEI(uei request);
     aErr sendUEI(uei request, std::uint8_t subindex);
     aErr receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index,
@@ -168,6 +150,7 @@ public:
     struct impl;
 
 private:
+    friend class LinkExchange;
     impl* m_impl;
 };
 

@@ -1,9 +1,13 @@
 // Entity requests and replies, raw command packets and the module address
 // query of a Link.
+#include "DeviceError.h"
+#include "LinkExchange.h"
 #include "LinkImpl.h"
+#include "LinkRawTransfer.h"
 #include "LinkReplyFilter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "aDebug.h"
@@ -144,35 +148,80 @@ std::uint8_t sCommandFilter(const aPacket* packet, const void* ref)
     return match->length == 0 || std::memcmp(packet->data, match->bytes, match->length) == 0;
 }
 
+// Waits for the link's send gate; the wait is added to *waited when given.
+bool enterGate(LinkTurns* turns, LinkTurns::Clock::time_point deadline, LinkTurns::Clock::duration* waited)
+{
+    if (turns == nullptr)
+        return false;
+    const LinkTurns::Clock::time_point start = LinkTurns::Clock::now();
+    const bool entered = turns->enterSendGate(deadline);
+    if (waited)
+        *waited += LinkTurns::Clock::now() - start;
+    return entered;
+}
+
+LinkTurns::Clock::time_point replyDeadline()
+{
+    return LinkTurns::Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+}
+
+// A queued reply to an entity request, matched without being decoded.
+struct ReplyMatch {
+    std::uint8_t module;
+    std::uint8_t command;
+    std::uint8_t option;
+    std::uint8_t index;
+};
+
+int matchesReply(const aPacket* packet, void* ref)
+{
+    const auto* m = static_cast<const ReplyMatch*>(ref);
+    return ueiReplyMatches(packet, m->module, m->command, m->option, m->index) ? 1 : 0;
+}
+
 }  // namespace
 
-aErr Link::sendUEI(uei request)
+std::shared_ptr<LinkTurns> Link::impl::turnsOfLink()
 {
-    if (!isConnected())
+    std::lock_guard<std::mutex> guard(turnsGuard);
+    if (linkID == 0)
+        return nullptr;
+    if (!turns || turnsLinkID != linkID) {
+        turns = LinkTurns::forLink(linkID);
+        turnsLinkID = linkID;
+    }
+    return turns;
+}
+
+aErr Link::impl::sendUEI(const uei& request, const std::uint8_t* subindex, LinkTurns::Clock::time_point gateDeadline,
+                         LinkTurns::Clock::duration* gateWait)
+{
+    if (!link.isConnected())
         return aErrConnection;
     if (!validModule(request.module))
         return aErrPacket;
-    const int id = m_impl->linkID;
-
-    if (request.type != ueiTypeBytes) {
-        std::uint8_t data[aPACKET_MAX_DATA];
-        std::uint8_t length = 0;
-        if (!buildScalarRequest(request, nullptr, data, &length))
-            return aErrParam;
-        return queuePacket(id, request.module, length, data);
-    }
-
+    const int id = linkID;
+    std::uint8_t data[aPACKET_MAX_DATA];
+    std::uint8_t length = 0;
+    if ((request.type != ueiTypeBytes || subindex) && !buildScalarRequest(request, subindex, data, &length))
+        return aErrParam;
     const std::uint8_t* bytes = request.v.bufPtr;
     const std::size_t count = request.count;
-    if (count > 0 && !bytes)
+    if (request.type == ueiTypeBytes && !subindex && count > 0 && !bytes)
         return aErrParam;
+
+    if (request.type != ueiTypeBytes || subindex)
+        return queueGated(request.module, length, data, gateDeadline, gateWait);
+    // The packets of one buffer stay together on the output queue.
+    const std::shared_ptr<LinkTurns> gate = turnsOfLink();
+    if (!enterGate(gate.get(), gateDeadline, gateWait))
+        return gate ? aErrTimeout : aErrConnection;
     std::size_t offset = 0;
     std::uint8_t counter = 0;
     aErr result = aErrNone;
     do {
         const std::size_t chunk = std::min(ueiBytesPerPacket, count - offset);
         const bool more = offset + chunk < count;
-        std::uint8_t data[aPACKET_MAX_DATA];
         data[0] = request.command;
         data[1] = request.option;
         data[2] = request.specifier;
@@ -183,79 +232,28 @@ aErr Link::sendUEI(uei request)
         offset += chunk;
         counter = static_cast<std::uint8_t>((counter + 1) & ueiBytesSequenceMask);
     } while (result == aErrNone && offset < count);
+    gate->leaveSendGate();
     // The reply's wait starts once the writer has taken the last packet.
     if (result == aErrNone)
         result = awaitOutputRoom(id, 0, 0);
     return result;
 }
 
-aErr Link::sendUEI(uei request, std::uint8_t subindex)
+aErr Link::impl::queueGated(std::uint8_t address, std::uint8_t length, const std::uint8_t* data,
+                            LinkTurns::Clock::time_point gateDeadline, LinkTurns::Clock::duration* gateWait)
 {
-    if (!isConnected())
-        return aErrConnection;
-    if (!validModule(request.module))
-        return aErrPacket;
-    std::uint8_t data[aPACKET_MAX_DATA];
-    std::uint8_t length = 0;
-    if (!buildScalarRequest(request, &subindex, data, &length))
-        return aErrParam;
-    return queuePacket(m_impl->linkID, request.module, length, data);
-}
-
-aErr Link::receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index,
-                      uei* reply)
-{
-    const aErr result = receiveUEI(module, command, option, index, reply, &ueiReplyFilter);
-    if (result == aErrNone && !(reply->specifier & ueiSpecifierError) && reply->error != 0)
-        return static_cast<aErr>(reply->error);
+    const std::shared_ptr<LinkTurns> gate = turnsOfLink();
+    if (!enterGate(gate.get(), gateDeadline, gateWait))
+        return gate ? aErrTimeout : aErrConnection;
+    const aErr result = queuePacket(linkID, address, length, data);
+    gate->leaveSendGate();
     return result;
 }
 
-aErr Link::receiveUEI(std::uint8_t module, std::uint8_t, std::uint8_t, std::uint8_t, uei* reply,
-                      ueiFilter_t filter)
+aErr Link::impl::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t length, const std::uint8_t* data,
+                            LinkTurns::Clock::time_point gateDeadline, LinkTurns::Clock::duration* gateWait)
 {
-    if (!isConnected())
-        return aErrConnection;
-    if (!validModule(module))
-        return aErrPacket;
-    if (!reply || !filter)
-        return aErrParam;
-
-    std::uint64_t timeout = kReplyTimeoutMs;
-    if (reply->type == ueiTypeBytes && reply->count > kLargePayload) {
-        timeout = kLargeReplyTimeoutMs;
-        aDEBUG_TRACE(aDEBUG_LINK, "receiveUEI - Expanding timeout for large payload: %lu\n",
-                     static_cast<unsigned long>(timeout));
-    }
-    reply->error = 0;
-    FilterCall call{filter, reply};
-    aPacket* packet = aLink_AwaitFirst(m_impl->linkID, &callFilter, &call, timeout);
-    if (!packet)
-        return aErrTimeout;
-    aPacket_Destroy(&packet);
-    return aErrNone;
-}
-
-aErr Link::dropMatchingUEIPackets(std::uint8_t module, std::uint8_t command, std::uint8_t option,
-                                  std::uint8_t index)
-{
-    if (!isConnected())
-        return aErrConnection;
-    if (!validModule(module))
-        return aErrPacket;
-    uei expected;
-    expected.module = module;
-    expected.command = command;
-    expected.option = option;
-    expected.specifier = index;
-    FilterCall call{&ueiReplyFilter, &expected};
-    aLink_DrainPackets(m_impl->linkID, &callFilter, &call);
-    return aErrNone;
-}
-
-aErr Link::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
-{
-    if (!isConnected())
+    if (!link.isConnected())
         return aErrConnection;
     if (length > kMaxRawData || (length > 0 && !data))
         return aErrParam;
@@ -265,12 +263,42 @@ aErr Link::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t le
     bytes[0] = command;
     if (length > 0)
         std::memcpy(bytes + 1, data, length);
-    return queuePacket(m_impl->linkID, module, static_cast<std::uint8_t>(length + 1), bytes);
+    return queueGated(module, static_cast<std::uint8_t>(length + 1), bytes, gateDeadline, gateWait);
 }
 
-aErr Link::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data)
+aPacket* Link::impl::awaitFirst(aPacketFifoProc filter, void* reference, std::uint64_t ms, const ReplyWait* wait)
 {
-    if (!isConnected())
+    if (!wait)
+        return aLink_AwaitFirst(linkID, filter, reference, ms);
+    return wait->turns.awaitReply(linkID, wait->replies, filter, reference,
+                                  LinkTurns::Clock::now() + std::chrono::milliseconds(ms));
+}
+
+aErr Link::impl::receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter, std::uint64_t ms,
+                            const ReplyWait* wait)
+{
+    if (!link.isConnected())
+        return aErrConnection;
+    if (!validModule(module))
+        return aErrPacket;
+    if (!reply || !filter)
+        return aErrParam;
+    reply->error = 0;
+    FilterCall call{filter, reply};
+    aPacket* packet = awaitFirst(&callFilter, &call, ms, wait);
+    if (!packet)
+        return aErrTimeout;
+    aPacket_Destroy(&packet);
+    // A reply of a shape that fits no value form, as the entity filter found.
+    if (filter == &ueiReplyFilter && !(reply->specifier & ueiSpecifierError) && reply->error != 0)
+        return deviceErrorResult(reply->error);
+    return aErrNone;
+}
+
+aErr Link::impl::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data,
+                               std::uint64_t ms, const ReplyWait* wait)
+{
+    if (!link.isConnected())
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
@@ -278,13 +306,67 @@ aErr Link::receivePacket(std::uint8_t module, const std::uint8_t* match, std::ui
         return aErrParam;
     CommandMatch expected{match, *length};
     FilterCall call{&sCommandFilter, &expected};
-    aPacket* packet = aLink_AwaitFirst(m_impl->linkID, &callFilter, &call, kReplyTimeoutMs);
+    aPacket* packet = awaitFirst(&callFilter, &call, ms, wait);
     if (!packet)
         return aErrTimeout;
     *length = packet->dataSize;
     std::memcpy(data, packet->data, packet->dataSize);
     aPacket_Destroy(&packet);
     return aErrNone;
+}
+
+std::uint64_t Link::impl::replyTimeoutFor(const uei& reply)
+{
+    if (reply.type == ueiTypeBytes && reply.count > kLargePayload) {
+        aDEBUG_TRACE(aDEBUG_LINK, "receiveUEI - Expanding timeout for large payload: %lu\n",
+                     static_cast<unsigned long>(kLargeReplyTimeoutMs));
+        return kLargeReplyTimeoutMs;
+    }
+    return kReplyTimeoutMs;
+}
+
+aErr Link::sendUEI(uei request)
+{
+    return m_impl->sendUEI(request, nullptr, replyDeadline(), nullptr);
+}
+
+aErr Link::sendUEI(uei request, std::uint8_t subindex)
+{
+    return m_impl->sendUEI(request, &subindex, replyDeadline(), nullptr);
+}
+
+aErr Link::receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index, uei* reply)
+{
+    return receiveUEI(module, command, option, index, reply, &ueiReplyFilter);
+}
+
+aErr Link::receiveUEI(std::uint8_t module, std::uint8_t, std::uint8_t, std::uint8_t, uei* reply, ueiFilter_t filter)
+{
+    const std::uint64_t ms = reply ? impl::replyTimeoutFor(*reply) : kReplyTimeoutMs;
+    return m_impl->receiveUEI(module, reply, filter, ms, nullptr);
+}
+
+aErr Link::dropMatchingUEIPackets(std::uint8_t module, std::uint8_t command, std::uint8_t option, std::uint8_t index)
+{
+    if (!isConnected())
+        return aErrConnection;
+    if (!validModule(module))
+        return aErrPacket;
+    // Matches only: a filter that decodes would take the first error reply's
+    // specifier into its record and let the replies behind it stay.
+    const ReplyMatch expected{module, command, option, index};
+    aLink_DrainPackets(m_impl->linkID, &matchesReply, const_cast<ReplyMatch*>(&expected));
+    return aErrNone;
+}
+
+aErr Link::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t length, const std::uint8_t* data)
+{
+    return m_impl->sendPacket(module, command, length, data, replyDeadline(), nullptr);
+}
+
+aErr Link::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data)
+{
+    return m_impl->receivePacket(module, match, length, data, kReplyTimeoutMs, nullptr);
 }
 
 aErr Link::getModuleAddress(std::uint8_t* address)
@@ -295,18 +377,20 @@ aErr Link::getModuleAddress(std::uint8_t* address)
     if (!isConnected())
         return aErrNotReady;
     aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress\n");
+    // Every answer names the link's module: a late one is as good as its own.
+    LinkExchange exchange(*this, ReplyPattern::addressAnswer(), kReplyTimeoutMs, LinkExchange::Kind::TurnOnly);
+    if (exchange.status() != aErrNone)
+        return aErrNotReady;
     // No data bytes, but a valid pointer: the packet constructor refuses NULL.
     const std::uint8_t none[1] = {0};
-    const ExchangeLock turn = lockExchange();
-    const aErr queued = queuePacket(m_impl->linkID, kAddressQuery, 0, none);
-    if (queued != aErrNone)
-        return queued;
     aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress wait\n");
-    aPacket* packet = aLink_AwaitFirst(m_impl->linkID, &matchMagicProc, nullptr, kReplyTimeoutMs);
-    if (!packet)
+    OwnedPacket answer;
+    const aErr err = exchange.exchangeRaw(kAddressQuery, none, 0, &matchMagicProc, nullptr, kReplyTimeoutMs, &answer);
+    if (err == aErrTimeout)
         return aErrNotReady;
-    *address = packet->address;
-    aPacket_Destroy(&packet);
+    if (err != aErrNone)
+        return err;
+    *address = answer->address;
     return aErrNone;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "LinkExchange.h"
 #include "LinkImpl.h"
 #include "LinkRawTransfer.h"
 
@@ -45,19 +46,19 @@ bool isError(const OwnedPacket& reply)
     return (reply->data[1] & kErrorBit) != 0;
 }
 
-aErr exchange(int id, FactoryRequest& request, const std::uint8_t* data, std::uint8_t length,
+aErr exchange(LinkExchange& turn, FactoryRequest& request, const std::uint8_t* data, std::uint8_t length,
               OwnedPacket* reply)
 {
-    return exchangeRawPacket(id, request.module, data, length, sFactoryFilter, &request, kReplyMs, reply);
+    return turn.exchangeRaw(request.module, data, length, sFactoryFilter, &request, kReplyMs, reply);
 }
 
-aErr sendEndPacket(int id, std::uint8_t module, std::size_t total)
+aErr sendEndPacket(LinkExchange& turn, std::uint8_t module, std::size_t total)
 {
     FactoryRequest request{module, kEndPacket};
     const std::uint8_t data[] = {kFactoryCommand, kEndPacket, static_cast<std::uint8_t>(total >> 8),
                                  static_cast<std::uint8_t>(total)};
     OwnedPacket reply;
-    const aErr result = exchange(id, request, data, sizeof data, &reply);
+    const aErr result = exchange(turn, request, data, sizeof data, &reply);
     if (result != aErrNone)
         return result;
     return isError(reply) ? deviceErrorCode(reply.get(), 2) : aErrNone;
@@ -77,11 +78,13 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
-    const ExchangeLock turn = lockExchange();
     // A higher block would spill into the control bits.
     if (block > kMaxBlock || !count || (!buffer && capacity > 0))
         return aErrParam;
-    const int id = m_impl->linkID;
+    // The end packet's reply carries block 0: every block of the module takes one turn.
+    LinkExchange turn(*this, ReplyPattern::command(module, kFactoryCommand), kReplyMs);
+    if (turn.status() != aErrNone)
+        return turn.status();
     // Data that fills the buffer is refused, so the total stays within 16 bits.
     capacity = std::min(capacity, kMaxTotal + 1);
 
@@ -92,7 +95,7 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
         FactoryRequest request{module, static_cast<std::uint8_t>(block | (first ? kFirstBit : 0))};
         const std::uint8_t data[] = {kFactoryCommand, request.control};
         OwnedPacket reply;
-        result = exchange(id, request, data, sizeof data, &reply);
+        result = exchange(turn, request, data, sizeof data, &reply);
         if (result != aErrNone)
             break;
         if (isError(reply)) {
@@ -109,7 +112,7 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
         full = reply->dataSize == aPACKET_MAX_DATA;
     }
     if (result == aErrNone)
-        result = sendEndPacket(id, module, total);
+        result = sendEndPacket(turn, module, total);
     if (result == aErrNone)
         *count = total;
     return result;
@@ -121,10 +124,12 @@ aErr Link::setFactoryData(std::uint8_t module, std::uint8_t block, const std::ui
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
-    const ExchangeLock turn = lockExchange();
     if (block > kMaxBlock || length > kMaxTotal || (!data && length > 0))
         return aErrParam;
-    const int id = m_impl->linkID;
+    // The end packet's reply carries block 0: every block of the module takes one turn.
+    LinkExchange turn(*this, ReplyPattern::command(module, kFactoryCommand), kReplyMs);
+    if (turn.status() != aErrNone)
+        return turn.status();
 
     aErr result = aErrNone;
     std::size_t sent = 0;
@@ -136,7 +141,7 @@ aErr Link::setFactoryData(std::uint8_t module, std::uint8_t block, const std::ui
         packet[1] = request.control;
         std::memcpy(packet + COMMAND_OVERHEAD, data + sent, n);
         OwnedPacket reply;
-        result = exchange(id, request, packet, static_cast<std::uint8_t>(COMMAND_OVERHEAD + n), &reply);
+        result = exchange(turn, request, packet, static_cast<std::uint8_t>(COMMAND_OVERHEAD + n), &reply);
         if (result != aErrNone)
             break;
         if (isError(reply))
@@ -146,7 +151,7 @@ aErr Link::setFactoryData(std::uint8_t module, std::uint8_t block, const std::ui
         sent += n;
     }
     if (result == aErrNone)
-        result = sendEndPacket(id, module, sent);
+        result = sendEndPacket(turn, module, sent);
     return result;
 }
 

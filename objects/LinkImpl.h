@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Link.h"
+#include "LinkTurns.h"
 #include "StreamWorker.h"
 #include "aLogger.h"
 
@@ -49,11 +50,11 @@ struct Link::impl {
     int filterLinkID = 0;
     // Writes the packet log to its file; none until logging is first enabled.
     aLogger* logger = nullptr;
-    // The exchange lock of the link linkID names, looked up again when the
-    // id changes; exchangeGuard guards both.
-    std::mutex exchangeGuard;
-    int exchangeLinkID = 0;
-    std::shared_ptr<std::recursive_mutex> exchangeMutex;
+    // The turns of the link linkID names, looked up again when the id
+    // changes; turnsGuard guards both.
+    std::mutex turnsGuard;
+    int turnsLinkID = 0;
+    std::shared_ptr<LinkTurns> turns;
 
     // --- Connection (LinkConnect.cpp) ---
     aErr setSpecifier(const linkSpec& newSpec);
@@ -65,6 +66,33 @@ struct Link::impl {
     aErr discoveryAndConnectHelper(linkType type, std::uint32_t serialNumber, std::uint8_t model);
     aErr waitForLink(std::uint16_t rounds) const;
     aErr connectHelper(int existingID);
+
+    // --- Requests and replies (LinkEntity.cpp) ---
+    // The turns of the held link; none without one.
+    std::shared_ptr<LinkTurns> turnsOfLink();
+    // The work of Link::sendUEI, Link::sendPacket and of queueing any packet
+    // of an exchange: one request's packets go through the link's send gate
+    // together, waited for until gateDeadline (aErrTimeout after it); the
+    // time the gate took is added to *gateWait when given.
+    aErr sendUEI(const uei& request, const std::uint8_t* subindex, LinkTurns::Clock::time_point gateDeadline,
+                 LinkTurns::Clock::duration* gateWait);
+    aErr sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t length, const std::uint8_t* data,
+                    LinkTurns::Clock::time_point gateDeadline, LinkTurns::Clock::duration* gateWait);
+    aErr queueGated(std::uint8_t address, std::uint8_t length, const std::uint8_t* data,
+                    LinkTurns::Clock::time_point gateDeadline, LinkTurns::Clock::duration* gateWait);
+    // An exchange's wait: through the link's turns, with its reply pattern.
+    struct ReplyWait {
+        LinkTurns& turns;
+        const ReplyPattern& replies;
+    };
+    // aLink_AwaitFirst on the held link, or the exchange's wait when given.
+    aPacket* awaitFirst(aPacketFifoProc filter, void* reference, std::uint64_t ms, const ReplyWait* wait);
+    // The waits of Link::receiveUEI and Link::receivePacket, for up to ms.
+    aErr receiveUEI(std::uint8_t module, uei* reply, ueiFilter_t filter, std::uint64_t ms, const ReplyWait* wait);
+    aErr receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data,
+                       std::uint64_t ms, const ReplyWait* wait);
+    // Link::receiveUEI's time-out for a reply of this record.
+    static std::uint64_t replyTimeoutFor(const uei& reply);
 
     // --- Packet log (LinkPacketLog.cpp) ---
     // The logger's writer: moves one record of the link's log to the file.

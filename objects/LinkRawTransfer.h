@@ -1,6 +1,6 @@
-// Request and reply exchange of the bulk transfers of a Link (store slots,
-// factory data): raw packets with a reply filter of their own. Only the Link
-// sources include this.
+// Pieces of the raw packet exchanges of a Link (store slots, factory data,
+// the address query): the packet a wait took, and the code of an error
+// reply. Only the Link sources include this.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,6 @@
 
 #include "aError.h"
 #include "aPacket.h"
-#include "aPacketFifo.h"
 
 namespace Zorventa {
 namespace Morvasset {
@@ -38,14 +37,6 @@ private:
 // The code of a device's error reply, read at data byte index at. A reply
 // that says error but carries no code, or code 0, is no success.
 aErr deviceErrorCode(const aPacket* reply, std::size_t at);
-
-// Sends data (at most 28 bytes) to the module and awaits the reply the filter
-// accepts. Replies the filter accepts that are already queued (late answers
-// to an earlier request) are dropped first, so none is taken for this one's.
-// aErrTimeout when no reply came in time, aErrResource when the packet
-// cannot be made, or the queueing's error.
-aErr exchangeRawPacket(int linkID, std::uint8_t module, const std::uint8_t* data, std::uint8_t length,
-                       aPacketFifoProc filter, void* reference, std::uint64_t timeoutMs, OwnedPacket* reply);
 
 }  // namespace Morvasset
 }  // namespace Zorventa

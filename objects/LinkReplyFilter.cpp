@@ -6,20 +6,27 @@
 namespace Zorventa {
 namespace Morvasset {
 
+bool ueiReplyMatches(const aPacket* packet, std::uint8_t module, std::uint8_t command, std::uint8_t option,
+                     std::uint8_t index)
+{
+    if (!aVALIDPACKET(packet))
+        return false;
+    const std::uint8_t* d = packet->data;
+    if (packet->address != module || packet->dataSize <= 2 || d[0] != command || d[1] != option)
+        return false;
+    // A stream sample carries the bare option of a get reply; it is never a reply.
+    if (d[2] & ueiSpecifierStream)
+        return false;
+    return (d[2] & ueiSpecifierIndexMask) == index;
+}
+
 std::uint8_t ueiReplyFilter(const aPacket* packet, const void* ref)
 {
     auto* expected = static_cast<uei*>(const_cast<void*>(ref));
-    if (!aVALIDPACKET(packet) || !expected)
+    if (!expected ||
+        !ueiReplyMatches(packet, expected->module, expected->command, expected->option, expected->specifier))
         return 0;
     const std::uint8_t* d = packet->data;
-    if (packet->address != expected->module || packet->dataSize <= 2 || d[0] != expected->command ||
-        d[1] != expected->option)
-        return 0;
-    // A stream sample carries the bare option of a get reply; it is never a reply.
-    if (d[2] & ueiSpecifierStream)
-        return 0;
-    if ((d[2] & ueiSpecifierIndexMask) != expected->specifier)
-        return 0;
 
     if (d[2] & ueiSpecifierError) {
         expected->specifier = d[2];

@@ -16,5 +16,10 @@ namespace Morvasset {
 
 std::uint8_t ueiReplyFilter(const aPacket* packet, const void* ref);
 
+// Whether the filter would take the packet for the expected module,
+// command, whole option byte and bare index; changes nothing.
+bool ueiReplyMatches(const aPacket* packet, std::uint8_t module, std::uint8_t command, std::uint8_t option,
+                     std::uint8_t index);
+
 }  // namespace Morvasset
 }  // namespace Zorventa

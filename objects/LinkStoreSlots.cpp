@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "LinkExchange.h"
 #include "LinkImpl.h"
 #include "LinkRawTransfer.h"
 
@@ -57,19 +58,19 @@ bool isError(const OwnedPacket& reply)
     return (reply->data[1] & kErrorBit) != 0;
 }
 
-aErr exchange(int id, SlotRequest& request, const std::uint8_t* data, std::uint8_t length, std::uint64_t ms,
+aErr exchange(LinkExchange& turn, SlotRequest& request, const std::uint8_t* data, std::uint8_t length, std::uint64_t ms,
               OwnedPacket* reply)
 {
-    return exchangeRawPacket(id, request.module, data, length, sSlotFilter, &request, ms, reply);
+    return turn.exchangeRaw(request.module, data, length, sSlotFilter, &request, ms, reply);
 }
 
-aErr sQuery(int id, std::uint8_t module, std::uint8_t sub, std::uint8_t store, std::uint8_t slot,
+aErr sQuery(LinkExchange& turn, std::uint8_t module, std::uint8_t sub, std::uint8_t store, std::uint8_t slot,
             std::size_t* value)
 {
     SlotRequest request{module, sub, store, slot, 0};
     const std::uint8_t data[] = {kSlotCommand, sub, store, slot};
     OwnedPacket reply;
-    const aErr result = exchange(id, request, data, sizeof data, kReplyMs, &reply);
+    const aErr result = exchange(turn, request, data, sizeof data, kReplyMs, &reply);
     if (result != aErrNone)
         return result;
     if (isError(reply))
@@ -81,12 +82,13 @@ aErr sQuery(int id, std::uint8_t module, std::uint8_t sub, std::uint8_t store, s
 }
 
 // The handle the module gives for the slot, or kNoHandle.
-std::uint8_t sOpenSlot(int id, std::uint8_t module, std::uint8_t store, std::uint8_t slot, std::uint8_t mode)
+std::uint8_t sOpenSlot(LinkExchange& turn, std::uint8_t module, std::uint8_t store, std::uint8_t slot,
+                       std::uint8_t mode)
 {
     SlotRequest request{module, mode, store, slot, 0};
     const std::uint8_t data[] = {kSlotCommand, mode, store, slot};
     OwnedPacket reply;
-    if (exchange(id, request, data, sizeof data, kOpenMs, &reply) != aErrNone)
+    if (exchange(turn, request, data, sizeof data, kOpenMs, &reply) != aErrNone)
         return kNoHandle;
     // A refusal, whatever its code, and a reply without its handle open nothing.
     if (isError(reply) || reply->dataSize < 5)
@@ -94,13 +96,13 @@ std::uint8_t sOpenSlot(int id, std::uint8_t module, std::uint8_t store, std::uin
     return reply->data[4];
 }
 
-aErr sCloseSlot(int id, std::uint8_t module, std::uint8_t handle)
+aErr sCloseSlot(LinkExchange& turn, std::uint8_t module, std::uint8_t handle)
 {
     SlotRequest request{module, kClose, 0, 0, handle};
     const std::uint8_t data[] = {kSlotCommand, kClose, handle};
     OwnedPacket reply;
     // No reply is a time-out: the slot may still be open.
-    const aErr result = exchange(id, request, data, sizeof data, kReplyMs, &reply);
+    const aErr result = exchange(turn, request, data, sizeof data, kReplyMs, &reply);
     if (result != aErrNone)
         return result;
     if (reply->dataSize != 4)
@@ -123,6 +125,13 @@ bool validModule(std::uint8_t module)
     return module != 0 && (module & 1) == 0;
 }
 
+// A slot read's failure. The module's own code 15 would read as the call's
+// partial read, whose count is valid; a failed read's count is not.
+aErr notAPartialRead(aErr failure)
+{
+    return failure == aErrOverrun ? aErrUnknown : failure;
+}
+
 }  // namespace
 
 aErr Link::storeSlotCapacity(std::uint8_t module, std::uint8_t store, std::uint8_t slot, std::size_t* capacity)
@@ -131,10 +140,12 @@ aErr Link::storeSlotCapacity(std::uint8_t module, std::uint8_t store, std::uint8
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
-    const ExchangeLock turn = lockExchange();
     if (!capacity)
         return aErrParam;
-    return sQuery(m_impl->linkID, module, kCapacity, store, slot, capacity);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    if (turn.status() != aErrNone)
+        return turn.status();
+    return sQuery(turn, module, kCapacity, store, slot, capacity);
 }
 
 aErr Link::storeSlotSize(std::uint8_t module, std::uint8_t store, std::uint8_t slot, std::size_t* size)
@@ -143,10 +154,12 @@ aErr Link::storeSlotSize(std::uint8_t module, std::uint8_t store, std::uint8_t s
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
-    const ExchangeLock turn = lockExchange();
     if (!size)
         return aErrParam;
-    return sQuery(m_impl->linkID, module, kSize, store, slot, size);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    if (turn.status() != aErrNone)
+        return turn.status();
+    return sQuery(turn, module, kSize, store, slot, size);
 }
 
 aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t slot, const std::uint8_t* data,
@@ -156,11 +169,12 @@ aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t s
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
-    const ExchangeLock turn = lockExchange();
     if (!data && length > 0)
         return aErrParam;
-    const int id = m_impl->linkID;
-    const std::uint8_t handle = sOpenSlot(id, module, store, slot, kOpenWrite);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    if (turn.status() != aErrNone)
+        return turn.status();
+    const std::uint8_t handle = sOpenSlot(turn, module, store, slot, kOpenWrite);
     if (handle == kNoHandle)
         return aErrMedia;
 
@@ -175,7 +189,7 @@ aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t s
         std::memcpy(packet + 3, data + offset, n);
         const std::uint8_t sum = sum8(data + offset, n);
         OwnedPacket reply;
-        result = exchange(id, request, packet, static_cast<std::uint8_t>(3 + n), kReplyMs, &reply);
+        result = exchange(turn, request, packet, static_cast<std::uint8_t>(3 + n), kReplyMs, &reply);
         if (result != aErrNone)
             break;
         if (isError(reply))
@@ -184,7 +198,7 @@ aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t s
             result = aErrIO;
         offset += n;
     }
-    const aErr closed = sCloseSlot(id, module, handle);
+    const aErr closed = sCloseSlot(turn, module, handle);
     return result != aErrNone ? result : closed;
 }
 
@@ -195,15 +209,16 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
         return aErrConnection;
     if (!validModule(module))
         return aErrPacket;
-    const ExchangeLock turn = lockExchange();
     if (!count || (!buffer && capacity > 0))
         return aErrParam;
-    const int id = m_impl->linkID;
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    if (turn.status() != aErrNone)
+        return turn.status();
     std::size_t size = 0;
-    aErr result = sQuery(id, module, kSize, store, slot, &size);
+    aErr result = sQuery(turn, module, kSize, store, slot, &size);
     if (result != aErrNone)
-        return result;
-    const std::uint8_t handle = sOpenSlot(id, module, store, slot, kOpenRead);
+        return notAPartialRead(result);
+    const std::uint8_t handle = sOpenSlot(turn, module, store, slot, kOpenRead);
     if (handle == kNoHandle)
         return aErrMedia;
 
@@ -213,7 +228,7 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
     const std::uint8_t packet[] = {kSlotCommand, kRead, handle};
     while (result == aErrNone && read < wanted) {
         OwnedPacket reply;
-        result = exchange(id, request, packet, sizeof packet, kReplyMs, &reply);
+        result = exchange(turn, request, packet, sizeof packet, kReplyMs, &reply);
         if (result != aErrNone)
             break;
         if (reply->dataSize <= 3) {
@@ -226,11 +241,11 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
             read += n;
         }
     }
-    const aErr closed = sCloseSlot(id, module, handle);
+    const aErr closed = sCloseSlot(turn, module, handle);
     if (result == aErrNone)
         result = closed;
     if (result != aErrNone)
-        return result;
+        return notAPartialRead(result);
     *count = read;
     return capacity < size ? aErrOverrun : aErrNone;
 }

@@ -1,5 +1,7 @@
 // Stream callbacks of a Link: the key table, the module's stream control
 // entity (command 93) and the packet filter on the link's reader thread.
+#include "DeviceError.h"
+#include "LinkExchange.h"
 #include "LinkImpl.h"
 
 #include <algorithm>
@@ -44,10 +46,24 @@ bool hasWildcard(std::uint64_t key)
     return false;
 }
 
+constexpr std::uint64_t kReplyTimeoutMs = 1000;
+
 // The device's code of an error reply; an error reply never reads as success.
 aErr deviceError(const uei& reply)
 {
-    return reply.error != 0 ? static_cast<aErr>(reply.error) : aErrUnknown;
+    return deviceErrorResult(reply.error);
+}
+
+// One request to the stream control entity and its reply (index 0).
+aErr streamControl(Link& link, const uei& request, uei* reply)
+{
+    LinkExchange exchange(link, ReplyPattern::entity(reply->module, kStreamCommand, reply->option, 0), kReplyTimeoutMs);
+    if (exchange.status() != aErrNone)
+        return exchange.status();
+    const aErr sent = exchange.sendUEI(request);
+    if (sent != aErrNone)
+        return sent;
+    return exchange.receiveUEI(reply, kReplyTimeoutMs);
 }
 
 }  // namespace
@@ -151,18 +167,16 @@ aErr Link::registerStreamCallback(std::uint8_t module, std::uint8_t command, std
         request.specifier = ueiSpecifierRequest;
         request.type = ueiTypeInt;
         request.v.intVal = static_cast<std::uint32_t>(key);
-        const ExchangeLock turn = lockExchange();
-        result = sendUEI(request);
-        if (result == aErrNone) {
-            uei reply;
-            reply.module = module;
-            reply.command = kStreamCommand;
-            reply.option = ueiOptionSetReply | (enable ? kStreamOptionEnable : kStreamOptionDisable);
-            reply.specifier = 0;
-            result = receiveUEI(module, kStreamCommand, reply.option, 0, &reply);
-            if (result == aErrNone && (reply.specifier & ueiSpecifierError))
-                result = deviceError(reply);
-        }
+        uei reply;
+        reply.module = module;
+        reply.command = kStreamCommand;
+        reply.option = ueiOptionSetReply | (enable ? kStreamOptionEnable : kStreamOptionDisable);
+        reply.specifier = 0;
+        // The filter (and the worker) changed above, before the turn: a
+        // worker is never stopped or joined while its turn is held.
+        result = streamControl(*this, request, &reply);
+        if (result == aErrNone && (reply.specifier & ueiSpecifierError))
+            result = deviceError(reply);
     }
 
     if (result != aErrNone) {
@@ -189,17 +203,12 @@ aErr Link::isLinkStreaming(std::uint8_t module, std::uint8_t* state)
     request.option = ueiOptionGet | kStreamOptionState;
     request.specifier = ueiSpecifierRequest;
     request.type = ueiTypeVoid;
-    const ExchangeLock turn = lockExchange();
-    aErr result = sendUEI(request);
-    if (result != aErrNone)
-        return result;
-
     uei reply;
     reply.module = module;
     reply.command = kStreamCommand;
     reply.option = kStreamOptionState;
     reply.specifier = 0;
-    result = receiveUEI(module, kStreamCommand, reply.option, 0, &reply);
+    const aErr result = streamControl(*this, request, &reply);
     if (result != aErrNone)
         return result;
     if (reply.specifier & ueiSpecifierError)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "DeviceError.h"
+#include "LinkExchange.h"
 #include "aDebug.h"
 #include "aTime.h"
 
@@ -213,13 +215,9 @@ aErr Module::introspect(const std::uint8_t* request, std::uint8_t requestLength,
 {
     if (!isConnected())
         return aErrConnection;
-    const Link::ExchangeLock turn = m_link->lockExchange();
-    aErr err = m_link->sendPacket(m_address, kIntrospectionCommand, requestLength, request);
-    if (err != aErrNone)
-        return err;
-    std::uint8_t match[2] = {kIntrospectionCommand, request[0]};
-    *replyLength = matchLength;
-    return m_link->receivePacket(m_address, match, replyLength, reply);
+    const std::uint8_t match[2] = {kIntrospectionCommand, request[0]};
+    return exchangePacket(*m_link, m_address, kIntrospectionCommand, requestLength, request, match, matchLength,
+                          replyLength, reply);
 }
 
 aErr Module::hasUEI(std::uint8_t command, std::uint8_t option, std::uint8_t index, std::uint8_t flags)
@@ -234,7 +232,8 @@ aErr Module::hasUEI(std::uint8_t command, std::uint8_t option, std::uint8_t inde
         return err;
     if (length != 6 || reply[1] != kIntroHasUEI || reply[2] != command || reply[3] != option || reply[4] != index)
         return aErrUnknown;
-    return static_cast<aErr>(reply[5]);
+    // 0: implemented; any other answer passes on as the code it is.
+    return reply[5] == 0 ? aErrNone : deviceErrorResult(reply[5]);
 }
 
 // Requests whose reply echoes the request after the command and adds one
@@ -302,14 +301,11 @@ aErr Module::debug(const std::uint8_t* data, std::uint8_t length)
         return aErrParam;
     static const std::uint8_t kNothing[1] = {0};
     const std::uint8_t* payload = data ? data : kNothing;
-    const Link::ExchangeLock turn = m_link->lockExchange();
-    aErr err = m_link->sendPacket(m_address, kEchoCommand, length, payload);
-    if (err != aErrNone)
-        return err;
     const std::uint8_t match[1] = {kEchoCommand};
     std::uint8_t reply[aPACKET_MAX_DATA];
-    std::uint8_t replyLength = 1;
-    err = m_link->receivePacket(m_address, match, &replyLength, reply);
+    std::uint8_t replyLength = 0;
+    const aErr err =
+        exchangePacket(*m_link, m_address, kEchoCommand, length, payload, match, sizeof(match), &replyLength, reply);
     if (err != aErrNone)
         return err;
     if (replyLength != length + 1 || std::memcmp(reply + 1, payload, length) != 0)

@@ -8,7 +8,6 @@
 #include "aPacket.h"
 #include "aVersion.h"
 
-using Zorventa::Morvasset::Link;
 using Zorventa::Morvasset::Module;
 using Zorventa::Morvasset::SystemClass;
 
@@ -16,30 +15,15 @@ namespace DeviceQuery {
 
 namespace {
 
-constexpr uint8_t kIntrospectionCommand = 73;
-constexpr uint8_t kIntrospectBuild = 0xFF;
-// [73, 0xFF] and the build as four big-endian bytes.
-constexpr uint8_t kBuildReplyLength = 6;
 constexpr size_t kNameCapacity = 32;
 
 }  // namespace
 
 uint32_t _get_build_number(Module& module)
 {
-    Link* link = module.getLink();
-    if (link == nullptr)
-        return 0;
-    const uint8_t address = module.getModuleAddress();
-    const uint8_t request[1] = {kIntrospectBuild};
-    if (link->sendPacket(address, kIntrospectionCommand, sizeof request, request) != aErrNone)
-        return 0;
-    const uint8_t match[2] = {kIntrospectionCommand, kIntrospectBuild};
-    uint8_t data[aPACKET_MAX_DATA] = {0};
-    uint8_t length = sizeof match;
-    if (link->receivePacket(address, match, &length, data) != aErrNone || length != kBuildReplyLength)
-        return 0;
-    return static_cast<uint32_t>(data[2]) << 24 | static_cast<uint32_t>(data[3]) << 16 |
-           static_cast<uint32_t>(data[4]) << 8 | static_cast<uint32_t>(data[5]);
+    // The module's introspection query, as one exchange on its link.
+    uint32_t build = 0;
+    return module.getBuild(&build) == aErrNone ? build : 0;
 }
 
 aErr _get_version(Module& module, DeviceInfo& info)

@@ -4,6 +4,7 @@
 
 #include "Fingerprint.h"
 #include "Link.h"
+#include "LinkExchange.h"
 #include "Log.h"
 #include "SystemClass.h"
 #include "UpdaterDisplayInterface.h"
@@ -11,13 +12,16 @@
 #include "uei.h"
 
 using Zorventa::Morvasset::Link;
+using Zorventa::Morvasset::LinkExchange;
 using Zorventa::Morvasset::Module;
+using Zorventa::Morvasset::ReplyPattern;
 using Zorventa::Morvasset::SystemClass;
 using Zorventa::Morvasset::uei;
 
 namespace {
 
 constexpr uint8_t kMaxPacketData = 28;
+constexpr uint64_t kReplyTimeoutMs = 1000;
 constexpr uint32_t kLoaderStartReconnectMs = 500;
 // Bit of the protocol features: the module takes pooled (coalesced) writes.
 constexpr uint32_t kFeaturePooledPackets = 0x80000000u;
@@ -59,21 +63,6 @@ aErr UpdaterEntity::init(Module* m, uint8_t index, bool sums, bool noWait)
 
 // ---------------------------------------------------------------- requests and replies
 
-void UpdaterEntity::drainReplies(uint8_t replyCode)
-{
-    Link* link = module != nullptr ? module->getLink() : nullptr;
-    if (link == nullptr)
-        return;
-    // The Link drops queued packets by the entity reply form, whose third byte
-    // carries an index in its low five bits; an upgrade reply has its status or
-    // count there, so every index value is dropped in turn.
-    const uint8_t address = module->getModuleAddress();
-    for (uint8_t index = 0; index <= kMaxIndex; ++index) {
-        if (link->dropMatchingUEIPackets(address, cmdUPGRADE, replyCode, index) != aErrNone)
-            return;
-    }
-}
-
 aErr UpdaterEntity::sendRequest(uint8_t option, const uint8_t* payload, uint8_t payloadLength)
 {
     uint8_t data[kMaxPacketData];
@@ -85,11 +74,44 @@ aErr UpdaterEntity::sendRequest(uint8_t option, const uint8_t* payload, uint8_t 
     return sendPacket(cmdUPGRADE, static_cast<uint8_t>(payloadLength + 1), data);
 }
 
+aErr UpdaterEntity::ask(uint8_t option, const uint8_t* payload, uint8_t payloadLength, uint8_t replyCode, uint8_t* data,
+                        uint8_t& length, aErr* sent)
+{
+    length = 0;
+    *sent = aErrResource;
+    if (payloadLength > kMaxPacketData - 2) {
+        *sent = aErrParam;
+        return aErrParam;
+    }
+    Link* link = module != nullptr ? module->getLink() : nullptr;
+    if (link == nullptr)
+        return aErrResource;
+    const uint8_t match[2] = {cmdUPGRADE, replyCode};
+    // Replies of a request that timed out, queued or still on their way, are
+    // dropped before this one goes out.
+    LinkExchange exchange(*link, ReplyPattern::prefix(match, sizeof(match)), kReplyTimeoutMs);
+    *sent = exchange.status();
+    if (*sent != aErrNone)
+        return *sent;
+    uint8_t request[kMaxPacketData];
+    request[0] = option;
+    if (payloadLength > 0)
+        std::copy(payload, payload + payloadLength, request + 1);
+    const uint8_t address = module->getModuleAddress();
+    *sent = exchange.sendPacket(address, cmdUPGRADE, static_cast<uint8_t>(payloadLength + 1), request);
+    if (*sent != aErrNone)
+        return *sent;
+    length = sizeof(match);
+    aErr err = exchange.receivePacket(address, match, &length, data, kReplyTimeoutMs);
+    if (err != aErrNone)
+        length = 0;
+    return err;
+}
+
 aErr UpdaterEntity::awaitReply(uint8_t replyCode, uint8_t* data, uint8_t& length)
 {
     const uint8_t match[2] = {cmdUPGRADE, replyCode};
-    length = sizeof(match);
-    aErr err = receivePacket(match, &length, data);
+    aErr err = awaitPacket(match, sizeof(match), &length, data);
     if (err != aErrNone)
         length = 0;
     return err;
@@ -100,15 +122,14 @@ aErr UpdaterEntity::awaitReply(uint8_t replyCode, uint8_t* data, uint8_t& length
 aErr UpdaterEntity::LoaderInit()
 {
     Log::log(DEBUG_Network_FIRM, "NETWORK: Loader Initialization {cmdUPGRADE, val_UPGRADE_INIT}\n");
-    drainReplies(val_UPGRADE_INIT);
-    aErr err = sendRequest(val_UPGRADE_INIT, nullptr, 0);
-    if (err != aErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_INIT (%d)\n", err);
-        return err;
-    }
     uint8_t reply[kMaxPacketData];
     uint8_t length = 0;
-    err = awaitReply(val_UPGRADE_INIT, reply, length);
+    aErr sent = aErrNone;
+    aErr err = ask(val_UPGRADE_INIT, nullptr, 0, val_UPGRADE_INIT, reply, length, &sent);
+    if (sent != aErrNone) {
+        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_INIT (%d)\n", sent);
+        return sent;
+    }
     if (err != aErrNone)
         return err;
     if (length < 6)
@@ -132,15 +153,14 @@ aErr UpdaterEntity::TransferPrepare(const uint8_t* block, uint32_t length, uint8
     Log::log(DEBUG_Network_FIRM, "NETWORK: Address: %d\n", static_cast<int>(readBE32(block)));
 
     const uint8_t payload[5] = {flags, block[0], block[1], block[2], block[3]};
-    drainReplies(val_UPGRADE_STATUS);
-    aErr err = sendRequest(val_UPGRADE_PREPARE, payload, sizeof(payload));
-    if (err != aErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_PREPARE (%d)\n", err);
-        return err;
-    }
     uint8_t reply[kMaxPacketData];
     uint8_t replyLength = 0;
-    err = awaitReply(val_UPGRADE_STATUS, reply, replyLength);
+    aErr sent = aErrNone;
+    aErr err = ask(val_UPGRADE_PREPARE, payload, sizeof(payload), val_UPGRADE_STATUS, reply, replyLength, &sent);
+    if (sent != aErrNone) {
+        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_PREPARE (%d)\n", sent);
+        return sent;
+    }
     if (err != aErrNone)
         return err;
     if (replyLength < 3) {
@@ -168,11 +188,9 @@ aErr UpdaterEntity::_block_transfer_uei_helper(const uint8_t* data, uint32_t len
 {
     Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer {cmdUPGRADE, val_UPGRADE_DATA_UEI, %d} \n",
              static_cast<int>(length));
-    const uint8_t replyOption = static_cast<uint8_t>(val_UPGRADE_DATA_UEI | Zorventa::Morvasset::ueiOptionSetReply);
     uint32_t offset = 0;
     do {
         const uint32_t piece = std::min(length - offset, UEI_SET_BYTES);
-        drainUEI(replyOption);
         uei value;
         value.type = Zorventa::Morvasset::ueiTypeBytes;
         // The Link only reads the buffer it sends.
@@ -192,11 +210,10 @@ aErr UpdaterEntity::_block_transfer_uei_helper(const uint8_t* data, uint32_t len
 }
 
 // Whether the loader took a chunk: its DATA reply echoes the chunk's size.
-aErr UpdaterEntity::_await_chunk_reply(uint32_t chunk, bool& accepted)
+aErr UpdaterEntity::_check_chunk_reply(uint32_t chunk, aErr replied, const uint8_t* reply, uint8_t replyLength,
+                                       bool& accepted)
 {
-    uint8_t reply[kMaxPacketData];
-    uint8_t replyLength = 0;
-    if (awaitReply(val_UPGRADE_DATA, reply, replyLength) != aErrNone) {
+    if (replied != aErrNone) {
         Log::log(DEBUG_Network_FIRM, "\nNETWORK(DATA): No reply when initializing upgrade.\n");
         return aErrPacket;
     }
@@ -218,23 +235,21 @@ aErr UpdaterEntity::_block_transfer_chunks(const uint8_t* data, uint32_t length,
     const uint8_t* cursor = data;
     unsigned resends = 0;
     aErr err = aErrNone;
-    // Inside a run of acknowledged chunks no DATA reply is left over; only
-    // the first request and a resend can meet a stale one.
-    bool drain = true;
     while (remaining > 0 && err == aErrNone) {
         const uint32_t chunk = std::min(remaining, DATA_CHUNK);
         Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer {cmdUPGRADE, val_UPGRADE_DATA, %d} \n",
                  static_cast<int>(chunk));
-        if (drain)
-            drainReplies(val_UPGRADE_DATA);
-        drain = false;
-        err = sendRequest(val_UPGRADE_DATA, cursor, static_cast<uint8_t>(chunk));
-        if (err != aErrNone) {
-            Log::log(DEBUG_Network_FIRM, "\nNETWORK: Error sending UPGRADE_DATA (%d)\n", err);
-            return err;
+        uint8_t reply[kMaxPacketData];
+        uint8_t replyLength = 0;
+        aErr sent = aErrNone;
+        const aErr replied =
+            ask(val_UPGRADE_DATA, cursor, static_cast<uint8_t>(chunk), val_UPGRADE_DATA, reply, replyLength, &sent);
+        if (sent != aErrNone) {
+            Log::log(DEBUG_Network_FIRM, "\nNETWORK: Error sending UPGRADE_DATA (%d)\n", sent);
+            return sent;
         }
         bool accepted = false;
-        err = _await_chunk_reply(chunk, accepted);
+        err = _check_chunk_reply(chunk, replied, reply, replyLength, accepted);
         if (err != aErrNone)
             break;
         if (!accepted) {
@@ -243,7 +258,6 @@ aErr UpdaterEntity::_block_transfer_chunks(const uint8_t* data, uint32_t length,
                 err = aErrPacket;
                 break;
             }
-            drain = true;
             continue;
         }
         resends = 0;
@@ -263,12 +277,11 @@ aErr UpdaterEntity::_block_transfer_chunks(const uint8_t* data, uint32_t length,
 aErr UpdaterEntity::_validate_block_sum(uint32_t sum, uint32_t packetCount)
 {
     Log::log(DEBUG_Network_FIRM, "\nNETWORK: Block Transfer Validation {cmdUPGRADE, val_UPGRADE_SUM}\n");
-    drainReplies(val_UPGRADE_STATUS);
-    // A failed send leaves nothing to answer, so the wait below reports it.
-    (void)sendRequest(val_UPGRADE_SUM, nullptr, 0);
     uint8_t reply[kMaxPacketData];
     uint8_t replyLength = 0;
-    if (awaitReply(val_UPGRADE_STATUS, reply, replyLength) != aErrNone) {
+    // A failed send leaves nothing to answer, and is reported as no reply.
+    aErr sent = aErrNone;
+    if (ask(val_UPGRADE_SUM, nullptr, 0, val_UPGRADE_STATUS, reply, replyLength, &sent) != aErrNone) {
         Log::log(DEBUG_Network_FIRM, "\nNETWORK(STATUS): No reply when initializing upgrade.\n");
         return aErrPacket;
     }
@@ -325,20 +338,20 @@ aErr UpdaterEntity::LoaderTransfer(const uint8_t* block, uint32_t length)
 aErr UpdaterEntity::LoaderStart()
 {
     Log::log(DEBUG_Network_FIRM, "NETWORK: Loader Start {cmdUPGRADE, val_UPGRADE_LOAD}\n");
-    drainReplies(val_UPGRADE_LOAD);
-    aErr err = sendRequest(val_UPGRADE_LOAD, nullptr, 0);
-    if (err != aErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_LOAD (%d)\n", err);
-        return err;
-    }
     uint8_t reply[kMaxPacketData];
     uint8_t replyLength = 0;
-    if (awaitReply(val_UPGRADE_LOAD, reply, replyLength) == aErrNone) {
+    aErr sent = aErrNone;
+    const aErr replied = ask(val_UPGRADE_LOAD, nullptr, 0, val_UPGRADE_LOAD, reply, replyLength, &sent);
+    if (sent != aErrNone) {
+        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_LOAD (%d)\n", sent);
+        return sent;
+    }
+    if (replied == aErrNone) {
         Log::log(DEBUG_Network_FIRM, "NETWORK: Loader validated start\n");
         return aErrNone;
     }
     // The module restarts into the new loader and its link goes away.
-    err = _reconnect(kLoaderStartReconnectMs);
+    aErr err = _reconnect(kLoaderStartReconnectMs);
     if (err != aErrNone) {
         Log::log(DEBUG_Network_FIRM, "NETWORK: Invalid or reply when starting loader. [%d, %s]\n", err,
                  aError_GetErrorText(err));
@@ -440,16 +453,18 @@ aErr UpdaterEntity::FirmwareWrite(uint32_t count)
     if (count > 0xFFFFu)
         return aErrParam;
     const uint8_t payload[2] = {static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)};
-    drainReplies(val_UPGRADE_STATUS);
-    aErr err = sendRequest(val_UPGRADE_WRITE, payload, sizeof(payload));
-    if (err != aErrNone) {
-        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_WRITE (%d, %s)\n", err, aError_GetErrorText(err));
-        return err;
-    }
     uint8_t reply[kMaxPacketData];
     uint8_t replyLength = 0;
+    aErr sent = aErrNone;
+    const aErr replied =
+        ask(val_UPGRADE_WRITE, payload, sizeof(payload), val_UPGRADE_STATUS, reply, replyLength, &sent);
+    if (sent != aErrNone) {
+        Log::log(DEBUG_Network_FIRM, "NETWORK: Error sending UPGRADE_WRITE (%d, %s)\n", sent,
+                 aError_GetErrorText(sent));
+        return sent;
+    }
     uint8_t status = 0xFF;
-    if (awaitReply(val_UPGRADE_STATUS, reply, replyLength) == aErrNone && replyLength >= 3)
+    if (replied == aErrNone && replyLength >= 3)
         status = reply[2];
     if (status != 0) {
         Log::log(DEBUG_Network_FIRM, "NETWORK: invalid or error reply when loader writing firmware.\n\n");

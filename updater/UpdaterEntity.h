@@ -83,16 +83,20 @@ private:
                                     uint32_t& sum);
     // The block in DATA chunks, each resent while the loader refuses it.
     aErr _block_transfer_chunks(const uint8_t* data, uint32_t length, uint32_t& packetCount, uint32_t& sum);
-    aErr _await_chunk_reply(uint32_t chunk, bool& accepted);
+    aErr _check_chunk_reply(uint32_t chunk, aErr replied, const uint8_t* reply, uint8_t replyLength, bool& accepted);
     aErr _validate_block_sum(uint32_t sum, uint32_t packetCount);
     aErr _reconnect(uint32_t delayMs);
 
-    // Sends [95, option, payload...].
+    // Sends [95, option, payload...], for a request that gets no reply.
     aErr sendRequest(uint8_t option, const uint8_t* payload, uint8_t payloadLength);
-    // Awaits the first reply beginning with [95, replyCode]; data has room for 28 bytes.
+    // Sends [95, option, payload...] and awaits the first reply beginning with
+    // [95, replyCode] (data has room for 28 bytes), as one exchange on the
+    // link. *sent is the send's result; the result is the wait's, or the
+    // send's when that failed.
+    aErr ask(uint8_t option, const uint8_t* payload, uint8_t payloadLength, uint8_t replyCode, uint8_t* data,
+             uint8_t& length, aErr* sent);
+    // Awaits a reply beginning with [95, replyCode] without a request.
     aErr awaitReply(uint8_t replyCode, uint8_t* data, uint8_t& length);
-    // Drops every queued reply beginning with [95, replyCode].
-    void drainReplies(uint8_t replyCode);
 
     Zorventa::Morvasset::Module* module;
     bool validateSums;

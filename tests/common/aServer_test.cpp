@@ -244,6 +244,32 @@ TEST_F(ServerTest, LateUnsolicitedAndUnrelatedPacketsNeverReachAnotherClient)
     EXPECT_TRUE(a.receiveAll(200).empty()) << "the first client's request was dropped";
 }
 
+// The module answers later than the server waits (2000 ms), after the next
+// request of the same key went out: the server never forwards that late reply
+// as the next request's answer (its client would take it as its own).
+TEST_F(ServerTest, AReplyTheServerGaveUpOnNeverAnswersALaterRequest)
+{
+    sim().withModule(kModule, [](SimModule& m) { installEntityHandler(m, kBufferCommand); });
+    sim().withModule(kModule, [](SimModule& m) {
+        m.entities[morvsim::entityKey(kBufferCommand, 7, 0, 1)] = morvsim::u32(0x1111);
+        m.entities[morvsim::entityKey(kBufferCommand, 7, 0, 2)] = morvsim::u32(0x2222);
+    });
+    morvsim::Faults late;
+    late.replyTiming.delay = Millis(2300);
+    sim().setFaults(late);
+    ClientLink client(port());
+    ASSERT_TRUE(client.ok());
+    const Bytes first{kBufferCommand, 0x47, 0x20, 1};
+    const Bytes second{kBufferCommand, 0x47, 0x20, 2};
+    ASSERT_EQ(client.put(kModule, first), aErrNone);
+    // The server has given up on the first request, whose reply is on its way.
+    ASSERT_TRUE(sim().waitForPacket([&](const SimPacket& p) { return p.is(kModule, first); }, Millis(2000)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2050));
+    ASSERT_EQ(client.put(kModule, second), aErrNone);
+    for (const Bytes& reply : client.drain(3000, 3500))
+        EXPECT_NE(reply, Bytes({kBufferCommand, 7, 0, 0, 0, 0x11, 0x11})) << "the first request's reply";
+}
+
 TEST_F(ServerTest, MultiPacketRepliesArriveWholeAndInOrder)
 {
     Bytes buffer(3200);

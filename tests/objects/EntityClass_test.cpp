@@ -413,6 +413,28 @@ TEST(EntityBytesCheck, ElementCounts)
     EXPECT_EQ(EntityClass::getUEIBytesCheck(nullptr, 4), aErrParam);
 }
 
+// A module's error code is a byte: only the table's codes pass on as they
+// are, any other byte reads as aErrUnknown (never as a value the enum lacks).
+TEST_F(EntityTest, ErrorCodesOutsideTheTableReadAsUnknown)
+{
+    struct Row {
+        std::uint8_t code;
+        aErr result;
+    };
+    const Row rows[] = {{29, aErrInvalidOption}, {34, aErrUnknown},  {35, aErrUnknown},  {63, aErrUnknown},
+                        {64, aErrUnknown},       {210, aErrUnknown}, {255, aErrUnknown}, {0, aErrUnknown}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.code));
+        rig_.sim.withModule(kRouterAddress, [&](SimModule& m) { m.entities[errorKey(kCmd, 11, 0)] = {row.code}; });
+        std::uint32_t word = 0;
+        EXPECT_EQ(entity_.getUEI32(11, &word), row.result);
+        EXPECT_EQ(entity_.setUEI8(11, 1), row.result);
+        Bytes buffer(8, 0);
+        std::size_t count = 0;
+        EXPECT_EQ(entity_.getUEIBytes(11, buffer.data(), buffer.size(), &count), row.result);
+    }
+}
+
 // ---------------------------------------------------------------- awaiting and draining
 
 TEST_F(EntityTest, AwaitAValueWithoutAskingAndDrainStaleReplies)
@@ -442,24 +464,34 @@ TEST_F(EntityTest, StaleRepliesNeverAnswerALaterRequest)
     setBuffer(20, Bytes(5, 0x42));
     struct Row {
         const char* what;
-        Bytes stale;
+        std::vector<Bytes> stale;
         std::function<void(EntityClass&)> request;
     };
     const std::vector<Row> rows = {
-        {"get", {kCmd, 1, 0x00, 0x77},
+        {"get",
+         {{kCmd, 1, 0x00, 0x77}},
          [](EntityClass& e) {
              std::uint8_t byte = 0;
              EXPECT_EQ(e.getUEI8(1, &byte), aErrNone);
              EXPECT_EQ(byte, 0x5A);
          }},
-        {"get error", {kCmd, 2, 0x80, 13},
+        {"get error",
+         {{kCmd, 2, 0x80, 13}},
          [](EntityClass& e) {
              std::uint16_t word = 0;
              EXPECT_EQ(e.getUEI16(2, &word), aErrNone);
              EXPECT_EQ(word, 0xBEEF);
          }},
-        {"set", {kCmd, 1 | 0xC0, 0x80, 13}, [](EntityClass& e) { EXPECT_EQ(e.setUEI8(1, 0x5A), aErrNone); }},
-        {"byte buffer", {kCmd, 20, 0x00, 9, 9, 9, 0x00},
+        {"set", {{kCmd, 1 | 0xC0, 0x80, 13}}, [](EntityClass& e) { EXPECT_EQ(e.setUEI8(1, 0x5A), aErrNone); }},
+        {"a late value behind a late error",
+         {{kCmd, 3, 0x80, 13}, {kCmd, 3, 0x00, 0x11, 0x11, 0x11, 0x11}},
+         [](EntityClass& e) {
+             std::uint32_t word = 0;
+             EXPECT_EQ(e.getUEI32(3, &word), aErrNone);
+             EXPECT_EQ(word, 0xDEADBEEFu);
+         }},
+        {"byte buffer",
+         {{kCmd, 20, 0x00, 9, 9, 9, 0x00}},
          [](EntityClass& e) {
              Bytes buffer(64, 0);
              std::size_t count = 0;
@@ -470,7 +502,8 @@ TEST_F(EntityTest, StaleRepliesNeverAnswerALaterRequest)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        ASSERT_TRUE(rig_.sim.sendPacket(kRouterAddress, row.stale));
+        for (const Bytes& stale : row.stale)
+            ASSERT_TRUE(rig_.sim.sendPacket(kRouterAddress, stale));
         roundTrip();
         row.request(entity_);
     }

@@ -2,7 +2,9 @@
 // device and modules behind the router on the bus.
 #include "ObjectTestRig.h"
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "I2CClass.h"
 #include "SystemClass.h"
@@ -117,6 +119,8 @@ TEST_F(I2CTest, StatusAndShortReplies)
     EXPECT_EQ(bus_.read(kMemoryAddress, 2, data), 3) << "the status's low seven bits";
     answerWith({8, 0, 0x51, 0, 0x80});
     EXPECT_EQ(bus_.read(kMemoryAddress, 2, data), aErrUnknown) << "an error status without a code";
+    answerWith({8, 0, 0x51, 0, 0x80 | 77});
+    EXPECT_EQ(bus_.read(kMemoryAddress, 2, data), aErrUnknown) << "a code outside the table";
     answerWith({8, 0, 0x51, 2});
     EXPECT_EQ(bus_.read(kMemoryAddress, 2, data), aErrPacket) << "no status byte";
     answerWith({8, 0, 0x50, 0});
@@ -220,6 +224,50 @@ TEST_F(I2CTest, ProbeTheBusBehindARoutingModuleAndReachWhatAnswers)
     }
     ASSERT_EQ(routerSystem.routeToMe(0), aErrNone);
     EXPECT_TRUE(router_->isConnected());
+}
+
+// Two threads read one device with different lengths, through one Module
+// or through two Modules on one link: a reply carries no request number, so
+// each read must take its turn to get its own reply.
+TEST(I2CSharedLink, EachReadGetsItsOwnReply)
+{
+    constexpr int kReads = 300;
+    static constexpr std::uint8_t kFill = 0xAA;
+    SimRig rig;
+    rig.sim.withModule(kRouterAddress,
+                       [](SimModule& m) { morvsim::addI2CDevice(m, 0, kMemoryAddress, Bytes(256, kFill)); });
+    for (bool twoModules : {false, true}) {
+        SCOPED_TRACE(twoModules ? "two Modules" : "one Module");
+        auto first = rig.connect(kRouterAddress, false);
+        auto second = twoModules ? rig.connect(kRouterAddress, false) : nullptr;
+        std::atomic<int> wrong{0};
+        std::atomic<int> failed{0};
+        auto reader = [&](Module* module, std::uint8_t length) {
+            I2CClass bus;
+            bus.init(module, 0);
+            for (int n = 0; n < kReads; ++n) {
+                std::uint8_t data[I2CClass::kMaxTransfer] = {};
+                if (bus.read(kMemoryAddress, length, data) != aErrNone) {
+                    ++failed;
+                    continue;
+                }
+                // A read that took the shorter reply keeps zeros; none may
+                // get bytes beyond its length either.
+                for (std::uint8_t i = 0; i < I2CClass::kMaxTransfer; ++i) {
+                    if (data[i] != (i < length ? kFill : 0)) {
+                        ++wrong;
+                        break;
+                    }
+                }
+            }
+        };
+        std::thread a(reader, first.get(), std::uint8_t(4));
+        std::thread b(reader, second ? second.get() : first.get(), std::uint8_t(8));
+        a.join();
+        b.join();
+        EXPECT_EQ(wrong.load(), 0) << "reads that got the other thread's reply";
+        EXPECT_EQ(failed.load(), 0);
+    }
 }
 
 }  // namespace

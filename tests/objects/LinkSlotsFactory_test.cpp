@@ -195,6 +195,24 @@ TEST_F(BulkTransfer, SlotReadIntoShortBufferGivesOverrunWithWhatFits)
     withSlots([](SimStoreSlots& s) { EXPECT_TRUE(s.open.empty()); });
 }
 
+// The module's own code 15 in any step of a read is a failure, told apart
+// from the partial read above, whose count is valid.
+TEST_F(BulkTransfer, ADeviceCode15IsNoPartialRead)
+{
+    withSlots([&](SimStoreSlots& s) { s.slots[{kStore, kSlot}].contents = ramp(40); });
+    for (std::uint8_t sub : {morvsim::kSlotSize, morvsim::kSlotRead, morvsim::kSlotClose}) {
+        SCOPED_TRACE(static_cast<int>(sub));
+        withSlots([&](SimStoreSlots& s) {
+            s.faults.errorCode.clear();
+            s.faults.errorCode[sub] = 15;
+        });
+        Bytes buffer(64);
+        std::size_t count = 12345;
+        EXPECT_EQ(link.unloadStoreSlot(kModule, kStore, kSlot, buffer.data(), buffer.size(), &count), aErrUnknown);
+        EXPECT_EQ(count, 12345u) << "the count of a failed read is not set";
+    }
+}
+
 TEST_F(BulkTransfer, SlotReadTakesRepliesOfAnySize)
 {
     const Bytes data = ramp(100);

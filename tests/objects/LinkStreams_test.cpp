@@ -384,6 +384,10 @@ TEST_F(LinkStreams, ARefusedEnableLeavesNoKey)
     setEntity(morvsim::streamRefusalKey(), {29});
     EXPECT_EQ(link.registerStreamCallback(kModule, 10, 5, 0, true, &Calls::record, nullptr), aErrInvalidOption);
     EXPECT_TRUE(link.filterActiveStreamKeys(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, true).empty());
+    // A code outside the table is no aErr value.
+    setEntity(morvsim::streamRefusalKey(), {210});
+    EXPECT_EQ(link.registerStreamCallback(kModule, 10, 5, 0, true, &Calls::record, nullptr), aErrUnknown);
+    EXPECT_TRUE(link.filterActiveStreamKeys(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, true).empty());
     // No reply at all is a time-out, with the same clean-up.
     morvsim::Faults f;
     f.silent = true;
@@ -557,5 +561,80 @@ TEST_F(LinkStreams, ASharedLinkOutlivesTheLinkThatStreamed)
             ASSERT_TRUE(eventually([&] { return theirs.count.load() == 2; }));
             EXPECT_EQ(mine.count.load(), 1);
         }
+    }
+}
+
+// ---------------------------------------------------------------- the turn stays inside
+
+namespace {
+
+template <typename T, typename = void> struct HasLockExchange : std::false_type {
+};
+template <typename T>
+struct HasLockExchange<T, std::void_t<decltype(std::declval<T&>().lockExchange())>> : std::true_type {
+};
+
+}  // namespace
+
+// A caller that could hold the link's turn across its own calls could hold
+// it across the join of the callback worker while a callback waits for it.
+TEST(LinkTurn, IsNoPartOfTheLinksInterface)
+{
+    EXPECT_FALSE(HasLockExchange<Link>::value);
+}
+
+// A callback waits for its turn (another caller's exchange of the same reply
+// holds it, the module never answers) while the last callback goes away:
+// disconnect and unregister both return, since a turn is only ever waited
+// for within its time-out.
+TEST_F(LinkStreams, DisconnectOrUnregisterWhileACallbackWaitsForItsTurnReturns)
+{
+    for (bool disconnect : {false, true}) {
+        SCOPED_TRACE(disconnect ? "disconnect" : "unregister");
+        if (!link.isConnected())
+            connectLink();
+        // The streaming-state query is never answered; the rest of command 93 is.
+        sim.setHandler(kModule, morvsim::kStreamCommand, [](SimModule& m, const SimPacket& p, SimReply& r) {
+            if (p.data.size() >= 2 && p.data[1] != 0x41)
+                morvsim::handleStreamControl(m, p, r);
+        });
+        // The other caller has a Link of its own on the same link: one
+        // thread drives one Link's connection.
+        Link other(spec, "Link");
+        ASSERT_EQ(other.setConfig(directConfig()), aErrNone);
+        ASSERT_EQ(other.connectThroughLinkModule(link), aErrNone);
+        std::atomic<bool> stop{false};
+        std::thread poller([&] {
+            for (int n = 0; n < 100 && !stop; ++n) {
+                std::uint8_t state = 0;
+                other.isLinkStreaming(kModule, &state);
+            }
+        });
+        // Joined on every way out, a failed assertion included.
+        const std::unique_ptr<std::thread, std::function<void(std::thread*)>> joined(&poller, [&](std::thread* t) {
+            stop = true;
+            t->join();
+        });
+        auto entered = std::make_shared<std::atomic<int>>(0);
+        ASSERT_EQ(link.registerStreamCallback(
+                      kModule, 10, 5, 0, true,
+                      [this, entered](const aPacket*, void*) -> std::uint8_t {
+                          ++*entered;
+                          std::uint8_t state = 0;
+                          link.isLinkStreaming(kModule, &state);
+                          return 0;
+                      },
+                      nullptr),
+                  aErrNone);
+        ASSERT_TRUE(sample(1, 10, 5, 0, 1));
+        ASSERT_TRUE(eventually([&] { return entered->load() == 1; }));
+        const auto start = std::chrono::steady_clock::now();
+        if (disconnect)
+            EXPECT_EQ(link.disconnect(), aErrNone);
+        else
+            EXPECT_EQ(link.registerStreamCallback(kModule, 10, 5, 0, false, nullptr, nullptr), aErrNone);
+        EXPECT_LT(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count(),
+            6000);
     }
 }

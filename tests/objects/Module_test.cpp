@@ -305,6 +305,7 @@ TEST(ModuleIntrospection, RequestsRepliesAndResults)
     table.entityGroups[{3, 1}] = 7;
     table.answers[{95, 10, 0, 0x80}] = 0;
     table.answers[{95, 11, 0, 0x40}] = 29;
+    table.answers[{95, 12, 0, 0x40}] = 210;
     rig.sim.withModule(kRouterAddress, [&](SimModule& m) { morvsim::installIntrospection(m, table); });
     auto module = rig.connect();
 
@@ -316,12 +317,26 @@ TEST(ModuleIntrospection, RequestsRepliesAndResults)
         std::uint32_t value;
     };
     const Case cases[] = {
-        {"hasUEI set implemented", [](Module& m, std::uint32_t*) { return m.hasUEI(95, 10, 0, 0x80); },
-         {73, 1, 95, 10, 0, 0x80}, aErrNone, 0},
-        {"hasUEI get refused", [](Module& m, std::uint32_t*) { return m.hasUEI(95, 11, 0, 0x40); },
-         {73, 1, 95, 11, 0, 0x40}, aErrInvalidOption, 0},
-        {"hasUEI from the entity table", [](Module& m, std::uint32_t*) { return m.hasUEI(3, 9, 0, 0x40); },
-         {73, 1, 3, 9, 0, 0x40}, aErrNone, 0},
+        {"hasUEI set implemented",
+         [](Module& m, std::uint32_t*) { return m.hasUEI(95, 10, 0, 0x80); },
+         {73, 1, 95, 10, 0, 0x80},
+         aErrNone,
+         0},
+        {"hasUEI get refused",
+         [](Module& m, std::uint32_t*) { return m.hasUEI(95, 11, 0, 0x40); },
+         {73, 1, 95, 11, 0, 0x40},
+         aErrInvalidOption,
+         0},
+        {"hasUEI answer outside the table",
+         [](Module& m, std::uint32_t*) { return m.hasUEI(95, 12, 0, 0x40); },
+         {73, 1, 95, 12, 0, 0x40},
+         aErrUnknown,
+         0},
+        {"hasUEI from the entity table",
+         [](Module& m, std::uint32_t*) { return m.hasUEI(3, 9, 0, 0x40); },
+         {73, 1, 3, 9, 0, 0x40},
+         aErrNone,
+         0},
         {"hasUEI get and set", [](Module& m, std::uint32_t*) { return m.hasUEI(3, 9, 0, 0xC0); }, {}, aErrParam, 0},
         {"hasUEI low flag bits", [](Module& m, std::uint32_t*) { return m.hasUEI(3, 9, 0, 0x41); }, {}, aErrParam, 0},
         {"classQuantity",
@@ -331,7 +346,9 @@ TEST(ModuleIntrospection, RequestsRepliesAndResults)
              *v = n;
              return e;
          },
-         {73, 4, 3}, aErrNone, 1},
+         {73, 4, 3},
+         aErrNone,
+         1},
         {"subClassQuantity",
          [](Module& m, std::uint32_t* v) {
              std::uint8_t n = 0xEE;
@@ -339,7 +356,9 @@ TEST(ModuleIntrospection, RequestsRepliesAndResults)
              *v = n;
              return e;
          },
-         {73, 5, 8, 2}, aErrNone, 5},
+         {73, 5, 8, 2},
+         aErrNone,
+         5},
         {"entityGroup",
          [](Module& m, std::uint32_t* v) {
              std::uint8_t g = 0xEE;
@@ -347,7 +366,9 @@ TEST(ModuleIntrospection, RequestsRepliesAndResults)
              *v = g;
              return e;
          },
-         {73, 6, 3, 1}, aErrNone, 7},
+         {73, 6, 3, 1},
+         aErrNone,
+         7},
         {"getBuild", [](Module& m, std::uint32_t* v) { return m.getBuild(v); }, {73, 0xFF}, aErrNone, 0x01020304},
         {"getBuild null", [](Module& m, std::uint32_t*) { return m.getBuild(nullptr); }, {}, aErrParam, 0},
         {"classQuantity null", [](Module& m, std::uint32_t*) { return m.classQuantity(3, nullptr); }, {}, aErrParam, 0},
@@ -553,6 +574,109 @@ TEST(ModuleSharedLink, DifferentLinksDoNotWaitForEachOther)
     EXPECT_LT(msSince(start), 700) << "waited for the other link";
     EXPECT_EQ(value, valueOf(0));
     waiting.join();
+}
+
+// Callers that loop on an option the module never answers, on one link.
+class SilentPollers {
+public:
+    SilentPollers(std::vector<std::unique_ptr<Module>>& modules, std::uint8_t option) : option_(option)
+    {
+        for (auto& module : modules)
+            threads_.emplace_back([this, m = module.get()] { poll(m); });
+    }
+    ~SilentPollers() { stop(); }
+    void stop()
+    {
+        stop_ = true;
+        for (auto& thread : threads_)
+            if (thread.joinable())
+                thread.join();
+    }
+    long long longestMs() const { return longest_.load(); }
+    int calls() const { return calls_.load(); }
+    int successes() const { return successes_.load(); }
+
+private:
+    void poll(Module* module)
+    {
+        EntityClass entity;
+        entity.init(module, kCmd, 0);
+        while (!stop_) {
+            const auto start = Clock::now();
+            std::uint32_t value = 0;
+            if (entity.getUEI32(option_, &value) == aErrNone)
+                ++successes_;
+            const long long ms = msSince(start);
+            for (long long seen = longest_.load(); ms > seen && !longest_.compare_exchange_weak(seen, ms);) {
+            }
+            ++calls_;
+        }
+    }
+
+    std::uint8_t option_;
+    std::atomic<bool> stop_{false};
+    std::atomic<long long> longest_{0};
+    std::atomic<int> calls_{0};
+    std::atomic<int> successes_{0};
+    std::vector<std::thread> threads_;
+};
+
+constexpr std::uint8_t kSilentOption = 9;
+
+std::vector<std::unique_ptr<Module>> modulesOnOneLink(SimRig& rig, int count)
+{
+    rig.sim.withModule(kRouterAddress, [](SimModule& m) {
+        morvsim::installEntityHandler(m, kCmd);
+        m.entities[morvsim::entityKey(kCmd, 7, 0)] = morvsim::u32(valueOf(0));
+        m.entities[morvsim::silentKey(kCmd, kSilentOption, 0)] = {};
+    });
+    std::vector<std::unique_ptr<Module>> modules;
+    for (int i = 0; i < count; ++i)
+        modules.push_back(rig.connect(kRouterAddress, false));
+    return modules;
+}
+
+// Only exchanges whose replies could be confused wait for each other: a
+// caller of an answered option never waits for callers of a silent one.
+TEST(ModuleSharedLink, CallersOfAnotherOptionDoNotWaitForASilentOne)
+{
+    SimRig rig;
+    auto modules = modulesOnOneLink(rig, 5);
+    std::vector<std::unique_ptr<Module>> pollerModules;
+    for (int i = 1; i < 5; ++i)
+        pollerModules.push_back(std::move(modules[static_cast<std::size_t>(i)]));
+    SilentPollers pollers(pollerModules, kSilentOption);
+    // The pollers have their requests out.
+    ASSERT_TRUE(rig.sim.waitForPacketCount(
+        [](const SimPacket& p) { return p.data.size() >= 2 && p.data[1] == (0x40 | kSilentOption); }, 1, Millis(3000)));
+    EntityClass entity;
+    entity.init(modules[0].get(), kCmd, 0);
+    long long longest = 0;
+    for (int n = 0; n < 20; ++n) {
+        const auto start = Clock::now();
+        std::uint32_t value = 0;
+        EXPECT_EQ(entity.getUEI32(7, &value), aErrNone);
+        EXPECT_EQ(value, valueOf(0));
+        longest = std::max(longest, msSince(start));
+    }
+    EXPECT_LT(longest, 700) << "waited for the callers of the silent option";
+    pollers.stop();
+    EXPECT_EQ(pollers.successes(), 0);
+}
+
+// Callers of one silent option take turns, first come first served, and
+// each call returns within its own time-out (1000 ms, its wait for the turn
+// included) plus, after another's time-out, what is left of the window in
+// which that late reply may come (3000 ms from its wait): 4000 ms at most.
+TEST(ModuleSharedLink, CallsOfOneSilentOptionReturnWithinTheirBound)
+{
+    SimRig rig;
+    auto modules = modulesOnOneLink(rig, 4);
+    SilentPollers pollers(modules, kSilentOption);
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    pollers.stop();
+    EXPECT_GT(pollers.calls(), 0);
+    EXPECT_LT(pollers.longestMs(), 1000 + 3000 + 1500);
 }
 
 }  // namespace sharing

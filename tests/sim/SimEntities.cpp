@@ -126,6 +126,12 @@ std::uint32_t errorKey(std::uint8_t command, std::uint8_t option, std::uint8_t i
     return makeKey(command, kKindError, option, index, 0);
 }
 
+std::uint32_t silentKey(std::uint8_t command, std::uint8_t option, std::uint8_t index)
+{
+    // Bit 5 of the index byte, which no other key uses.
+    return makeKey(command, kKindError, option, index, 0) | 0x2000u;
+}
+
 Bytes u8(std::uint8_t value)
 {
     return {value};
@@ -160,6 +166,8 @@ void handleEntityRequest(SimModule& m, const SimPacket& packet, SimReply& reply)
     }
     const std::uint8_t replyOption = get ? option : static_cast<std::uint8_t>(option | 0xC0);
 
+    if (m.entities.count(silentKey(command, option, index)) != 0)
+        return;
     auto error = m.entities.find(errorKey(command, option, index));
     if (error != m.entities.end() && !error->second.empty()) {
         m.entities.erase(makeKey(command, kKindPending, option, index, 0));

@@ -9,6 +9,7 @@
 //       m.entities[entityKey(3, 7, 0, 2)] = u32(0x1234);  // option 7, sub-index 2
 //       m.entities[bufferKey(3, 30, 0)] = Bytes(100, 7);  // a byte-buffer entity
 //       m.entities[errorKey(3, 9, 0)] = {29};             // option 9 answers an error
+//       m.entities[silentKey(3, 11, 0)] = {};             // option 11 is never answered
 //   });
 //
 // A get of a value answers [command, option, index, value]; of a buffer, the
@@ -30,6 +31,8 @@ std::uint32_t entityKey(std::uint8_t command, std::uint8_t option, std::uint8_t 
 std::uint32_t bufferKey(std::uint8_t command, std::uint8_t option, std::uint8_t index);
 // Its value is one byte: the error code the option answers with.
 std::uint32_t errorKey(std::uint8_t command, std::uint8_t option, std::uint8_t index);
+// Present: no request of the option (get or set) is answered.
+std::uint32_t silentKey(std::uint8_t command, std::uint8_t option, std::uint8_t index);
 
 // Values as the module stores and sends them (big-endian).
 Bytes u8(std::uint8_t value);
