@@ -503,6 +503,14 @@ static void* sInPipeProcess(void* arg)
 
 /* ---- Out-pipe ---- */
 
+/* A packet taken for writing is lost: said like a received one that was
+ * lost, by a status the link still runs in. A handshake or a read error in
+ * progress keeps its own. */
+static void sReportWriteLoss(aLink* link)
+{
+    sSwapStatus(link, linkStatusRunning, linkStatusPacketError);
+}
+
 static void sWritePacket(aLink* link, const aPacket* packet)
 {
     uint8_t wire[aPACKET_MAX_SIZE];
@@ -510,6 +518,7 @@ static void sWritePacket(aLink* link, const aPacket* packet)
     aErr err = aStream_Write(link->stream, (const char*)wire, size);
     if (err != aErrNone) {
         aDEBUG_TRACE(aDEBUG_LINK, "sOutPipeProcess error writing: %d\n", err);
+        sReportWriteLoss(link);
     }
 }
 
@@ -528,6 +537,7 @@ static void sWritePooled(aLink* link, const aPacket* first, uint8_t* pool)
     aErr err = aStream_Write(link->stream, (const char*)pool, filled);
     if (err != aErrNone) {
         aDEBUG_TRACE(aDEBUG_LINK, "sOutPipeProcess error writing pooled: %d\n", err);
+        sReportWriteLoss(link);
     }
 }
 

@@ -32,7 +32,8 @@ typedef enum {
     linkStatusSyncing = 4,    /* received bytes feed the sync handshake only */
     linkStatusNoStream = 5,   /* no stream, or an unregistered id */
     linkStatusIOError = 6,    /* a stream read failed; kept until a handshake completes */
-    linkStatusPacketError = 8 /* received packets were lost (the input queue overflowed); the link
+    linkStatusPacketError = 8 /* packets were lost: received ones (the input queue overflowed) or
+                               * one taken for writing (the stream's write failed); the link
                                * still runs, and the next packet queued brings back 2 */
 } linkStatus;
 

@@ -17,19 +17,13 @@
 #include "aDebug.h"
 #include "aDiscoveryInterfaces.h"
 #include "aPacket.h"
+#include "aStreamClientRelay.h"
 #include "aTime.h"
 #include "aZeroMQ.h"
 
 #define sCLIENT_CHECK 0xC11Eu
 #define sPOLL_MS 1000
 #define sSEND_ATTEMPTS 100
-/* A send to the server can fail for an instant on a connection that is up
- * (the socket has not yet taken in that the server read what was queued);
- * retries for up to 20 ms ride that out. Short enough that a request to a
- * server that is not there is still dropped, not delivered when one appears. */
-#define sSERVER_SEND_ATTEMPTS 20
-#define sSERVER_SEND_MS 20u
-#define sSERVER_HWM 20000
 /* The most the server socket takes in one frame: one reply packet, or a
  * batch of stream samples of fewer than 4096 bytes (ZeroMQ's handshake
  * commands are far shorter). A longer frame ends the connection before
@@ -41,6 +35,7 @@
 typedef struct {
     uint16_t check;
     zsock_t* server;
+    zsock_t* monitor; /* the server socket's connection events */
     zsock_t* outgoingWriter;
     zsock_t* outgoingBroker;
     zsock_t* incomingReader;
@@ -57,24 +52,6 @@ typedef struct {
 static bool _aVALIDStream(const sClientRef* ref)
 {
     return ref != NULL && ref->check == sCLIENT_CHECK && ref->server != NULL;
-}
-
-/* Sends a frame without waiting, trying again 1 ms apart, at most attempts
- * times and, after the first, only while maxMs have not passed. */
-static bool sSendRetrying(zframe_t* frame, zsock_t* socket, int attempts, uint64_t maxMs,
-                          const char* failure)
-{
-    uint64_t deadline = aTime_DeadlineAfter(maxMs);
-    for (int attempt = 0; attempt < attempts && (attempt == 0 || aTime_GetMSTicks() < deadline);
-         attempt++) {
-        zframe_t* f = frame;
-        if (zframe_send(&f, socket, ZFRAME_REUSE | ZFRAME_DONTWAIT) == 0) {
-            return true;
-        }
-        aDEBUG_TRACE(aDEBUG_CLIENT, failure, errno);
-        aTime_MSSleep(1);
-    }
-    return false;
 }
 
 /* ---- Interrupts ---- */
@@ -103,41 +80,18 @@ static void _broker_task(zsock_t* pipe, void* args)
 {
     sClientRef* ref = (sClientRef*)args;
     zsock_signal(pipe, 0);
-    zpoller_t* poller = zpoller_new(pipe, ref->server, ref->outgoingBroker, NULL);
-    if (poller != NULL) {
-        /* The interrupt flag is looked at here, not by the poller. */
-        zpoller_set_nonstop(poller, true);
-    }
-    zsock_signal(pipe, poller != NULL ? 0 : 1);
-    if (poller == NULL) {
-        return;
-    }
+    aClientRelay relay;
+    aClientRelay_Init(&relay, ref->server, ref->monitor, ref->outgoingBroker, ref->incomingBroker);
+    zsock_signal(pipe, 0);
     while (!__atomic_load_n(&ref->stopping, __ATOMIC_SEQ_CST)) {
-        void* which = zpoller_wait(poller, sPOLL_MS);
-        int waitError = errno;
+        aClientRelayTurn turn = aClientRelay_Turn(&relay, pipe, sPOLL_MS);
+        /* The interrupt flag is looked at here, after every wake-up. */
         sPassInterruptOn();
-        if (which == pipe) {
-            break;
-        }
-        if (which == ref->server) {
-            zframe_t* frame = zframe_recv(ref->server);
-            if (frame != NULL) {
-                sSendRetrying(frame, ref->incomingBroker, sSEND_ATTEMPTS, UINT64_MAX,
-                              "Client send error Frontend->incomming: %d\n");
-                zframe_destroy(&frame);
-            }
-        } else if (which == ref->outgoingBroker) {
-            zframe_t* frame = zframe_recv(ref->outgoingBroker);
-            if (frame != NULL) {
-                sSendRetrying(frame, ref->server, sSERVER_SEND_ATTEMPTS, sSERVER_SEND_MS,
-                              "Client send error Frontend->client: %d\n");
-            }
-            zframe_destroy(&frame);
-        } else if (which == NULL && zpoller_terminated(poller) && waitError != EINTR) {
+        if (turn != aCLIENT_RELAY_GOES_ON) {
             break;
         }
     }
-    zpoller_destroy(&poller);
+    aClientRelay_Finish(&relay);
     aDEBUG_TRACE(aDEBUG_CLIENT, "Client task exit\n");
 }
 
@@ -208,8 +162,8 @@ static aErr _sZeroMQStreamWrite(const char* data, size_t length, void* reference
         if (frame == NULL) {
             return aErrMemory;
         }
-        bool sent = sSendRetrying(frame, ref->outgoingWriter, sSEND_ATTEMPTS, UINT64_MAX,
-                                  "--Client send error outgoing->frontend: %d\n");
+        bool sent = aClientRelay_SendRetrying(frame, ref->outgoingWriter, sSEND_ATTEMPTS,
+                                              "--Client send error outgoing->frontend: %d\n");
         zframe_destroy(&frame);
         if (!sent) {
             return aErrIO;
@@ -224,6 +178,7 @@ static void sRelease(void* shared)
 {
     sClientRef* ref = (sClientRef*)shared;
     zpoller_destroy(&ref->poller);
+    aClientRelay_Unwatch(ref->server, &ref->monitor);
     zsock_destroy(&ref->server);
     zsock_destroy(&ref->incomingReader);
     zsock_destroy(&ref->outgoingWriter);
@@ -252,21 +207,26 @@ static aErr _sZeroMQStreamDelete(void* reference)
 /* Internal pairs are inproc endpoints: nothing outside this process can
  * reach them. Names are never reused, as a closed one is free again only
  * some time later. */
-static aErr sPair(zsock_t** bound, zsock_t** connected, const char* what)
+static void sEndpoint(char* endpoint, size_t size, const char* what)
 {
     static atomic_uint counter;
+    snprintf(endpoint, size, "inproc://morvasset-client-%d-%u-%s", (int)getpid(), atomic_fetch_add(&counter, 1u) + 1u,
+             what);
+}
+
+static aErr sPair(zsock_t** bound, zsock_t** connected, const char* what)
+{
     *bound = zsock_new(ZMQ_DEALER);
     *connected = zsock_new(ZMQ_DEALER);
     if (*bound == NULL || *connected == NULL) {
         return aErrMemory;
     }
     for (zsock_t* s = *bound; s != NULL; s = s == *bound ? *connected : NULL) {
-        zsock_set_sndhwm(s, sSERVER_HWM);
-        zsock_set_rcvhwm(s, sSERVER_HWM);
+        zsock_set_sndhwm(s, aCLIENT_RELAY_HWM);
+        zsock_set_rcvhwm(s, aCLIENT_RELAY_HWM);
     }
     char endpoint[sENDPOINT_SIZE];
-    snprintf(endpoint, sizeof(endpoint), "inproc://morvasset-client-%d-%u-%s", (int)getpid(),
-             atomic_fetch_add(&counter, 1u) + 1u, what);
+    sEndpoint(endpoint, sizeof(endpoint), what);
     if (zsock_bind(*bound, "%s", endpoint) != 0) {
         aDEBUG_TRACE(aDEBUG_CLIENT, "client: %s bind fail\n", what);
         return aErrConnection;
@@ -293,12 +253,20 @@ static aErr sBuild(sClientRef* ref, uint32_t address, uint16_t port)
         return aErrMemory;
     }
     /* A request to a server that is not there fails now; none waits to be
-     * delivered later, and none is kept at close. */
+     * delivered later, and none is kept at close. The relay hears of the
+     * connection coming and going, so it knows which failure that is. */
     zsock_set_immediate(ref->server, 1);
     zsock_set_linger(ref->server, 0);
-    zsock_set_sndhwm(ref->server, sSERVER_HWM);
-    zsock_set_rcvhwm(ref->server, sSERVER_HWM);
+    zsock_set_sndhwm(ref->server, aCLIENT_RELAY_HWM);
+    zsock_set_rcvhwm(ref->server, aCLIENT_RELAY_HWM);
     zsock_set_maxmsgsize(ref->server, sSERVER_MAX_FRAME);
+    char monitor[sENDPOINT_SIZE];
+    sEndpoint(monitor, sizeof(monitor), "monitor");
+    err = aClientRelay_Watch(ref->server, monitor, &ref->monitor);
+    if (err != aErrNone) {
+        aDEBUG_TRACE(aDEBUG_CLIENT, "client: no connection events from %s\n", monitor);
+        return err;
+    }
     char text[INET_ADDRSTRLEN + 1];
     if (aDiscovery_ConvertIPv4Interface(address, text, sizeof(text)) == 0) {
         return aErrConnection;

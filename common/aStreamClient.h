@@ -22,7 +22,12 @@ extern "C" {
  * NULL). Get waits at most 1 s and then gives aErrNotReady; put is
  * aErrUnimplemented; a write of one or more whole packets (wire form) sends
  * each packet as one frame, and gives aErrParam, sending nothing, for bytes
- * that are not whole packets, aErrIO when a frame could not be sent. The
+ * that are not whole packets, aErrIO when a frame could not be sent. A
+ * connected server that is slower than the writer holds the writes back:
+ * once the stream's queues are full a write tries for about 100 ms and then
+ * gives aErrIO; nothing it accepted is dropped while that server stays
+ * connected. A packet written while no server is connected is dropped (a
+ * debug line says so): none is kept for a server that comes later. The
  * delete returns within aSTREAM_CLIENT_STOP_MS: aErrTimeout when the broker
  * had not ended by then (it releases the rest once it does). No signal
  * handler is installed or changed, by the stream nor by CZMQ for it. */

@@ -881,6 +881,40 @@ INSTANTIATE_TEST_SUITE_P(Transports, EngineOverflow,
                              }
                          });
 
+// A packet whose write fails is lost like one the input queue could not take:
+// reported by status 8 besides the debug line, and the link goes on.
+TEST(EngineWrite, FailedWriteIsReportedAndTheLinkKeepsRunning)
+{
+    for (std::uint8_t pooled : {0, 1}) {
+        SCOPED_TRACE(pooled ? "pooled" : "not pooled");
+        StreamLink link;
+        ASSERT_TRUE(link.startedAndRouted());
+        ASSERT_EQ(aErrNone, aLink_EnablePooledPackets(link.id, pooled));
+        ASSERT_EQ(linkStatusRunning, aLink_GetStatus(link.id));
+        setTracing(1, aDEBUG_LINK);
+        std::string trace;
+        {
+            morvtest::FdCapture out(1);
+            link.control->failWrites = true;
+            ASSERT_EQ(aErrNone, put(link.id, kModule, {0x51}));
+            EXPECT_TRUE(eventually([&] { return aLink_GetStatus(link.id) == linkStatusPacketError; }));
+            trace = out.finish();
+        }
+        setTracing(0, 0);
+        EXPECT_NE(std::string::npos, trace.find(pooled ? "error writing pooled: 6" : "error writing: 6")) << trace;
+
+        // Both ways work on; a packet delivered brings back 2.
+        link.control->failWrites = false;
+        ASSERT_EQ(aErrNone, put(link.id, kModule, {0x52}));
+        EXPECT_TRUE(link.simGot(kModule, {0x52}));
+        std::uint8_t fresh = 0x53;
+        ASSERT_TRUE(link.sim.sendPacket(kModule, {fresh, 1}));
+        PacketPtr got(aLink_AwaitFirst(link.id, hasCommand, &fresh, 3000));
+        EXPECT_TRUE(got);
+        EXPECT_EQ(linkStatusRunning, aLink_GetStatus(link.id));
+    }
+}
+
 TEST(EngineReceive, UnregisteredIds)
 {
     EXPECT_EQ(linkStatusNoStream, aLink_GetStatus(0));

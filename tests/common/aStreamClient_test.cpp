@@ -26,16 +26,23 @@ const char* const kChildRoleVariable = "MORV_CLIENT_CHILD_ROLE";
 // A ROUTER socket standing in for a server's frontend.
 class FakeFrontend {
 public:
-    explicit FakeFrontend(int port = 0)
+    // receiveBuffer: the TCP receive buffer (bytes) and queue (frames) of a
+    // server that is to fill up soon once it stops reading; 0 for the defaults.
+    explicit FakeFrontend(int port = 0, int receiveBuffer = 0)
     {
         socket_ = zsock_new(ZMQ_ROUTER);
         zsock_set_linger(socket_, 0);
+        if (receiveBuffer > 0) {
+            zsock_set_rcvbuf(socket_, receiveBuffer);
+            zsock_set_rcvhwm(socket_, receiveBuffer);
+        }
         if (port == 0)
             port_ = zsock_bind(socket_, "tcp://127.0.0.1:*");
         else
             port_ = zsock_bind(socket_, "tcp://127.0.0.1:%d", port);
     }
-    ~FakeFrontend() { zsock_destroy(&socket_); }
+    ~FakeFrontend() { close(); }
+    void close() { zsock_destroy(&socket_); }
     FakeFrontend(const FakeFrontend&) = delete;
     FakeFrontend& operator=(const FakeFrontend&) = delete;
 
@@ -104,23 +111,53 @@ aErr getByte(aStream* stream, std::uint8_t* byte)
     return err;
 }
 
-// Sends probes until the frontend hears one, so the client is connected.
-bool connectedTo(aStream* stream, FakeFrontend& frontend)
+// Sends probes until the frontend hears one, so the client is connected;
+// heard gets every frame the frontend had by then but the probes.
+bool connectedTo(aStream* stream, FakeFrontend& frontend, std::vector<Bytes>* heard = nullptr)
 {
     const Bytes probe = wire(kModule, {kEcho, 0x77});
-    for (int i = 0; i < 100; ++i) {
+    bool connected = false;
+    for (int i = 0; i < 100 && !connected; ++i) {
         aStream_Write(stream, reinterpret_cast<const char*>(probe.data()), probe.size());
-        auto got = frontend.receive(50);
-        if (got && *got == probe) {
-            frontend.receiveAll(50);
-            return true;
+        for (auto got = frontend.receive(50); got; got = frontend.receive(50)) {
+            connected = connected || *got == probe;
+            if (*got != probe && heard != nullptr)
+                heard->push_back(*got);
         }
+    }
+    return connected;
+}
+
+// A port outside both the kernel's ephemeral range and the one CZMQ's "*" binds count up
+// from (49152), so no other test's server takes it while no one listens there; never the
+// same twice in one process (a closed listener goes a moment later); 0 if none.
+std::uint16_t portNoOtherServerTakes()
+{
+    static int next = 0;
+    for (int i = 0; i < 200; ++i) {
+        FakeFrontend probe(20000 + (int(getpid()) * 37 + next++ * 101) % 10000);
+        if (probe.port() != 0)
+            return probe.port();
+    }
+    return 0;
+}
+
+// A frontend on the port once the last one there has closed its listener
+// (a moment after it was destroyed); false after 2 s.
+bool bindOnceFree(std::optional<FakeFrontend>& frontend, std::uint16_t port, int receiveBuffer = 0)
+{
+    for (int i = 0; i < 100; ++i) {
+        frontend.emplace(port, receiveBuffer);
+        if (frontend->port() == port)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
 }
 
-class ClientStream : public ::testing::Test {
+class ClientStreamTo : public ::testing::Test {
 protected:
+    explicit ClientStreamTo(int receiveBuffer) : frontend_(0, receiveBuffer) {}
     void SetUp() override
     {
         (void)kNoCzmqSignalHandler;
@@ -132,6 +169,18 @@ protected:
 
     FakeFrontend frontend_;
     StreamPtr stream_;
+};
+
+class ClientStream : public ClientStreamTo {
+protected:
+    ClientStream() : ClientStreamTo(0) {}
+};
+
+// A server whose buffers fill soon once it stops reading.
+constexpr int kSmallServerBuffer = 4096;
+class ClientStreamToASmallServer : public ClientStreamTo {
+protected:
+    ClientStreamToASmallServer() : ClientStreamTo(kSmallServerBuffer) {}
 };
 
 TEST(ClientStreamCreate, NeedsAnOutPointer)
@@ -252,6 +301,104 @@ TEST_F(ClientStream, EveryPacketOfALongRunArrives)
     EXPECT_TRUE(received == written) << "packets out of order or changed";
 }
 
+// A server that stops reading for a while in the middle of a run: the relay
+// holds the requests back for it instead of dropping them. Once everything on
+// the way is full the writes report failures; every packet whose write
+// reported success still arrives, in order, once the server reads again.
+TEST_F(ClientStreamToASmallServer, StopsReadingForAWhileAndLosesNoPacketReportedWritten)
+{
+    constexpr int kBeforePause = 2000;
+    // On the way: the relay's sockets, both TCP buffers, the server's queue.
+    constexpr int kPauseWritesAtMost = 600000;
+    constexpr int kAfterPause = 2000;
+    std::atomic<int> attempts{0};
+    std::atomic<int> failures{0};
+    std::atomic<int> stopAt{INT_MAX};
+    std::vector<std::uint32_t> written;
+    std::thread writer([&] {
+        for (int i = 0; i < stopAt.load() && i < (1 << 24); ++i) {
+            const Bytes packet = wire(kModule, {kEcho, std::uint8_t(i), std::uint8_t(i >> 8), std::uint8_t(i >> 16)});
+            if (aStream_Write(stream_.s, reinterpret_cast<const char*>(packet.data()), packet.size()) == aErrNone)
+                written.push_back(std::uint32_t(i));
+            else
+                failures.fetch_add(1);
+            attempts.store(i + 1);
+        }
+    });
+    struct StopAndJoin {
+        std::atomic<int>& stopAt;
+        std::thread& writer;
+        ~StopAndJoin()
+        {
+            stopAt.store(0);
+            writer.join();
+        }
+    } stopAndJoin{stopAt, writer};
+    std::vector<std::uint32_t> received;
+    auto take = [&](const Bytes& frame) {
+        received.push_back(frame.size() == 6 ? std::uint32_t(frame[3] | frame[4] << 8 | frame[5] << 16) : 0xFFFFFFFFu);
+    };
+    for (int i = 0; i < kBeforePause; ++i) {
+        auto frame = frontend_.receive(5000);
+        if (!frame)
+            break;
+        take(*frame);
+    }
+    ASSERT_EQ(received.size(), std::size_t(kBeforePause));
+
+    // Nothing read until the writer is held back, or surely would have been.
+    const int pausedAt = attempts.load();
+    const auto pauseStart = Clock::now();
+    while (failures.load() == 0 && attempts.load() - pausedAt < kPauseWritesAtMost && msSince(pauseStart) < 20000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stopAt.store(attempts.load() + kAfterPause);
+
+    for (int i = 0; i < 4 * kPauseWritesAtMost; ++i) {
+        auto frame = frontend_.receive(attempts.load() < stopAt.load() ? 5000 : 1000);
+        if (!frame)
+            break;
+        take(*frame);
+    }
+    ASSERT_EQ(attempts.load(), stopAt.load()) << "the writer is done";
+    EXPECT_EQ(received.size(), written.size()) << "packets lost between the stream and the server";
+    EXPECT_TRUE(received == written) << "packets out of order or changed";
+}
+
+// Requests held back for a slow server go with it when it goes away: a
+// server that comes later on the same port gets none of them.
+TEST(ClientStreamServerGoes, RequestsHeldForItAreNotKeptForTheNext)
+{
+    (void)kNoCzmqSignalHandler;
+    const std::uint16_t port = portNoOtherServerTakes();
+    ASSERT_NE(port, 0);
+    std::optional<FakeFrontend> slow;
+    ASSERT_TRUE(bindOnceFree(slow, port, kSmallServerBuffer));
+    StreamPtr stream;
+    ASSERT_EQ(aStream_CreateClient(kLoopback, port, &stream.s), aErrNone);
+    ASSERT_TRUE(connectedTo(stream.s, *slow));
+    constexpr int kWritesAtMost = 2000000;
+    int count = 0;
+    for (; count < kWritesAtMost; ++count) {
+        const Bytes packet =
+            wire(kModule, {kEcho, std::uint8_t(count), std::uint8_t(count >> 8), std::uint8_t(count >> 16)});
+        if (aStream_Write(stream.s, reinterpret_cast<const char*>(packet.data()), packet.size()) != aErrNone)
+            break;
+    }
+    ASSERT_LT(count, kWritesAtMost) << "a server that reads nothing holds the writer back";
+    slow.reset();
+
+    std::optional<FakeFrontend> next;
+    ASSERT_TRUE(bindOnceFree(next, port));
+    std::vector<Bytes> heard;
+    ASSERT_TRUE(connectedTo(stream.s, *next, &heard));
+    EXPECT_TRUE(heard.empty()) << heard.size() << " requests kept for the next server";
+    const Bytes now = wire(kModule, {kEcho, 0x01});
+    ASSERT_EQ(aStream_Write(stream.s, reinterpret_cast<const char*>(now.data()), now.size()), aErrNone);
+    auto got = next->receiveAll(300);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], now);
+}
+
 TEST(ClientStreamDelete, RefusesANullReference)
 {
     (void)kNoCzmqSignalHandler;
@@ -263,14 +410,7 @@ TEST(ClientStreamDelete, RefusesANullReference)
 TEST(ClientStreamNoServer, RequestsAreNotKeptForAServerThatComesLater)
 {
     (void)kNoCzmqSignalHandler;
-    // A port outside both the kernel's ephemeral range and the one CZMQ's "*" binds count up
-    // from (49152), so no other test's server takes it while no one listens here.
-    std::uint16_t port = 0;
-    for (int i = 0; i < 200 && port == 0; ++i) {
-        const int candidate = 20000 + (int(getpid()) * 37 + i * 101) % 10000;
-        FakeFrontend probe(candidate);
-        port = probe.port();
-    }
+    const std::uint16_t port = portNoOtherServerTakes();
     ASSERT_NE(port, 0);
     StreamPtr stream;
     ASSERT_EQ(aStream_CreateClient(kLoopback, port, &stream.s), aErrNone);
@@ -280,7 +420,9 @@ TEST(ClientStreamNoServer, RequestsAreNotKeptForAServerThatComesLater)
 
     FakeFrontend late(port);
     ASSERT_EQ(late.port(), port);
-    ASSERT_TRUE(connectedTo(stream.s, late));
+    std::vector<Bytes> heard;
+    ASSERT_TRUE(connectedTo(stream.s, late, &heard));
+    EXPECT_TRUE(heard.empty());
     EXPECT_TRUE(late.receiveAll(200).empty());
     // The probes came; the early request was never delivered.
     const Bytes now = wire(kModule, {kEcho, 0x01});

@@ -114,6 +114,8 @@ aErr fdWrite(const char* data, std::size_t length, void* reference)
     int delay = ref->control->writeDelayMs.load();
     if (delay > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (ref->control->failWrites.load())
+        return aErrIO;
     std::size_t done = 0;
     while (done < length) {
         ssize_t n = ::send(ref->fd, data + done, length - done, MSG_NOSIGNAL);

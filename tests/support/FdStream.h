@@ -1,7 +1,7 @@
 // A byte stream (aStream) over a descriptor whose other end the test holds,
 // e.g. one end of a socketpair, with knobs for exercising a link's pipes:
-// how long a get waits, failing reads, a gate and a delay on writes, and a
-// log of the sizes written.
+// how long a get waits, failing reads and writes, a gate and a delay on
+// writes, and a log of the sizes written.
 #pragma once
 
 #include <atomic>
@@ -24,6 +24,8 @@ public:
     std::atomic<bool> failReads{false};
     // Sleep before each write.
     std::atomic<int> writeDelayMs{0};
+    // While set, every write fails with aErrIO and sends nothing.
+    std::atomic<bool> failWrites{false};
 
     std::atomic<std::uint64_t> gets{0};
     std::atomic<std::uint64_t> notReady{0};
