@@ -10,16 +10,21 @@
  * Waiting is done in short sleeps up to the caller's time-out.
  * It also passes TIOCOUTQ on a descriptor that is no emulated node straight to
  * the kernel: umockdev's ioctl wrapper answers it with ENOTTY even on a real
- * pseudo-terminal, which would make every serial write look failed. */
+ * pseudo-terminal, which would make every serial write look failed.
+ * What it asks the kernel about a descriptor (its /proc/self/fd link, the
+ * hidraw marker under the testbed's root, which umockdev does not redirect)
+ * goes to the kernel directly: umockdev's path wrappers hold its path lock
+ * around the real call, and a sanitizer runtime that opens a file meanwhile
+ * on the same thread (TSan's symbolizer) would wait for that lock for ever. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <stdarg.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,7 +39,7 @@ static int nodeKind(int fd, int* hidReady)
     char link[64];
     char target[4096];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, target, sizeof target - 1);
+    ssize_t n = (ssize_t)syscall(SYS_readlinkat, AT_FDCWD, link, target, sizeof target - 1);
     if (n <= 0)
         return kNone;
     target[n] = '\0';
@@ -46,9 +51,8 @@ static int nodeKind(int fd, int* hidReady)
         return kGone;
     if (strncmp(target + r + 5, "hidraw", 6) == 0) {
         char ready[4200];
-        struct stat info;
         snprintf(ready, sizeof ready, "%s/dev/.ready-%s", root, target + r + 5);
-        *hidReady = stat(ready, &info) == 0;
+        *hidReady = syscall(SYS_faccessat, AT_FDCWD, ready, F_OK) == 0;
         return kHidraw;
     }
     return kUsbfs;
