@@ -1,6 +1,7 @@
 // The usbdevfs side of the emulated devices. Every ioctl arrives on
 // umockdev's worker thread; URB state lives under one mutex. libusb polls the
-// emulated node, which always reads as ready: poll_shim.c bounds that rate.
+// emulated node, which always reads as ready: poll_shim.c makes it ready only
+// while the device's marker file (readyFile) says a completed URB waits.
 #include "UsbTestbed.h"
 
 #include <umockdev.h>
@@ -10,6 +11,7 @@
 #include <linux/usbdevice_fs.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -101,6 +103,8 @@ struct Device {
     std::deque<UrbPtr> pendingIn;  // IN URBs waiting for data, in submission order
     std::deque<UrbPtr> timingOut;  // URBs of an ETIMEDOUT fault, held until discarded
     std::deque<UrbPtr> completed;
+    std::string readyFile;  // exists while completed holds an URB (poll_shim.c)
+    bool readyShown = false;
     std::map<UMockdevIoctlClient*, GSource*> heldReaps;
     GMainContext* context = nullptr;
     GSource* readSource = nullptr;
@@ -155,6 +159,22 @@ struct Testbed::Impl {
         (void)d;
     }
 
+    // The marker follows the completed queue.
+    static void showReady(Device* d)
+    {
+        bool want = !d->completed.empty();
+        if (want == d->readyShown || d->readyFile.empty())
+            return;
+        if (want) {
+            int fd = ::open(d->readyFile.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (fd >= 0)
+                ::close(fd);
+        } else {
+            ::unlink(d->readyFile.c_str());
+        }
+        d->readyShown = want;
+    }
+
     void finish(Device* d, const UrbPtr& urb)
     {
         if (urb->type == USBDEVFS_URB_TYPE_BULK)
@@ -168,6 +188,7 @@ struct Testbed::Impl {
             return;
         }
         d->completed.push_back(urb);
+        showReady(d);
     }
 
     static gboolean onReapTimeout(gpointer user)
@@ -406,6 +427,7 @@ struct Testbed::Impl {
             if ((*it)->client == client) {
                 UrbPtr urb = *it;
                 d->completed.erase(it);
+                showReady(d);
                 deliver(d, client, urb);
                 return;
             }
@@ -559,6 +581,7 @@ struct Testbed::Impl {
         d->pendingIn.erase(std::remove_if(d->pendingIn.begin(), d->pendingIn.end(), mine), d->pendingIn.end());
         d->completed.erase(std::remove_if(d->completed.begin(), d->completed.end(), mine), d->completed.end());
         d->timingOut.erase(std::remove_if(d->timingOut.begin(), d->timingOut.end(), mine), d->timingOut.end());
+        showReady(d);
         auto held = d->heldReaps.find(client);
         if (held != d->heldReaps.end()) {
             g_source_destroy(held->second);
@@ -719,6 +742,7 @@ int Testbed::plug(const DeviceSpec& spec)
     d->syspath = syspath;
     g_free(syspath);
     d->devnode = devnode;
+    d->readyFile = root + "/dev/.ready-bus-usb-001-" + devnumText;
     // umockdev records the node's numbers but leaves the file to us.
     std::string nodeFile = root + devnode;
     g_mkdir_with_parents(nodeFile.substr(0, nodeFile.rfind('/')).c_str(), 0755);
