@@ -93,6 +93,7 @@ struct Device {
     bool peerClosed = false;
     int claimError = 0;
     int clearHaltError = 0;
+    bool discardIgnored = false;
     std::deque<Fault> inFaults;
     std::deque<Fault> outFaults;
     std::set<std::uint8_t> halted;
@@ -441,6 +442,10 @@ struct Testbed::Impl {
 
     void discard(Device* d, UMockdevIoctlClient* client)
     {
+        if (d->discardIgnored) {
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+            return;
+        }
         UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
         gulong address = 0;
         std::memcpy(&address, arg->data, std::min<std::size_t>(sizeof(address), static_cast<std::size_t>(arg->data_len)));
@@ -708,6 +713,7 @@ void Testbed::reset()
         d->inFaults.clear();
         d->outFaults.clear();
         d->claimError = 0;
+        d->discardIgnored = false;
     }
 }
 
@@ -809,6 +815,13 @@ void Testbed::setClearHaltError(int id, int error)
     std::lock_guard<std::mutex> lock(impl_->mutex);
     if (Device* d = impl_->find(id))
         d->clearHaltError = error;
+}
+
+void Testbed::setDiscardIgnored(int id, bool ignored)
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    if (Device* d = impl_->find(id))
+        d->discardIgnored = ignored;
 }
 
 DeviceStats Testbed::stats(int id)
