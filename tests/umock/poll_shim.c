@@ -88,19 +88,39 @@ static void watchDir(int watch, const char* dir, unsigned mask)
     (void)syscall(SYS_inotify_add_watch, watch, dir, mask);
 }
 
-/* Each polling thread keeps one inotify descriptor for its life: closing
- * one takes milliseconds (the kernel waits for a grace period). */
+/* Each polling thread holds one inotify descriptor for its life, and a thread
+ * that ends hands it on to the next: closing one takes milliseconds (the
+ * kernel waits for a grace period), more on a loaded machine. */
 static pthread_key_t watchKey;
 static pthread_once_t watchKeyOnce = PTHREAD_ONCE_INIT;
+static pthread_mutex_t sparesLock = PTHREAD_MUTEX_INITIALIZER;
+static int spares[64];
+static int spareCount = 0;
 
-static void closeWatch(void* value)
+static void keepWatch(void* value)
 {
-    syscall(SYS_close, (int)((intptr_t)value - 1));
+    int watch = (int)((intptr_t)value - 1);
+    pthread_mutex_lock(&sparesLock);
+    if (spareCount < (int)(sizeof spares / sizeof spares[0]))
+        spares[spareCount++] = watch;
+    else
+        syscall(SYS_close, watch);
+    pthread_mutex_unlock(&sparesLock);
 }
 
 static void makeWatchKey(void)
 {
-    (void)pthread_key_create(&watchKey, closeWatch);
+    (void)pthread_key_create(&watchKey, keepWatch);
+}
+
+static int newWatch(void)
+{
+    int watch = -1;
+    pthread_mutex_lock(&sparesLock);
+    if (spareCount > 0)
+        watch = spares[--spareCount];
+    pthread_mutex_unlock(&sparesLock);
+    return watch >= 0 ? watch : (int)syscall(SYS_inotify_init1, IN_NONBLOCK | IN_CLOEXEC);
 }
 
 static void drainWatch(int watch)
@@ -118,7 +138,7 @@ static int watchNodes(const struct pollfd* fds, nfds_t count)
     (void)pthread_once(&watchKeyOnce, makeWatchKey);
     int watch = (int)((intptr_t)pthread_getspecific(watchKey) - 1);
     if (watch < 0) {
-        watch = (int)syscall(SYS_inotify_init1, IN_NONBLOCK | IN_CLOEXEC);
+        watch = newWatch();
         if (watch < 0)
             return -1;
         (void)pthread_setspecific(watchKey, (void*)(intptr_t)(watch + 1));
