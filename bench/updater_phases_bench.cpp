@@ -398,11 +398,20 @@ Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets, cons
     auto loader = [&](std::uint8_t option, TimePoint after, const char* what) {
         return packet([option](const SimPacket& p) { return isLoader(p) && p.data[1] == option; }, after, what);
     };
-    auto file = [&](const std::string& name, std::uint32_t mask, TimePoint after, const char* what) {
+    auto file = [&](const std::function<bool(const std::string&)>& named, std::uint32_t mask, TimePoint after,
+                    const char* what) {
         for (const FileEvent& f : run.files)
-            if (f.name == name && (f.mask & mask) != 0 && f.when >= after)
+            if (named(f.name) && (f.mask & mask) != 0 && f.when >= after)
                 return f.when;
         throw std::runtime_error(std::string("no mark: ") + what);
+    };
+    auto exactly = [](const std::string& name) { return [name](const std::string& f) { return f == name; }; };
+    // The store's temporary beside the file: ".settings.XXXXXX.tmp".
+    auto temporaryOf = [](const std::string& name) {
+        return [name](const std::string& f) {
+            return f.size() > name.size() + 5 && f.compare(0, name.size() + 1, name + ".") == 0 &&
+                   f.compare(f.size() - 4, 4, ".tmp") == 0;
+        };
     };
     auto lastEventBefore = [&](ConnectionEvent::Kind kind, TimePoint after, TimePoint before, const char* what) {
         std::optional<TimePoint> found;
@@ -469,9 +478,9 @@ Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets, cons
     const TimePoint dropped =
         lastEventBefore(ConnectionEvent::Kind::LocalClosed, reboot, Clock::time_point::max(), "link dropped on REBOOT");
     marks.push_back({kRebootDrop, dropped, false});
-    const TimePoint temp = file(".settings.tmp", IN_CREATE, reboot, "settings temporary file");
+    const TimePoint temp = file(temporaryOf(".settings"), IN_CREATE, reboot, "settings temporary file");
     marks.push_back({kRebootNoticed, temp, true});
-    marks.push_back({kSettingsWrite, file(".settings", IN_MOVED_TO, temp, "settings renamed"), true});
+    marks.push_back({kSettingsWrite, file(exactly(".settings"), IN_MOVED_TO, temp, "settings renamed"), true});
     marks.push_back({kExit, run.ended, true});
 
     for (std::size_t i = marks.size() - 1; i-- > 0;) {

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "aDiscoveryInternal.h"
-#include "aUSBDriver.h"
+#include "aUSBEvents.h"
 
 #define SERIAL_TEXT_SIZE 32
 #define SERIAL_DIGITS 8
@@ -33,8 +33,7 @@ static int describeDevice(libusb_device* device, linkSpec* spec)
     if (libusb_get_device_descriptor(device, &descriptor) == 0 && descriptor.iSerialNumber != 0) {
         unsigned char text[SERIAL_TEXT_SIZE];
         memset(text, 0, sizeof(text));
-        int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text,
-                                                        (int)sizeof(text) - 1);
+        int length = mvusb_read_string_ascii(handle, descriptor.iSerialNumber, text, (int)sizeof(text) - 1);
         uint32_t serialNumber = 0;
         if (parseSerial(text, length, &serialNumber)) {
             memset(spec, 0, sizeof(*spec));

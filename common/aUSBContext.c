@@ -3,7 +3,7 @@
 #include <pthread.h>
 #include <stddef.h>
 
-#include "aUSBDriver.h"
+#include "aUSBEvents.h"
 
 /* Lives until Morvasset_libusb_exit, also after every device is closed. */
 static libusb_context* _libusbContext = NULL;
@@ -32,6 +32,7 @@ void Morvasset_libusb_exit(void)
 {
     pthread_mutex_lock(&_libusbContextLock);
     if (_libusbContext != NULL) {
+        mvusb_events_stop();
         libusb_exit(_libusbContext);
         _libusbContext = NULL;
     }

@@ -9,6 +9,7 @@
 #include <stdatomic.h>
 
 #include "aUSBDriver.h"
+#include "aUSBEvents.h"
 
 #define MVUSB_RX_SIZE 1024
 
@@ -23,8 +24,11 @@ struct mvusb_device {
     uint8_t interfaceNumber;
     uint8_t outEndpoint;
     uint8_t inEndpoint;
+    /* Allocated at open, freed at close. The IN pipe's buffer holds what
+     * the last read transfer received; reader only, as is outPipe writer only. */
+    mvusb_pipe* inPipe;
+    mvusb_pipe* outPipe;
     /* Reader only. */
-    unsigned char rx[MVUSB_RX_SIZE];
     size_t rxCursor;
     uint32_t rxCount;
     uint16_t inMaxPacket;

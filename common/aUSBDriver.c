@@ -32,8 +32,7 @@ aErr mvusb_destroy(mvusb_device** device)
     }
     mvusb_device* d = *device;
     if (d->handle != NULL) {
-        libusb_close(d->handle);
-        d->handle = NULL;
+        (void)mvusb_close_morvasset_USBlib_device(d);
     }
     if (d->fd >= 0) {
         close(d->fd);

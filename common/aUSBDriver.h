@@ -41,9 +41,18 @@ extern "C" {
 /* Serial texts are "%08X"; the buffer holds any string descriptor. */
 #define MVUSB_SERIAL_SIZE 256
 
+/* The name of the thread that completes the libusb transfers of every open
+ * device (it runs while one is open). */
+#define MVUSB_EVENT_THREAD_NAME "mvusb-events"
+
 /* Per-transfer time-outs. */
 #define MVUSB_WRITE_TIMEOUT_MS 50u
 #define MVUSB_READ_TIMEOUT_MS 1000u
+/* Longest wait for a transfer's completion beyond its own time-out, and then
+ * for it once cancelled; a transfer still not back after both is given up
+ * for lost (never used again; the call fails as an I/O error). */
+#define MVUSB_COMPLETION_GRACE_MS 1000u
+#define MVUSB_CANCEL_WAIT_MS 1000u
 
 typedef struct mvusb_device mvusb_device;
 
@@ -85,6 +94,10 @@ aErr mvusb_get_from_device(mvusb_device* device, char* byte);
 aErr mvusb_get_from_USBlib_device(mvusb_device* device, char* byte);
 aErr mvusb_get_from_kernel_device(mvusb_device* device, char* byte);
 
+/* Closes the device. In libusb mode a transfer still in flight (none once
+ * the link's threads are gone) is cancelled and waited for, at most
+ * MVUSB_CANCEL_WAIT_MS per endpoint; the event thread, when this was the
+ * last open device, is woken and joined at once. */
 aErr mvusb_close_morvasset_device(mvusb_device* device);
 aErr mvusb_close_morvasset_USBlib_device(mvusb_device* device);
 aErr mvusb_close_morvasset_kernel_device(mvusb_device* device);

@@ -1,6 +1,8 @@
 /* The libusb mode of the USB driver: the module's vendor-specific interface
- * claimed, bytes moved by synchronous bulk transfers, and a tolerance for a
- * few consecutive I/O errors before the device counts as failed. */
+ * claimed, bytes moved by bulk transfers that the event thread completes
+ * (each endpoint reuses one transfer of its own, aUSBEvents.h), and a
+ * tolerance for a few consecutive I/O errors before the device counts as
+ * failed. */
 #include <string.h>
 
 #include "aDebug.h"
@@ -123,9 +125,33 @@ static aErr sClaimResult(int result)
     }
 }
 
+/* The endpoints' transfers and a use of the event thread; nothing of them
+ * is left on failure. */
+static aErr sStartTransfers(mvusb_device* device, libusb_context* context)
+{
+    device->inPipe = mvusb_pipe_create(MVUSB_RX_SIZE);
+    device->outPipe = mvusb_pipe_create(0);
+    aErr err = device->inPipe != NULL && device->outPipe != NULL ? mvusb_events_acquire(context) : aErrResource;
+    if (err != aErrNone) {
+        mvusb_pipe_destroy(&device->inPipe);
+        mvusb_pipe_destroy(&device->outPipe);
+    }
+    return err;
+}
+
+/* Once the handle is closed: after event handling has passed, the
+ * transfers go, then this device's use of the event thread. */
+static void sStopTransfers(mvusb_device* device)
+{
+    mvusb_events_barrier();
+    mvusb_pipe_destroy(&device->inPipe);
+    mvusb_pipe_destroy(&device->outPipe);
+    mvusb_events_release();
+}
+
 /* The device whose serial matched; it ends the search either way. */
-static aErr sOpenMatched(mvusb_device* device, libusb_device* usbDevice, libusb_device_handle* handle,
-                         const char* serialText)
+static aErr sOpenMatched(mvusb_device* device, libusb_context* context, libusb_device* usbDevice,
+                         libusb_device_handle* handle, const char* serialText)
 {
     strncpy(device->serial, serialText, sizeof(device->serial) - 1);
     device->handle = handle;
@@ -137,6 +163,12 @@ static aErr sOpenMatched(mvusb_device* device, libusb_device* usbDevice, libusb_
     }
     if (err == aErrNone) {
         err = sClaimResult(libusb_claim_interface(handle, device->interfaceNumber));
+        if (err == aErrNone) {
+            err = sStartTransfers(device, context);
+            if (err != aErrNone) {
+                (void)libusb_release_interface(handle, device->interfaceNumber);
+            }
+        }
     }
     if (err == aErrNone) {
         device->rxCount = 0;
@@ -162,7 +194,7 @@ static bool sSerialMatches(libusb_device* usbDevice, libusb_device_handle* handl
     unsigned char text[MVUSB_SERIAL_SIZE];
     memset(text, 0, sizeof(text));
     /* One byte short of the buffer, so the text always ends in a zero. */
-    if (libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, (int)sizeof(text) - 1) < 0) {
+    if (mvusb_read_string_ascii(handle, descriptor.iSerialNumber, text, (int)sizeof(text) - 1) < 0) {
         return false;
     }
     return strcmp((const char*)text, serialText) == 0;
@@ -197,7 +229,7 @@ aErr mvusb_open_morvasset_USBlib_device(mvusb_device* device, const char* serial
             libusb_close(handle);
             continue;
         }
-        err = sOpenMatched(device, usbDevice, handle, serialText);
+        err = sOpenMatched(device, context, usbDevice, handle, serialText);
         break;
     }
     libusb_free_device_list(list, 1);
@@ -235,8 +267,8 @@ static aErr sWrite(mvusb_device* device, const char* data, size_t length)
             chunk = sAVOIDED_CHUNK - 1u;
         }
         int transferred = 0;
-        int rc = libusb_bulk_transfer(device->handle, device->outEndpoint, (unsigned char*)(data + sent), (int)chunk,
-                                      &transferred, MVUSB_WRITE_TIMEOUT_MS);
+        int rc = mvusb_pipe_bulk(device->outPipe, device->handle, device->outEndpoint, (unsigned char*)(data + sent),
+                                 (int)chunk, MVUSB_WRITE_TIMEOUT_MS, &transferred);
         aDEBUG_TRACE(aDEBUG_USB, "libusb lenSent: %d - nSize: %d\n", transferred, (int)chunk);
         if (transferred < 0) {
             transferred = 0;
@@ -292,12 +324,13 @@ aErr mvusb_write_to_USBlib_device(mvusb_device* device, const char* data, size_t
  * whatever the transfer's result, so none are lost. */
 static aErr sFill(mvusb_device* device)
 {
+    mvusb_pipe* pipe = device->inPipe;
     int received = 0;
-    int rc = libusb_bulk_transfer(device->handle, device->inEndpoint, device->rx, (int)sizeof(device->rx), &received,
-                                  MVUSB_READ_TIMEOUT_MS);
+    int rc = mvusb_pipe_bulk(pipe, device->handle, device->inEndpoint, pipe->buffer, pipe->bufferSize,
+                             MVUSB_READ_TIMEOUT_MS, &received);
     if (received > 0) {
-        if ((size_t)received > sizeof(device->rx)) {
-            received = (int)sizeof(device->rx);
+        if (received > pipe->bufferSize) {
+            received = pipe->bufferSize;
         }
         device->rxCursor = 0;
         device->rxCount = (uint32_t)received;
@@ -339,7 +372,7 @@ aErr mvusb_get_from_USBlib_device(mvusb_device* device, char* byte)
     }
     bool delivered = false;
     if (result == aErrNone && device->rxCount > 0) {
-        *byte = (char)device->rx[device->rxCursor++];
+        *byte = (char)device->inPipe->buffer[device->rxCursor++];
         device->rxCount--;
         delivered = true;
     }
@@ -359,9 +392,14 @@ aErr mvusb_close_morvasset_USBlib_device(mvusb_device* device)
     if (device->mode != MVUSB_MODE_LIBUSB || device->handle == NULL) {
         return aErrMode;
     }
+    /* Nothing is in flight once the link's threads are gone; anything still
+     * is cancelled here, while the handle is open. */
+    (void)mvusb_pipe_settle(device->inPipe);
+    (void)mvusb_pipe_settle(device->outPipe);
     (void)libusb_release_interface(device->handle, device->interfaceNumber);
     libusb_close(device->handle);
     device->handle = NULL;
+    sStopTransfers(device);
     atomic_store(&device->state, MVUSB_STATE_CLOSED);
     sClearEndpoints(device);
     device->rxCount = 0;

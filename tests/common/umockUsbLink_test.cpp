@@ -2,6 +2,7 @@
 // simulator, with its sync handshake and force route.
 #include "Eventually.h"
 #include "ModuleSimulator.h"
+#include "UmockTsanSuppressions.h"
 #include "UmockUsbFixture.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"

@@ -2,24 +2,19 @@
 // module's match, bytes both ways, how writes are cut into bulk transfers,
 // and the kernel's faults (claim refused, stalls, I/O error bursts, unplug and
 // re-plug, a second module).
+#include "Eventually.h"
 #include "Patterns.h"
 #include "PtyPair.h"
+#include "UmockTsanSuppressions.h"
 #include "UmockUsbFixture.h"
+#include "aDiscovery.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
+#include <fstream>
 #include <thread>
-
-#if defined(__SANITIZE_THREAD__)
-// umockdev and libudev are not instrumented: the testbed changed on this
-// thread while its worker answers ioctls, or libudev seeding its random
-// numbers on this thread and libusb's, look like unsynchronised memory.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libumockdev.so\nrace:libudev.so\n";
-}
-#endif
 
 namespace {
 
@@ -362,8 +357,54 @@ TEST_F(UmockStreamTest, TwoModulesEachGetTheirOwnBytes)
     ::close(secondPeer);
 }
 
-// The link's reader and writer use one device at the same time: with the real
-// libusb whichever thread holds its event loop completes the other's transfers.
+// Threads of this process by name (/proc/self/task/*/comm).
+int threadsNamed(const std::string& name)
+{
+    int count = 0;
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return -1;
+    while (dirent* entry = ::readdir(tasks)) {
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name)
+            count++;
+    }
+    ::closedir(tasks);
+    return count;
+}
+
+// The count settles: a new thread names itself, a joined one leaves /proc a moment later.
+bool eventThreads(int count)
+{
+    return morvtest::eventually([count] { return threadsNamed(MVUSB_EVENT_THREAD_NAME) == count; }, 2000);
+}
+
+TEST_F(UmockStreamTest, OneEventThreadRunsWhileAnyModuleIsOpen)
+{
+    EXPECT_TRUE(eventThreads(0));
+    open();
+    EXPECT_TRUE(eventThreads(1));
+    int second = bed().plug(umockusb::moduleSpec(kSerial + 1));
+    int secondPeer = bed().takePeerFd(second);
+    aStream* other = nullptr;
+    ASSERT_TRUE(morvtest::eventually([&] { return aStream_CreateUSB(kSerial + 1, &other) == aErrNone; }, 2000));
+    EXPECT_TRUE(eventThreads(1)) << "one for all devices";
+    EXPECT_EQ(aStream_Destroy(&stream_), aErrNone);
+    EXPECT_TRUE(eventThreads(1)) << "the other is still open";
+    ASSERT_EQ(aStream_Write(other, "on", 2), aErrNone);
+    EXPECT_EQ(morvtest::readUpTo(secondPeer, 2, 3000), "on");
+    EXPECT_EQ(aStream_Destroy(&other), aErrNone);
+    EXPECT_TRUE(eventThreads(0)) << "joined when the last device closed";
+    ::close(secondPeer);
+    // And it starts again.
+    ASSERT_EQ(aStream_CreateUSB(kSerial, &stream_), aErrNone);
+    EXPECT_TRUE(eventThreads(1));
+}
+
+// The link's reader and writer use one device at the same time, while USB
+// discovery reads the module's serial string: every transfer completes on
+// the library's event thread, and every byte arrives once, in order.
 TEST_F(UmockStreamTest, ReaderAndWriterShareTheDevice)
 {
     open(64);
@@ -385,12 +426,26 @@ TEST_F(UmockStreamTest, ReaderAndWriterShareTheDevice)
         }
     });
     std::atomic<int> writeErrors{0};
+    std::atomic<bool> written{false};
     std::thread writer([&] {
         for (std::size_t i = 0; i < kBlocks; i++) {
             if (aStream_Write(stream_, data.data() + i * kBlock, kBlock) != aErrNone)
                 writeErrors++;
             if (i % 50 == 0)
                 outFault(EPROTO);
+        }
+        written = true;
+    });
+    std::atomic<int> searches{0};
+    std::atomic<int> found{0};
+    std::thread discovery([&] {
+        auto any = [](const linkSpec*, bool* accepted, void*) -> std::uint8_t {
+            *accepted = true;
+            return 1;
+        };
+        while (!written) {
+            found += aDiscovery_EnumerateModules(linkTypeUSB, any, nullptr, 0);
+            searches++;
         }
     });
     std::string got;
@@ -404,10 +459,12 @@ TEST_F(UmockStreamTest, ReaderAndWriterShareTheDevice)
             break;
     }
     writer.join();
+    discovery.join();
     stop = true;
     echo.join();
     EXPECT_EQ(writeErrors, 0);
     EXPECT_EQ(got, data);
+    EXPECT_EQ(found, searches) << "each search found the open module";
 }
 
 }  // namespace

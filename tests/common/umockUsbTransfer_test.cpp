@@ -2,20 +2,12 @@
 // emulated: what each read outcome gives, transfers that time out after
 // moving part of their bytes, and the tolerance for a few consecutive I/O
 // errors. (libusb reports an URB status of -EPROTO as LIBUSB_ERROR_IO.)
+#include "Elapsed.h"
 #include "Patterns.h"
+#include "UmockTsanSuppressions.h"
 #include "UmockUsbFixture.h"
 
 #include <cerrno>
-
-#if defined(__SANITIZE_THREAD__)
-// umockdev and libudev are not instrumented: the testbed changed on this
-// thread while its worker answers ioctls, or libudev seeding its random
-// numbers on this thread and libusb's, look like unsynchronised memory.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libumockdev.so\nrace:libudev.so\n";
-}
-#endif
 
 namespace {
 
@@ -231,6 +223,40 @@ TEST_F(UmockTransferTest, UnpluggedDeviceFailsReadsAndWrites)
     EXPECT_EQ(aStream_Write(stream_, "abc", 3), aErrIO);
     EXPECT_EQ(aStream_Destroy(&stream_), aErrNone);
     EXPECT_EQ(bed().openHandles(), 0);
+}
+
+// A transfer the kernel never gives back, not even once cancelled: the call
+// still returns within its bound (time-out, grace, cancel wait), the other
+// endpoint goes on working, and closing takes no wait of its own.
+TEST_F(UmockTransferTest, TransfersThatNeverComeBackEndWithinTheirBound)
+{
+    using std::chrono::steady_clock;
+    open();
+    bed().setDiscardIgnored(id_, true);
+    const long long bound = MVUSB_READ_TIMEOUT_MS + MVUSB_COMPLETION_GRACE_MS + MVUSB_CANCEL_WAIT_MS;
+    char byte = 0;
+    auto start = steady_clock::now();
+    EXPECT_EQ(get(byte), aErrNotReady) << "a tolerated I/O error";
+    long long took = morvtest::msSince(start);
+    EXPECT_GE(took, static_cast<long long>(MVUSB_READ_TIMEOUT_MS));
+    EXPECT_LT(took, bound + 3000);
+    EXPECT_EQ(get(byte), aErrNotReady) << "the lost transfer is not used again";
+
+    ASSERT_EQ(aStream_Write(stream_, "abc", 3), aErrNone);
+    EXPECT_EQ(readPeer(3), "abc");
+    outFault(ETIMEDOUT, 0);  // held until discarded, which never comes
+    start = steady_clock::now();
+    EXPECT_EQ(aStream_Write(stream_, "def", 3), aErrWrite);
+    EXPECT_LT(morvtest::msSince(start), static_cast<long long>(MVUSB_WRITE_TIMEOUT_MS) + bound + 3000);
+
+    start = steady_clock::now();
+    EXPECT_EQ(aStream_Destroy(&stream_), aErrNone);
+    EXPECT_LT(morvtest::msSince(start), 2000);
+    EXPECT_EQ(bed().openHandles(), 0);
+    bed().setDiscardIgnored(id_, false);
+    ASSERT_EQ(aStream_CreateUSB(serial_, &stream_), aErrNone);
+    ASSERT_EQ(aStream_Write(stream_, "ghi", 3), aErrNone);
+    EXPECT_EQ(readPeer(3), "ghi");
 }
 
 struct StateCase {

@@ -14,6 +14,7 @@
 //   sim.attachFd(bed.takePeerFd(id));             // or read/write it directly
 //   bed.queueFault(id, umockusb::Direction::Out, {EPIPE});  // the next OUT URB stalls
 //   bed.setClaimError(id, EBUSY);                 // USBDEVFS_CLAIMINTERFACE fails so
+//   bed.setDiscardIgnored(id, true);              // cancelled URBs never come back
 //   bed.unplug(id);                               // remove uevent; open handles get ENODEV
 //   bed.stats(id).transfers                       // every bulk URB, in completion order
 //   bed.reset();                                  // unplugs everything, clears faults
@@ -100,6 +101,9 @@ public:
     void setClaimError(int id, int error);
     // USBDEVFS_CLEAR_HALT fails so, though the halt is cleared (the answer lost).
     void setClearHaltError(int id, int error);
+    // USBDEVFS_DISCARDURB answers EINVAL and leaves the URB where it is: a
+    // transfer that times out or is cancelled never comes back.
+    void setDiscardIgnored(int id, bool ignored);
     DeviceStats stats(int id);
     // Descriptors of this process open on the device's node (0: on any USB
     // node); umockdev does not tell the handler about a close.
