@@ -70,9 +70,11 @@ protected:
 TEST_F(UsbLinkTest, CreateSyncsForcesRouteAndCarriesPackets)
 {
     // The handshake queues six sync requests and drops what is left of them
-    // once the answers complete it: a module answering after 50 ms sees all six.
+    // once the answers complete it: a module answering after 150 ms sees all six,
+    // even under a sanitizer on a loaded machine (and still answers well inside the
+    // 250 ms after which the handshake starts again).
     morvsim::Faults slow;
-    slow.replyTiming.delay = Millis(50);
+    slow.replyTiming.delay = Millis(150);
     sim_.setFaults(slow);
     id_ = aLink_CreateUSB(kSerial);
     ASSERT_NE(id_, 0);
