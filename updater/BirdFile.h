@@ -22,7 +22,8 @@ struct BirdBlock {
 
 class BirdFile {
 public:
-    enum BLOCK_TYPE {
+    // Fixed to a byte: a file can carry any of the 32 type codes, known here or not.
+    enum BLOCK_TYPE : uint8_t {
         BLOCK_LOADER = 0,
         BLOCK_FIRMWARE = 1,
         BLOCK_SERIAL_OFFSETS = 2,
