@@ -226,6 +226,9 @@ protected:
         ASSERT_NE(id, 0);
         ASSERT_NE(file, nullptr);
         ASSERT_EQ(aFile_SetUnbuffered(file), aErrNone);
+        // The link's start sends its force route; once the module has it, the log
+        // holds only what the test puts there.
+        ASSERT_TRUE(sim.waitUntil([&] { return sim.module(kModule).forceRoute == 1; }, Millis(5000)));
         ASSERT_EQ(aLink_PacketDebug_Enable(id), aErrNone);
     }
 
