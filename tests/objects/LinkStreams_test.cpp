@@ -512,6 +512,8 @@ TEST_F(LinkStreams, DisconnectDropsTheStreamStateAndResetKeepsIt)
     EXPECT_TRUE(link.filterActiveStreamKeys(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, true).empty());
     ASSERT_TRUE(sim.waitUntil([&] { return !sim.connected(); }, Millis(2000)));
     connectLink();
+    // The simulator takes the new connection on its own thread.
+    ASSERT_TRUE(sim.waitUntil([&] { return sim.connectionCount() == 3 && sim.connected(); }, Millis(3000)));
     ASSERT_TRUE(sample(1, 10, 5, 0, 11));
     std::uint8_t match = 10, length = 1, data[28];
     // No filter now: the sample lands in the input queue like any packet.
