@@ -228,7 +228,8 @@ TEST_F(ServerTest, LateUnsolicitedAndUnrelatedPacketsNeverReachAnotherClient)
     BareClient a(port());
     BareClient b(port());
     ASSERT_TRUE(a.sendPacket(kModule, {30, 0xA}));
-    // The server gives up on it after 2 s; the module answers it late.
+    // The server gives up on it 2 s after it went out; the module answers it late.
+    ASSERT_TRUE(sim().waitForPacket([](const SimPacket& p) { return p.is(kModule, {30, 0xA}); }, Millis(2000)));
     std::this_thread::sleep_for(std::chrono::milliseconds(2200));
     ASSERT_TRUE(sim().sendPacket(kModule, {30, 0xA}));
     ASSERT_TRUE(sim().sendPacket(kModule, {kEcho, 0x55}));  // and says something unasked
