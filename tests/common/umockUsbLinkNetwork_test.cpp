@@ -40,12 +40,13 @@ protected:
     }
 
     // Sync requests after the first `answered` go unanswered, up to `until`.
-    // Answers take 50 ms, so all six requests of the handshake reach the
-    // module before the first answer completes it (the rest would be dropped).
+    // Answers take 150 ms, so all six requests of the handshake reach the
+    // module before the first answer completes it (the rest would be dropped),
+    // even on a loaded machine.
     void silenceAddressQueries(unsigned answered, unsigned until = ~0u)
     {
         morvsim::Faults slow;
-        slow.replyTiming.delay = Millis(50);
+        slow.replyTiming.delay = Millis(150);
         sim_.setFaults(slow);
         auto seen = std::make_shared<unsigned>(0);
         sim_.setLinkHandler(morvsim::kSyncByte, [=](SimModule& m, const SimPacket& p, SimReply& r) {
