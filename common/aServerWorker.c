@@ -40,11 +40,6 @@ typedef struct {
     uint64_t until[sLATE_REPLIES]; /* 0: a free slot */
 } sLateReplies;
 
-static bool sStopping(const aServer* server)
-{
-    return __atomic_load_n(&server->stopping, __ATOMIC_SEQ_CST) != 0;
-}
-
 static int drainAll(const aPacket* packet, void* ref)
 {
     (void)packet;
@@ -107,7 +102,7 @@ static aPacket* sAwaitUntil(aServer* server, sExpected* expected, uint64_t deadl
 {
     for (;;) {
         uint64_t now = aTime_GetMSTicks();
-        if (now >= deadline || sStopping(server)) {
+        if (now >= deadline || _aServer_Stopping(server)) {
             return NULL;
         }
         uint64_t left = deadline - now;
@@ -178,7 +173,7 @@ static bool sRoomInOutput(aServer* server, aPacketFifoId out)
     uint32_t length = aPacketFifo_GetLength(out);
     uint64_t progressAt = aTime_GetMSTicks();
     while (length >= aSERVER_OUT_HIGH) {
-        if (sStopping(server) || aTime_GetMSTicks() - progressAt > sBACKLOG_STALL_MS) {
+        if (_aServer_Stopping(server) || aTime_GetMSTicks() - progressAt > sBACKLOG_STALL_MS) {
             return false;
         }
         aTime_MSSleep(1);
@@ -291,12 +286,11 @@ static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* mess
             }
             /* Given up on, the reply (or its rest, counted from its last
              * packet) may still come. */
-            if (got == 0) {
-                sRememberLateReply(late, &expected, sentAt);
-            } else if (got < aSERVER_POOL_MAX_PACKETS && sContinues(replies[got - 1])) {
+            if (got > 0 && got < aSERVER_POOL_MAX_PACKETS && sContinues(replies[got - 1])) {
                 sRememberLateReply(late, &expected, aTime_GetMSTicks() - aSERVER_REPLY_WAIT_MS);
             }
             if (got == 0) {
+                sRememberLateReply(late, &expected, sentAt);
                 _printMVPacket(packets[count - 1]);
                 aDEBUG_TRACE(aDEBUG_SERVER, "Failed to AWAIT packet\n");
                 sDropped(server, tag, true);
@@ -330,12 +324,12 @@ void _serverWorker_syncCommands(zsock_t* pipe, void* args)
     zpoller_set_nonstop(poller, true);
     sLateReplies late;
     memset(&late, 0, sizeof(late));
-    while (!sStopping(server)) {
+    while (!_aServer_Stopping(server)) {
         void* which = zpoller_wait(poller, sPOLL_MS);
         if (which == pipe || (which == NULL && _aServer_PollerTerminated(poller))) {
             break;
         }
-        if (which == server->syncWorker && !sStopping(server)) {
+        if (which == server->syncWorker && !_aServer_Stopping(server)) {
             zmsg_t* message = zmsg_recv(server->syncWorker);
             if (message != NULL) {
                 _serverWorker_syncCommands_syncBackend(server, message, &late);

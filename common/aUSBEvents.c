@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "aThread.h"
+#include "aTime.h"
 #include "aUSBEvents.h"
 
 /* The thread and its users. lifecycle serialises starting and stopping (it
@@ -77,8 +78,7 @@ static void* sEventLoop(void* unused)
         if (rc != LIBUSB_SUCCESS && rc != LIBUSB_ERROR_INTERRUPTED && rc != LIBUSB_ERROR_TIMEOUT && !_eventStop) {
             /* A failing poll must not turn the loop into a spin. */
             pthread_mutex_unlock(&_eventsState);
-            struct timespec pause = {0, 10000000L};
-            nanosleep(&pause, NULL);
+            aTime_MSSleep(10);
             pthread_mutex_lock(&_eventsState);
         }
     }
@@ -115,7 +115,6 @@ aErr mvusb_events_acquire(libusb_context* context)
     if (_eventThread == NULL) {
         pthread_mutex_lock(&_eventsState);
         _eventContext = context;
-        _eventStop = false;
         pthread_mutex_unlock(&_eventsState);
         _eventThread = aThread_Create(sEventLoop, NULL);
         if (_eventThread == NULL) {
@@ -242,7 +241,7 @@ static bool sAwaitCompletion(mvusb_pipe* pipe, unsigned int ms)
  * when it never came back. */
 static bool sCancelAndAwait(mvusb_pipe* pipe)
 {
-    if (pipe->transfer == NULL || !pipe->inFlight) {
+    if (!pipe->inFlight) {
         return true;
     }
     if (pipe->lost) {
