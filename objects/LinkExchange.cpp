@@ -190,16 +190,19 @@ aErr LinkExchange::exchangeRaw(std::uint8_t module, const std::uint8_t* data, st
 
 aErr exchangePacket(Link& link, std::uint8_t module, std::uint8_t command, std::uint8_t length,
                     const std::uint8_t* data, const std::uint8_t* match, std::uint8_t matchLength,
-                    std::uint8_t* replyLength, std::uint8_t* reply)
+                    std::uint8_t* replyLength, std::uint8_t* reply, aErr* sent)
 {
+    aErr unused = aErrNone;
+    aErr& result = sent ? *sent : unused;
     if (!replyLength || !reply || (matchLength > 0 && !match))
-        return aErrParam;
+        return result = aErrParam;
     LinkExchange exchange(link, ReplyPattern::prefix(match, matchLength), kReplyTimeoutMs);
-    if (exchange.status() != aErrNone)
-        return exchange.status();
-    const aErr sent = exchange.sendPacket(module, command, length, data);
-    if (sent != aErrNone)
-        return sent;
+    result = exchange.status();
+    if (result != aErrNone)
+        return result;
+    result = exchange.sendPacket(module, command, length, data);
+    if (result != aErrNone)
+        return result;
     *replyLength = matchLength;
     return exchange.receivePacket(module, match, replyLength, reply, kReplyTimeoutMs);
 }

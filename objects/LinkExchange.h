@@ -95,10 +95,12 @@ private:
 // A raw request to the module and the reply whose data begin with the first
 // matchLength bytes of match (from any module address), as one exchange:
 // Link::sendPacket's request, Link::receivePacket's reply and results
-// (*replyLength and reply as there; reply has room for 28 bytes).
+// (*replyLength and reply as there; reply has room for 28 bytes). *sent,
+// when given, gets the result of taking the turn and sending the request, so
+// that a caller can tell a request that never went out from a missing reply.
 aErr exchangePacket(Link& link, std::uint8_t module, std::uint8_t command, std::uint8_t length,
                     const std::uint8_t* data, const std::uint8_t* match, std::uint8_t matchLength,
-                    std::uint8_t* replyLength, std::uint8_t* reply);
+                    std::uint8_t* replyLength, std::uint8_t* reply, aErr* sent = nullptr);
 // The same reply without a request.
 aErr awaitPacket(Link& link, std::uint8_t module, const std::uint8_t* match, std::uint8_t matchLength,
                  std::uint8_t* replyLength, std::uint8_t* reply);

@@ -12,16 +12,13 @@
 #include "uei.h"
 
 using Zorventa::Morvasset::Link;
-using Zorventa::Morvasset::LinkExchange;
 using Zorventa::Morvasset::Module;
-using Zorventa::Morvasset::ReplyPattern;
 using Zorventa::Morvasset::SystemClass;
 using Zorventa::Morvasset::uei;
 
 namespace {
 
 constexpr uint8_t kMaxPacketData = 28;
-constexpr uint64_t kReplyTimeoutMs = 1000;
 constexpr uint32_t kLoaderStartReconnectMs = 500;
 // Bit of the protocol features: the module takes pooled (coalesced) writes.
 constexpr uint32_t kFeaturePooledPackets = 0x80000000u;
@@ -46,6 +43,17 @@ uint32_t byteSum(const uint8_t* data, uint32_t length)
     return sum;
 }
 
+// The request's data bytes: the option, then the payload; 0 when it does not fit.
+uint8_t frameRequest(uint8_t option, const uint8_t* payload, uint8_t payloadLength, uint8_t* data)
+{
+    if (payloadLength > kMaxPacketData - 2)
+        return 0;
+    data[0] = option;
+    if (payloadLength > 0)
+        std::copy(payload, payload + payloadLength, data + 1);
+    return static_cast<uint8_t>(payloadLength + 1);
+}
+
 }  // namespace
 
 UpdaterEntity::UpdaterEntity() : module(nullptr), validateSums(true), noWaitOnReboot(false), useUEIData(false) {}
@@ -66,43 +74,32 @@ aErr UpdaterEntity::init(Module* m, uint8_t index, bool sums, bool noWait)
 aErr UpdaterEntity::sendRequest(uint8_t option, const uint8_t* payload, uint8_t payloadLength)
 {
     uint8_t data[kMaxPacketData];
-    if (payloadLength > kMaxPacketData - 2)
+    const uint8_t length = frameRequest(option, payload, payloadLength, data);
+    if (length == 0)
         return aErrParam;
-    data[0] = option;
-    if (payloadLength > 0)
-        std::copy(payload, payload + payloadLength, data + 1);
-    return sendPacket(cmdUPGRADE, static_cast<uint8_t>(payloadLength + 1), data);
+    return sendPacket(cmdUPGRADE, length, data);
 }
 
 aErr UpdaterEntity::ask(uint8_t option, const uint8_t* payload, uint8_t payloadLength, uint8_t replyCode, uint8_t* data,
                         uint8_t& length, aErr* sent)
 {
     length = 0;
-    *sent = aErrResource;
-    if (payloadLength > kMaxPacketData - 2) {
+    uint8_t request[kMaxPacketData];
+    const uint8_t requestLength = frameRequest(option, payload, payloadLength, request);
+    if (requestLength == 0) {
         *sent = aErrParam;
         return aErrParam;
     }
     Link* link = module != nullptr ? module->getLink() : nullptr;
-    if (link == nullptr)
+    if (link == nullptr) {
+        *sent = aErrResource;
         return aErrResource;
-    const uint8_t match[2] = {cmdUPGRADE, replyCode};
+    }
     // Replies of a request that timed out, queued or still on their way, are
     // dropped before this one goes out.
-    LinkExchange exchange(*link, ReplyPattern::prefix(match, sizeof(match)), kReplyTimeoutMs);
-    *sent = exchange.status();
-    if (*sent != aErrNone)
-        return *sent;
-    uint8_t request[kMaxPacketData];
-    request[0] = option;
-    if (payloadLength > 0)
-        std::copy(payload, payload + payloadLength, request + 1);
-    const uint8_t address = module->getModuleAddress();
-    *sent = exchange.sendPacket(address, cmdUPGRADE, static_cast<uint8_t>(payloadLength + 1), request);
-    if (*sent != aErrNone)
-        return *sent;
-    length = sizeof(match);
-    aErr err = exchange.receivePacket(address, match, &length, data, kReplyTimeoutMs);
+    const uint8_t match[2] = {cmdUPGRADE, replyCode};
+    aErr err = Zorventa::Morvasset::exchangePacket(*link, module->getModuleAddress(), cmdUPGRADE, requestLength,
+                                                   request, match, sizeof(match), &length, data, sent);
     if (err != aErrNone)
         length = 0;
     return err;
