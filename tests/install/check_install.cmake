@@ -89,7 +89,7 @@ file(STRINGS "${root}${rules}" lines REGEX "^[^#]")
 # Every rule gives the device to the local seat's user (uaccess) and to the group plugdev.
 set(access "GROUP=\"plugdev\",.*TAG\\+=\"uaccess\"")
 set(wanted
-  "^SUBSYSTEM==\"usb\", ENV\\{DEVTYPE\\}==\"usb_device\", ATTR\\{idVendor\\}==\"2b9e\", MODE=\"0664\", ${access}"
+  "^SUBSYSTEM==\"usb\", ENV\\{DEVTYPE\\}==\"usb_device\", ATTR\\{idVendor\\}==\"2b9e\", ATTR\\{idProduct\\}==\"\\[0-7\\]\\*\", MODE=\"0664\", ${access}"
   "^KERNEL==\"morvasset\\.\\*\", MODE=\"0660\", ${access}"
   "^SUBSYSTEM==\"usb\", ENV\\{DEVTYPE\\}==\"usb_device\", ATTR\\{idVendor\\}==\"1fc9\", ATTR\\{idProduct\\}==\"0130\", MODE=\"0664\", ${access}"
   "^SUBSYSTEM==\"hidraw\", ATTRS\\{idVendor\\}==\"1fc9\", ATTRS\\{idProduct\\}==\"0130\", MODE=\"0660\", ${access}")
