@@ -8,6 +8,7 @@
 #include "aDebug.h"
 #include "aLink.h"
 #include "aLinkRegistry.h"
+#include "aReplyWait.h"
 #include "aServer.h"
 #include "aServerInternal.h"
 #include "aStreamClient.h"
@@ -15,10 +16,9 @@
 
 #define sDETAIL_ATTEMPTS 5
 #define sDETAIL_PAUSE_MS 10u
-#define sQUERY_WAIT_MS 1000u
 /* A question the module left unanswered keeps the server's sync worker
  * waiting this long; the next attempt starts only after that. */
-#define sWORKER_BUSY_MS (aSERVER_REPLY_WAIT_MS + 100u)
+#define sWORKER_BUSY_MS (aREPLY_WAIT_MS + aREPLY_SERVER_MARGIN_MS + 100u)
 
 #define sSYSTEM_COMMAND 3u
 #define sMODEL_OPTION 8u
@@ -91,7 +91,7 @@ static aErr _aLink_GetModuleAddress(int linkId, uint8_t* address)
     if (err != aErrNone) {
         return err;
     }
-    aPacket* reply = aLink_AwaitPacket(linkId, sQUERY_WAIT_MS);
+    aPacket* reply = aLink_AwaitPacket(linkId, aREPLY_WAIT_MS);
     if (reply == NULL) {
         return aErrTimeout;
     }
@@ -113,7 +113,7 @@ static aErr _aLink_GetModel(int linkId, uint8_t address, uint8_t* model)
     if (err != aErrNone) {
         return err;
     }
-    aPacket* reply = aLink_AwaitPacket(linkId, sQUERY_WAIT_MS);
+    aPacket* reply = aLink_AwaitPacket(linkId, aREPLY_WAIT_MS);
     if (reply == NULL) {
         return aErrTimeout;
     }

@@ -34,9 +34,7 @@ extern "C" {
  * pending list. */
 #define aSERVER_FLUSH_SIGNAL 5
 
-/* The sync worker waits this long for each reply packet. */
-#define aSERVER_REPLY_WAIT_MS 2000u
-/* and looks at the stop flag at least this often. */
+/* The sync worker looks at the stop flag at least this often while it waits. */
 #define aSERVER_WAIT_SLICE_MS 100u
 /* The worker holds back while the link's output queue is this full. */
 #define aSERVER_OUT_HIGH 800u

@@ -2,11 +2,12 @@
  * link's queues. It takes one request at a time from the broker, drops what
  * the module sent unasked before it, puts the request's packets out and
  * collects the reply that answers it, and sends that back with the
- * request's tag.
+ * request's tag. It waits for a reply longer than its client does
+ * (aReplyWait.h), so that the client gives up first.
  *
  * A reply carries nothing that tells two requests of one key apart. When the
  * worker gives up on a reply, the reply may still come: for up to
- * sLATE_REPLY_MS after the request went out, a later request of the same key
+ * aREPLY_LATE_SERVER_MS after it gave up, a later request of the same key
  * first waits for it and drops it, so it never answers the later one. */
 #include <stdlib.h>
 #include <string.h>
@@ -14,16 +15,13 @@
 #include "aDebug.h"
 #include "aLink.h"
 #include "aPacketFifo.h"
+#include "aReplyWait.h"
 #include "aServerInternal.h"
 #include "aTime.h"
 #include "aUEI.h"
 
 #define sPOLL_MS 1000
 #define sBACKLOG_STALL_MS 2000u
-/* How long after a request the module's reply may still come. A later
- * request of its key waits at most the rest of this after a time-out (at most
- * 500 ms after the worker's own 2000 ms). */
-#define sLATE_REPLY_MS 2500u
 #define sLATE_REPLIES 16u
 
 typedef struct {
@@ -119,9 +117,10 @@ static aPacket* sAwaitUntil(aServer* server, sExpected* expected, uint64_t deadl
     }
 }
 
-static aPacket* sAwaitReply(aServer* server, sExpected* expected)
+/* The client waits clientMs for this packet of the reply. */
+static aPacket* sAwaitReply(aServer* server, sExpected* expected, uint32_t clientMs)
 {
-    return sAwaitUntil(server, expected, aTime_DeadlineAfter(aSERVER_REPLY_WAIT_MS));
+    return sAwaitUntil(server, expected, aTime_DeadlineAfter((uint64_t)clientMs + aREPLY_SERVER_MARGIN_MS));
 }
 
 static bool sContinues(const aPacket* packet)
@@ -148,8 +147,8 @@ static void sWaitOutLateReplies(aServer* server, sLateReplies* late, const sExpe
     }
 }
 
-/* The reply to a request that went out at sentAt may still come. */
-static void sRememberLateReply(sLateReplies* late, const sExpected* key, uint64_t sentAt)
+/* The reply (or its rest) given up on just now may still come. */
+static void sRememberLateReply(sLateReplies* late, const sExpected* key)
 {
     uint64_t now = aTime_GetMSTicks();
     uint32_t slot = 0;
@@ -163,7 +162,7 @@ static void sRememberLateReply(sLateReplies* late, const sExpected* key, uint64_
         }
     }
     late->key[slot] = *key;
-    late->until[slot] = sentAt + sLATE_REPLY_MS;
+    late->until[slot] = aTime_DeadlineAfter(aREPLY_LATE_SERVER_MS);
 }
 
 /* Holds back while the link's output queue is nearly full, so a long burst
@@ -273,24 +272,23 @@ static void _serverWorker_syncCommands_syncBackend(aServer* server, zmsg_t* mess
         } else if (!expectsReply) {
             aDEBUG_TRACE(aDEBUG_SERVER, "don't wait on this packet\n");
         } else {
-            uint64_t sentAt = aTime_GetMSTicks();
             aPacket* replies[aSERVER_POOL_MAX_PACKETS];
             uint16_t got = 0;
-            aPacket* reply = sAwaitReply(server, &expected);
+            uint32_t clientMs = aReply_WaitForRequest((const aPacket* const*)packets, count);
+            aPacket* reply = sAwaitReply(server, &expected, clientMs);
             while (reply != NULL) {
                 replies[got++] = reply;
                 if (!sContinues(reply) || got == aSERVER_POOL_MAX_PACKETS) {
                     break;
                 }
-                reply = sAwaitReply(server, &expected);
+                reply = sAwaitReply(server, &expected, aREPLY_WAIT_MS);
             }
-            /* Given up on, the reply (or its rest, counted from its last
-             * packet) may still come. */
+            /* Given up on, the reply (or its rest) may still come. */
             if (got > 0 && got < aSERVER_POOL_MAX_PACKETS && sContinues(replies[got - 1])) {
-                sRememberLateReply(late, &expected, aTime_GetMSTicks() - aSERVER_REPLY_WAIT_MS);
+                sRememberLateReply(late, &expected);
             }
             if (got == 0) {
-                sRememberLateReply(late, &expected, sentAt);
+                sRememberLateReply(late, &expected);
                 _printMVPacket(packets[count - 1]);
                 aDEBUG_TRACE(aDEBUG_SERVER, "Failed to AWAIT packet\n");
                 sDropped(server, tag, true);

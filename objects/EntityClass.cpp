@@ -5,6 +5,7 @@
 #include "DeviceError.h"
 #include "LinkExchange.h"
 #include "Module.h"
+#include "aReplyWait.h"
 #include "aUEI.h"
 
 namespace Zorventa {
@@ -20,10 +21,6 @@ struct EntityClass::impl {
 };
 
 namespace {
-
-constexpr std::uint64_t kReplyTimeoutMs = 1000;
-constexpr std::uint64_t kLargeReplyTimeoutMs = 4000;
-constexpr std::size_t kLargePayload = 1000;
 
 // The scalar a reply (or a request) carries, by its value type.
 bool scalarValue(const uei& record, std::uint32_t* value)
@@ -170,7 +167,7 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
 
     addressRequest(value, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
-    LinkExchange exchange(*link, replies(address, m_impl->command, option, m_impl->index), kReplyTimeoutMs);
+    LinkExchange exchange(*link, replies(address, m_impl->command, option, m_impl->index), aREPLY_WAIT_MS);
     if (exchange.status() != aErrNone)
         return exchange.status();
     err = exchange.sendUEI(*value);
@@ -182,7 +179,7 @@ aErr EntityClass::getUEI(std::uint8_t option, uei* value)
     value->specifier = m_impl->index;
     value->v.intVal = 0;
     value->type = ueiTypeVoid;
-    err = exchange.receiveUEI(value, kReplyTimeoutMs);
+    err = exchange.receiveUEI(value, aREPLY_WAIT_MS);
     if (err != aErrNone)
         return err;
     return replyResult(*value);
@@ -211,8 +208,7 @@ aErr EntityClass::setRecord(std::uint8_t option, const std::uint8_t* subindex, u
                    m_impl->index);
     const auto replyOption = static_cast<std::uint8_t>(option | ueiOptionSetReply);
     // A large buffer's reply comes later; the wait starts once it is sent.
-    const std::uint64_t timeout =
-        value->type == ueiTypeBytes && value->count > kLargePayload ? kLargeReplyTimeoutMs : kReplyTimeoutMs;
+    const std::uint64_t timeout = aReply_WaitForBytes(value->type == ueiTypeBytes ? value->count : 0);
     LinkExchange exchange(*link, replies(address, m_impl->command, replyOption, m_impl->index), timeout);
     if (exchange.status() != aErrNone)
         return exchange.status();
@@ -367,7 +363,7 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     addressRequest(&request, address, m_impl->command, static_cast<std::uint8_t>(option | ueiOptionGet),
                    m_impl->index);
     request.type = ueiTypeVoid;
-    LinkExchange exchange(*link, replies(address, m_impl->command, option, m_impl->index), kReplyTimeoutMs);
+    LinkExchange exchange(*link, replies(address, m_impl->command, option, m_impl->index), aREPLY_WAIT_MS);
     if (exchange.status() != aErrNone)
         return exchange.status();
     err = exchange.sendUEI(request);
@@ -389,7 +385,7 @@ aErr EntityClass::getUEIBytes(std::uint8_t option, std::uint8_t* buffer, std::si
     // away), so that none of it is left to be taken by the next get.
     bool cut = false;
     for (;;) {
-        err = exchange.receiveUEI(&record, sUEIBytesFilter, kReplyTimeoutMs);
+        err = exchange.receiveUEI(&record, sUEIBytesFilter, aREPLY_WAIT_MS);
         if (err == aErrNone && (record.specifier & ueiSpecifierError))
             err = replyResult(record);
         else if (err == aErrNone && record.error == aErrMemory && !cut) {
@@ -445,11 +441,11 @@ aErr EntityClass::awaitUEI32Val(std::uint32_t option, std::uint32_t* value, std:
     record.option = static_cast<std::uint8_t>(option);
     record.specifier = m_impl->index;
     record.type = ueiTypeVoid;
-    LinkExchange exchange(*link, replies(address, m_impl->command, record.option, m_impl->index), kReplyTimeoutMs,
+    LinkExchange exchange(*link, replies(address, m_impl->command, record.option, m_impl->index), aREPLY_WAIT_MS,
                           LinkExchange::Kind::Await);
     if (exchange.status() != aErrNone)
         return exchange.status();
-    err = exchange.receiveUEI(&record, kReplyTimeoutMs);
+    err = exchange.receiveUEI(&record, aREPLY_WAIT_MS);
     if (err != aErrNone)
         return err;
     err = replyResult(record);
@@ -470,7 +466,7 @@ aErr EntityClass::drainUEI(std::uint8_t option)
         return err;
     const std::uint8_t address = m_impl->module->getModuleAddress();
     // Not while an exchange that could take those replies waits for one.
-    LinkExchange turn(*link, replies(address, m_impl->command, option, m_impl->index), kReplyTimeoutMs,
+    LinkExchange turn(*link, replies(address, m_impl->command, option, m_impl->index), aREPLY_WAIT_MS,
                       LinkExchange::Kind::TurnOnly);
     if (turn.status() != aErrNone)
         return turn.status();

@@ -12,6 +12,7 @@
 
 #include "aDebug.h"
 #include "aLink.h"
+#include "aReplyWait.h"
 #include "aTime.h"
 #include "aUEI.h"
 
@@ -20,9 +21,6 @@ namespace Morvasset {
 
 namespace {
 
-constexpr std::uint64_t kReplyTimeoutMs = 1000;
-constexpr std::uint64_t kLargeReplyTimeoutMs = 4000;
-constexpr std::size_t kLargePayload = 1000;
 constexpr std::uint8_t kMaxRawData = aPACKET_MAX_DATA - 1;
 constexpr std::uint8_t kAddressQuery = 0xAD;
 
@@ -162,7 +160,7 @@ bool enterGate(LinkTurns* turns, LinkTurns::Clock::time_point deadline, LinkTurn
 
 LinkTurns::Clock::time_point replyDeadline()
 {
-    return LinkTurns::Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+    return LinkTurns::Clock::now() + std::chrono::milliseconds(aREPLY_WAIT_MS);
 }
 
 // A queued reply to an entity request, matched without being decoded.
@@ -317,12 +315,11 @@ aErr Link::impl::receivePacket(std::uint8_t module, const std::uint8_t* match, s
 
 std::uint64_t Link::impl::replyTimeoutFor(const uei& reply)
 {
-    if (reply.type == ueiTypeBytes && reply.count > kLargePayload) {
+    const std::uint64_t ms = aReply_WaitForBytes(reply.type == ueiTypeBytes ? reply.count : 0);
+    if (ms != aREPLY_WAIT_MS)
         aDEBUG_TRACE(aDEBUG_LINK, "receiveUEI - Expanding timeout for large payload: %lu\n",
-                     static_cast<unsigned long>(kLargeReplyTimeoutMs));
-        return kLargeReplyTimeoutMs;
-    }
-    return kReplyTimeoutMs;
+                     static_cast<unsigned long>(ms));
+    return ms;
 }
 
 aErr Link::sendUEI(uei request)
@@ -342,7 +339,7 @@ aErr Link::receiveUEI(std::uint8_t module, std::uint8_t command, std::uint8_t op
 
 aErr Link::receiveUEI(std::uint8_t module, std::uint8_t, std::uint8_t, std::uint8_t, uei* reply, ueiFilter_t filter)
 {
-    const std::uint64_t ms = reply ? impl::replyTimeoutFor(*reply) : kReplyTimeoutMs;
+    const std::uint64_t ms = reply ? impl::replyTimeoutFor(*reply) : aREPLY_WAIT_MS;
     return m_impl->receiveUEI(module, reply, filter, ms, nullptr);
 }
 
@@ -366,7 +363,7 @@ aErr Link::sendPacket(std::uint8_t module, std::uint8_t command, std::uint8_t le
 
 aErr Link::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length, std::uint8_t* data)
 {
-    return m_impl->receivePacket(module, match, length, data, kReplyTimeoutMs, nullptr);
+    return m_impl->receivePacket(module, match, length, data, aREPLY_WAIT_MS, nullptr);
 }
 
 aErr Link::getModuleAddress(std::uint8_t* address)
@@ -378,14 +375,14 @@ aErr Link::getModuleAddress(std::uint8_t* address)
         return aErrNotReady;
     aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress\n");
     // Every answer names the link's module: a late one is as good as its own.
-    LinkExchange exchange(*this, ReplyPattern::addressAnswer(), kReplyTimeoutMs, LinkExchange::Kind::TurnOnly);
+    LinkExchange exchange(*this, ReplyPattern::addressAnswer(), aREPLY_WAIT_MS, LinkExchange::Kind::TurnOnly);
     if (exchange.status() != aErrNone)
         return aErrNotReady;
     // No data bytes, but a valid pointer: the packet constructor refuses NULL.
     const std::uint8_t none[1] = {0};
     aDEBUG_TRACE(aDEBUG_LINK, "getModuleAddress wait\n");
     OwnedPacket answer;
-    const aErr err = exchange.exchangeRaw(kAddressQuery, none, 0, &matchMagicProc, nullptr, kReplyTimeoutMs, &answer);
+    const aErr err = exchange.exchangeRaw(kAddressQuery, none, 0, &matchMagicProc, nullptr, aREPLY_WAIT_MS, &answer);
     if (err == aErrTimeout)
         return aErrNotReady;
     if (err != aErrNone)

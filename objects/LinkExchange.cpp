@@ -17,8 +17,6 @@ namespace {
 using Clock = LinkTurns::Clock;
 using std::chrono::milliseconds;
 
-constexpr std::uint64_t kReplyTimeoutMs = 1000;
-
 int matchesPattern(const aPacket* packet, void* ref)
 {
     return static_cast<const ReplyPattern*>(ref)->matches(packet) ? 1 : 0;
@@ -74,7 +72,7 @@ LinkExchange::~LinkExchange()
     if (!ticket_.held())
         return;
     if (gaveUp_ && kind_ == Kind::Request) {
-        const Clock::time_point until = lateFrom_ + LinkTurns::kLateReplyMs;
+        const Clock::time_point until = gaveUpAt_ + LinkTurns::kLateReplyMs;
         turns_->leave(&ticket_, &until);
     } else {
         turns_->leave(&ticket_, nullptr);
@@ -141,12 +139,13 @@ aErr LinkExchange::noteSent(aErr result)
     return result;
 }
 
-aErr LinkExchange::noteWait(aErr result, Clock::time_point waitStart)
+aErr LinkExchange::noteWait(aErr result)
 {
-    // Given up on with a request out: the reply may still come.
+    // Given up on with a request out: the reply may still come, counted
+    // from now, however long this wait was.
     if (result == aErrTimeout && sentAny_) {
         gaveUp_ = true;
-        lateFrom_ = waitStart;
+        gaveUpAt_ = Clock::now();
     }
     return result;
 }
@@ -158,18 +157,16 @@ aErr LinkExchange::receiveUEI(uei* reply, std::uint64_t ms)
 
 aErr LinkExchange::receiveUEI(uei* reply, ueiFilter_t filter, std::uint64_t ms)
 {
-    const Clock::time_point start = Clock::now();
     const std::uint8_t module = reply ? reply->module : 0;
     const Link::impl::ReplyWait wait{*turns_, replies_};
-    return noteWait(link_.m_impl->receiveUEI(module, reply, filter, waitMs(ms), &wait), start);
+    return noteWait(link_.m_impl->receiveUEI(module, reply, filter, waitMs(ms), &wait));
 }
 
 aErr LinkExchange::receivePacket(std::uint8_t module, const std::uint8_t* match, std::uint8_t* length,
                                  std::uint8_t* data, std::uint64_t ms)
 {
-    const Clock::time_point start = Clock::now();
     const Link::impl::ReplyWait wait{*turns_, replies_};
-    return noteWait(link_.m_impl->receivePacket(module, match, length, data, waitMs(ms), &wait), start);
+    return noteWait(link_.m_impl->receivePacket(module, match, length, data, waitMs(ms), &wait));
 }
 
 aErr LinkExchange::exchangeRaw(std::uint8_t module, const std::uint8_t* data, std::uint8_t length,
@@ -180,10 +177,9 @@ aErr LinkExchange::exchangeRaw(std::uint8_t module, const std::uint8_t* data, st
     const aErr queued = noteSent(link_.m_impl->queueGated(module, length, data, budgetEnd_, &uncounted_));
     if (queued != aErrNone)
         return queued;
-    const Clock::time_point start = Clock::now();
     const Link::impl::ReplyWait wait{*turns_, replies_};
     reply->reset(link_.m_impl->awaitFirst(filter, reference, waitMs(ms), &wait));
-    return noteWait(*reply ? aErrNone : aErrTimeout, start);
+    return noteWait(*reply ? aErrNone : aErrTimeout);
 }
 
 // ---------------------------------------------------------------- raw packet exchanges
@@ -196,7 +192,7 @@ aErr exchangePacket(Link& link, std::uint8_t module, std::uint8_t command, std::
     aErr& result = sent ? *sent : unused;
     if (!replyLength || !reply || (matchLength > 0 && !match))
         return result = aErrParam;
-    LinkExchange exchange(link, ReplyPattern::prefix(match, matchLength), kReplyTimeoutMs);
+    LinkExchange exchange(link, ReplyPattern::prefix(match, matchLength), aREPLY_WAIT_MS);
     result = exchange.status();
     if (result != aErrNone)
         return result;
@@ -204,7 +200,7 @@ aErr exchangePacket(Link& link, std::uint8_t module, std::uint8_t command, std::
     if (result != aErrNone)
         return result;
     *replyLength = matchLength;
-    return exchange.receivePacket(module, match, replyLength, reply, kReplyTimeoutMs);
+    return exchange.receivePacket(module, match, replyLength, reply, aREPLY_WAIT_MS);
 }
 
 aErr awaitPacket(Link& link, std::uint8_t module, const std::uint8_t* match, std::uint8_t matchLength,
@@ -212,11 +208,11 @@ aErr awaitPacket(Link& link, std::uint8_t module, const std::uint8_t* match, std
 {
     if (!replyLength || !reply || (matchLength > 0 && !match))
         return aErrParam;
-    LinkExchange exchange(link, ReplyPattern::prefix(match, matchLength), kReplyTimeoutMs, LinkExchange::Kind::Await);
+    LinkExchange exchange(link, ReplyPattern::prefix(match, matchLength), aREPLY_WAIT_MS, LinkExchange::Kind::Await);
     if (exchange.status() != aErrNone)
         return exchange.status();
     *replyLength = matchLength;
-    return exchange.receivePacket(module, match, replyLength, reply, kReplyTimeoutMs);
+    return exchange.receivePacket(module, match, replyLength, reply, aREPLY_WAIT_MS);
 }
 
 }  // namespace Morvasset

@@ -73,7 +73,7 @@ public:
 private:
     void waitOutLateReplies();
     aErr noteSent(aErr result);
-    aErr noteWait(aErr result, LinkTurns::Clock::time_point waitStart);
+    aErr noteWait(aErr result);
 
     Link& link_;
     Kind kind_;
@@ -87,9 +87,9 @@ private:
     // Time spent waiting for the turn or the gate that no reply wait has counted yet.
     LinkTurns::Clock::duration uncounted_{0};
     bool sentAny_ = false;
-    // A reply was given up on, and when its wait began: it may still come.
+    // A reply was given up on, and when: it may still come.
     bool gaveUp_ = false;
-    LinkTurns::Clock::time_point lateFrom_{};
+    LinkTurns::Clock::time_point gaveUpAt_{};
 };
 
 // A raw request to the module and the reply whose data begin with the first

@@ -6,6 +6,7 @@
 #include "LinkExchange.h"
 #include "LinkImpl.h"
 #include "LinkRawTransfer.h"
+#include "aReplyWait.h"
 
 namespace Zorventa {
 namespace Morvasset {
@@ -25,7 +26,6 @@ constexpr std::size_t COMMAND_OVERHEAD = 2;
 constexpr std::size_t kChunk = aPACKET_MAX_DATA - COMMAND_OVERHEAD;
 // The end packet counts the bytes in 16 bits.
 constexpr std::size_t kMaxTotal = 0xFFFF;
-constexpr std::uint64_t kReplyMs = 1000;
 
 struct FactoryRequest {
     std::uint8_t module;
@@ -49,7 +49,7 @@ bool isError(const OwnedPacket& reply)
 aErr exchange(LinkExchange& turn, FactoryRequest& request, const std::uint8_t* data, std::uint8_t length,
               OwnedPacket* reply)
 {
-    return turn.exchangeRaw(request.module, data, length, sFactoryFilter, &request, kReplyMs, reply);
+    return turn.exchangeRaw(request.module, data, length, sFactoryFilter, &request, aREPLY_WAIT_MS, reply);
 }
 
 aErr sendEndPacket(LinkExchange& turn, std::uint8_t module, std::size_t total)
@@ -82,7 +82,7 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
     if (block > kMaxBlock || !count || (!buffer && capacity > 0))
         return aErrParam;
     // The end packet's reply carries block 0: every block of the module takes one turn.
-    LinkExchange turn(*this, ReplyPattern::command(module, kFactoryCommand), kReplyMs);
+    LinkExchange turn(*this, ReplyPattern::command(module, kFactoryCommand), aREPLY_WAIT_MS);
     if (turn.status() != aErrNone)
         return turn.status();
     // Data that fills the buffer is refused, so the total stays within 16 bits.
@@ -99,7 +99,7 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
         if (result != aErrNone)
             break;
         if (isError(reply)) {
-            result = deviceErrorCode(reply.get(), 2);
+            result = notTheReadsOverrun(deviceErrorCode(reply.get(), 2));
             break;
         }
         const std::size_t n = reply->dataSize - COMMAND_OVERHEAD;
@@ -112,7 +112,7 @@ aErr Link::getFactoryData(std::uint8_t module, std::uint8_t block, std::uint8_t*
         full = reply->dataSize == aPACKET_MAX_DATA;
     }
     if (result == aErrNone)
-        result = sendEndPacket(turn, module, total);
+        result = notTheReadsOverrun(sendEndPacket(turn, module, total));
     if (result == aErrNone)
         *count = total;
     return result;
@@ -127,7 +127,7 @@ aErr Link::setFactoryData(std::uint8_t module, std::uint8_t block, const std::ui
     if (block > kMaxBlock || length > kMaxTotal || (!data && length > 0))
         return aErrParam;
     // The end packet's reply carries block 0: every block of the module takes one turn.
-    LinkExchange turn(*this, ReplyPattern::command(module, kFactoryCommand), kReplyMs);
+    LinkExchange turn(*this, ReplyPattern::command(module, kFactoryCommand), aREPLY_WAIT_MS);
     if (turn.status() != aErrNone)
         return turn.status();
 

@@ -12,5 +12,10 @@ aErr deviceErrorCode(const aPacket* reply, std::size_t at)
     return deviceErrorResult(reply->data[at]);
 }
 
+aErr notTheReadsOverrun(aErr failure)
+{
+    return failure == aErrOverrun ? aErrUnknown : failure;
+}
+
 }  // namespace Morvasset
 }  // namespace Zorventa

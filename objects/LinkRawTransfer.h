@@ -38,5 +38,10 @@ private:
 // that says error but carries no code, or code 0, is no success.
 aErr deviceErrorCode(const aPacket* reply, std::size_t at);
 
+// A read's failure. The module's own code 15 would read as the read's own
+// aErrOverrun (the caller's buffer is too small for the data), which it is
+// not.
+aErr notTheReadsOverrun(aErr failure);
+
 }  // namespace Morvasset
 }  // namespace Zorventa

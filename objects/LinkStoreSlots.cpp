@@ -6,6 +6,7 @@
 #include "LinkExchange.h"
 #include "LinkImpl.h"
 #include "LinkRawTransfer.h"
+#include "aReplyWait.h"
 
 namespace Zorventa {
 namespace Morvasset {
@@ -25,8 +26,6 @@ constexpr std::uint8_t kErrorBit = 0x80;
 // On this side: no slot open.
 constexpr std::uint8_t kNoHandle = 255;
 constexpr std::size_t kChunk = 25;
-constexpr std::uint64_t kReplyMs = 1000;
-constexpr std::uint64_t kOpenMs = 3000;
 
 struct SlotRequest {
     std::uint8_t module;
@@ -70,7 +69,7 @@ aErr sQuery(LinkExchange& turn, std::uint8_t module, std::uint8_t sub, std::uint
     SlotRequest request{module, sub, store, slot, 0};
     const std::uint8_t data[] = {kSlotCommand, sub, store, slot};
     OwnedPacket reply;
-    const aErr result = exchange(turn, request, data, sizeof data, kReplyMs, &reply);
+    const aErr result = exchange(turn, request, data, sizeof data, aREPLY_WAIT_MS, &reply);
     if (result != aErrNone)
         return result;
     if (isError(reply))
@@ -88,7 +87,7 @@ std::uint8_t sOpenSlot(LinkExchange& turn, std::uint8_t module, std::uint8_t sto
     SlotRequest request{module, mode, store, slot, 0};
     const std::uint8_t data[] = {kSlotCommand, mode, store, slot};
     OwnedPacket reply;
-    if (exchange(turn, request, data, sizeof data, kOpenMs, &reply) != aErrNone)
+    if (exchange(turn, request, data, sizeof data, aREPLY_WAIT_SLOT_OPEN_MS, &reply) != aErrNone)
         return kNoHandle;
     // A refusal, whatever its code, and a reply without its handle open nothing.
     if (isError(reply) || reply->dataSize < 5)
@@ -102,7 +101,7 @@ aErr sCloseSlot(LinkExchange& turn, std::uint8_t module, std::uint8_t handle)
     const std::uint8_t data[] = {kSlotCommand, kClose, handle};
     OwnedPacket reply;
     // No reply is a time-out: the slot may still be open.
-    const aErr result = exchange(turn, request, data, sizeof data, kReplyMs, &reply);
+    const aErr result = exchange(turn, request, data, sizeof data, aREPLY_WAIT_MS, &reply);
     if (result != aErrNone)
         return result;
     if (reply->dataSize != 4)
@@ -125,13 +124,6 @@ bool validModule(std::uint8_t module)
     return module != 0 && (module & 1) == 0;
 }
 
-// A slot read's failure. The module's own code 15 would read as the call's
-// partial read, whose count is valid; a failed read's count is not.
-aErr notAPartialRead(aErr failure)
-{
-    return failure == aErrOverrun ? aErrUnknown : failure;
-}
-
 }  // namespace
 
 aErr Link::storeSlotCapacity(std::uint8_t module, std::uint8_t store, std::uint8_t slot, std::size_t* capacity)
@@ -142,7 +134,7 @@ aErr Link::storeSlotCapacity(std::uint8_t module, std::uint8_t store, std::uint8
         return aErrPacket;
     if (!capacity)
         return aErrParam;
-    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), aREPLY_WAIT_MS);
     if (turn.status() != aErrNone)
         return turn.status();
     return sQuery(turn, module, kCapacity, store, slot, capacity);
@@ -156,7 +148,7 @@ aErr Link::storeSlotSize(std::uint8_t module, std::uint8_t store, std::uint8_t s
         return aErrPacket;
     if (!size)
         return aErrParam;
-    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), aREPLY_WAIT_MS);
     if (turn.status() != aErrNone)
         return turn.status();
     return sQuery(turn, module, kSize, store, slot, size);
@@ -171,7 +163,7 @@ aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t s
         return aErrPacket;
     if (!data && length > 0)
         return aErrParam;
-    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), aREPLY_WAIT_MS);
     if (turn.status() != aErrNone)
         return turn.status();
     const std::uint8_t handle = sOpenSlot(turn, module, store, slot, kOpenWrite);
@@ -189,7 +181,7 @@ aErr Link::loadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t s
         std::memcpy(packet + 3, data + offset, n);
         const std::uint8_t sum = sum8(data + offset, n);
         OwnedPacket reply;
-        result = exchange(turn, request, packet, static_cast<std::uint8_t>(3 + n), kReplyMs, &reply);
+        result = exchange(turn, request, packet, static_cast<std::uint8_t>(3 + n), aREPLY_WAIT_MS, &reply);
         if (result != aErrNone)
             break;
         if (isError(reply))
@@ -211,13 +203,13 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
         return aErrPacket;
     if (!count || (!buffer && capacity > 0))
         return aErrParam;
-    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), kReplyMs);
+    LinkExchange turn(*this, ReplyPattern::command(module, kSlotCommand), aREPLY_WAIT_MS);
     if (turn.status() != aErrNone)
         return turn.status();
     std::size_t size = 0;
     aErr result = sQuery(turn, module, kSize, store, slot, &size);
     if (result != aErrNone)
-        return notAPartialRead(result);
+        return notTheReadsOverrun(result);
     const std::uint8_t handle = sOpenSlot(turn, module, store, slot, kOpenRead);
     if (handle == kNoHandle)
         return aErrMedia;
@@ -228,7 +220,7 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
     const std::uint8_t packet[] = {kSlotCommand, kRead, handle};
     while (result == aErrNone && read < wanted) {
         OwnedPacket reply;
-        result = exchange(turn, request, packet, sizeof packet, kReplyMs, &reply);
+        result = exchange(turn, request, packet, sizeof packet, aREPLY_WAIT_MS, &reply);
         if (result != aErrNone)
             break;
         if (reply->dataSize <= 3) {
@@ -245,7 +237,7 @@ aErr Link::unloadStoreSlot(std::uint8_t module, std::uint8_t store, std::uint8_t
     if (result == aErrNone)
         result = closed;
     if (result != aErrNone)
-        return notAPartialRead(result);
+        return notTheReadsOverrun(result);
     *count = read;
     return capacity < size ? aErrOverrun : aErrNone;
 }

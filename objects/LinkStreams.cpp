@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "aLink.h"
+#include "aReplyWait.h"
 
 namespace Zorventa {
 namespace Morvasset {
@@ -46,8 +47,6 @@ bool hasWildcard(std::uint64_t key)
     return false;
 }
 
-constexpr std::uint64_t kReplyTimeoutMs = 1000;
-
 // The device's code of an error reply; an error reply never reads as success.
 aErr deviceError(const uei& reply)
 {
@@ -57,13 +56,13 @@ aErr deviceError(const uei& reply)
 // One request to the stream control entity and its reply (index 0).
 aErr streamControl(Link& link, const uei& request, uei* reply)
 {
-    LinkExchange exchange(link, ReplyPattern::entity(reply->module, kStreamCommand, reply->option, 0), kReplyTimeoutMs);
+    LinkExchange exchange(link, ReplyPattern::entity(reply->module, kStreamCommand, reply->option, 0), aREPLY_WAIT_MS);
     if (exchange.status() != aErrNone)
         return exchange.status();
     const aErr sent = exchange.sendUEI(request);
     if (sent != aErrNone)
         return sent;
-    return exchange.receiveUEI(reply, kReplyTimeoutMs);
+    return exchange.receiveUEI(reply, aREPLY_WAIT_MS);
 }
 
 }  // namespace

@@ -7,8 +7,9 @@
 // came; the others do not wait for each other. A turn is waited for until a
 // deadline and never longer. When an exchange gives up on its reply, its
 // place turns into a late record: the reply may still come, for up to
-// kLateReplyMs after the request went out, and the next exchange that could
-// take it for its own waits for it and drops it first.
+// kLateReplyMs after the exchange gave up, whatever its own wait was, and the
+// next exchange that could take it for its own waits for it and drops it
+// first.
 #pragma once
 
 #include <chrono>
@@ -22,6 +23,7 @@
 #include "ReplyPattern.h"
 #include "aPacket.h"
 #include "aPacketFifo.h"
+#include "aReplyWait.h"
 
 namespace Zorventa {
 namespace Morvasset {
@@ -30,10 +32,8 @@ class LinkTurns {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // How long after its request a reply may still come: longer than a
-    // network server waits for the module (2000 ms) and then for a reply
-    // it was late for (500 ms), with room for the way back.
-    static constexpr std::chrono::milliseconds kLateReplyMs{3000};
+    // How long after its exchange gave up a reply may still come.
+    static constexpr std::chrono::milliseconds kLateReplyMs{aREPLY_LATE_MS};
 
     struct LateReply {
         ReplyPattern replies;

@@ -10,12 +10,16 @@
 
 #include "Elapsed.h"
 #include "EntityClass.h"
+#include "I2CClass.h"
+#include "SimStoreSlots.h"
+#include "aReplyWait.h"
 
 namespace {
 
 using namespace objtest;
 using morvsim::bufferKey;
 using morvsim::entityKey;
+using morvsim::Handler;
 using morvsim::silentKey;
 using morvtest::msSince;
 using Clock = std::chrono::steady_clock;
@@ -171,5 +175,227 @@ TEST_F(LateRepliesThroughAServer, NeverAnswerALaterRequest)
     answerLate(served.sim);
     expectNoSomeoneElsesAnswers(entity, served.sim, subindexGet);
 }
+
+// ---------------------------------------------------------------- answers just after the caller gave up
+
+// The module's side of the race: the first request the ordinary handler
+// answers is answered `late` after it came, just after its caller gave up;
+// every later answer is replaced by a refusal, `soon` after its request. A
+// call after the first must get the refusal, never the late answer.
+using Refusal = std::function<Bytes(const SimPacket& request)>;
+
+Handler lateThenRefused(Handler ordinary, Millis late, Refusal refusal, Millis soon)
+{
+    auto answered = std::make_shared<int>(0);
+    return [=](SimModule& m, const SimPacket& p, SimReply& r) {
+        SimReply own;
+        ordinary(m, p, own);
+        if (own.empty())
+            return;
+        if ((*answered)++ == 0) {
+            r = own;
+            r.delayBy(late);
+            return;
+        }
+        r.packet(m.address, refusal(p));
+        r.delayBy(soon);
+    };
+}
+
+constexpr std::uint8_t kRefusal = 17;
+constexpr aErr kRefused = static_cast<aErr>(kRefusal);
+constexpr std::uint8_t kSlotRefusal = 9;  // not aErrMedia, what a refused open gives
+constexpr std::uint8_t kStore = 1;
+constexpr std::uint8_t kSlot = 2;
+constexpr std::uint8_t kI2CDevice = 0x50;
+constexpr std::size_t kLargeBuffer = 1200;
+constexpr Millis kJustAfter{500};
+constexpr Millis kSoon{200};
+
+// An entity error reply to the request: [command, reply option, index | 0x80, code].
+Bytes entityRefusal(const SimPacket& p)
+{
+    const bool get = (p.data[1] & 0x40) != 0;
+    const auto option = static_cast<std::uint8_t>(get ? (p.data[1] & 0x3F) : ((p.data[1] & 0x3F) | 0xC0));
+    return {p.data[0], option, static_cast<std::uint8_t>((p.data[2] & 0x1F) | 0x80), kRefusal};
+}
+
+// [4, sub | 0x80, store, slot, code] for sizes and opens, [4, sub | 0x80, handle, code] for the rest.
+Bytes slotRefusal(const SimPacket& p)
+{
+    const std::size_t header = p.data[1] <= morvsim::kSlotOpenWrite ? 4 : 3;
+    Bytes d(p.data.begin(), p.data.begin() + static_cast<std::ptrdiff_t>(std::min(header, p.data.size())));
+    d[1] = static_cast<std::uint8_t>(d[1] | 0x80);
+    d.push_back(kSlotRefusal);
+    return d;
+}
+
+Bytes i2cRefusal(const SimPacket& p)
+{
+    return {p.data[0], p.data[1], p.data[2], 0, morvsim::kI2CNack};
+}
+
+// One exchange kind: how the module serves it, the caller's own wait, and
+// one call of it.
+struct RaceKind {
+    const char* name;
+    std::uint8_t command;
+    Millis callersWait;
+    std::function<void(SimModule&)> install;
+    Refusal refusal;
+    std::function<aErr(Module&)> call;
+    aErr gaveUp;   // what a call gives that gave up on its reply
+    aErr refused;  // and one that got the module's refusal
+};
+
+void PrintTo(const RaceKind& kind, std::ostream* out)
+{
+    *out << kind.name;
+}
+
+void installEntityValues(SimModule& m)
+{
+    morvsim::installEntityHandler(m, kCmd);
+    m.entities[entityKey(kCmd, kValueOption, 0)] = morvsim::u32(0x1234);
+    m.entities[bufferKey(kCmd, kBufferOption, 0)] = Bytes(kLargeBuffer, 0x5A);
+}
+
+aErr entityGet(Module& module)
+{
+    EntityClass entity;
+    entity.init(&module, kCmd, 0);
+    std::uint32_t value = 0;
+    return entity.getUEI32(kValueOption, &value);
+}
+
+aErr smallSet(Module& module)
+{
+    EntityClass entity;
+    entity.init(&module, kCmd, 0);
+    return entity.setUEI32(kValueOption, 0x4321);
+}
+
+aErr largeSet(Module& module)
+{
+    EntityClass entity;
+    entity.init(&module, kCmd, 0);
+    const Bytes buffer(kLargeBuffer, 0xA5);
+    return entity.setUEIBytes(kBufferOption, buffer.data(), buffer.size());
+}
+
+aErr largeGet(Module& module)
+{
+    EntityClass entity;
+    entity.init(&module, kCmd, 0);
+    Bytes buffer(kLargeBuffer + 1, 0);
+    std::size_t count = 0;
+    return entity.getUEIBytes(kBufferOption, buffer.data(), buffer.size(), &count);
+}
+
+aErr slotLoad(Module& module)
+{
+    const Bytes contents(60, 7);
+    return module.getLink()->loadStoreSlot(module.getModuleAddress(), kStore, kSlot, contents.data(), contents.size());
+}
+
+aErr i2cRead(Module& module)
+{
+    I2CClass bus;
+    bus.init(&module, 0);
+    std::uint8_t data[4] = {};
+    return bus.read(kI2CDevice, sizeof data, data);
+}
+
+const RaceKind kEntityGet{"entityGet",   kCmd,      Millis(1000), installEntityValues,
+                          entityRefusal, entityGet, aErrTimeout,  kRefused};
+const RaceKind kLargeSet{"largeSet",    kCmd,     Millis(4000), installEntityValues,
+                         entityRefusal, largeSet, aErrTimeout,  kRefused};
+
+const RaceKind kDirectKinds[] = {
+    kEntityGet,
+    {"smallSet", kCmd, Millis(1000), installEntityValues, entityRefusal, smallSet, aErrTimeout, kRefused},
+    kLargeSet,
+    {"largeGet", kCmd, Millis(1000), installEntityValues, entityRefusal, largeGet, aErrTimeout, kRefused},
+    {"slotOpen", morvsim::kSlotCommand, Millis(3000),
+     [](SimModule& m) {
+         morvsim::installStoreSlots(m)->slots[{kStore, kSlot}] = morvsim::SimSlot{256, {}};
+     },
+     slotRefusal, slotLoad, aErrMedia, aErrMedia},
+    {"i2cRead", morvsim::kI2CCommand, Millis(1000),
+     [](SimModule& m) {
+         morvsim::addI2CDevice(m, 0, kI2CDevice, Bytes{1, 2, 3, 4});
+     },
+     i2cRefusal, i2cRead, aErrTimeout, aErrIO},
+};
+
+// The first call gives up on its reply; the module answers it just after
+// and refuses the second call: the second call reports the refusal.
+void expectTheRefusal(ModuleSimulator& sim, std::uint8_t address, Module& module, const RaceKind& kind)
+{
+    sim.withModule(address, [&](SimModule& m) {
+        kind.install(m);
+        m.handlers[kind.command] =
+            lateThenRefused(m.handlers[kind.command], kind.callersWait + kJustAfter, kind.refusal, kSoon);
+    });
+    EXPECT_EQ(kind.call(module), kind.gaveUp) << "the caller gives up before the module answers";
+    const auto start = Clock::now();
+    EXPECT_EQ(kind.call(module), kind.refused) << "the module's own answer, not the late one";
+    EXPECT_LT(msSince(start), static_cast<long long>(aREPLY_LATE_MS) + kind.callersWait.count() + 1500)
+        << "at most the late window and the call's own wait";
+}
+
+class AnswerJustAfterTheCallerGaveUp : public ::testing::TestWithParam<RaceKind> {};
+
+TEST_P(AnswerJustAfterTheCallerGaveUp, NeverAnswersTheNextCall)
+{
+    SimRig rig;
+    auto module = rig.connect(kRouterAddress, false);
+    expectTheRefusal(rig.sim, kRouterAddress, *module, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchanges, AnswerJustAfterTheCallerGaveUp, ::testing::ValuesIn(kDirectKinds),
+                         [](const ::testing::TestParamInfo<RaceKind>& info) { return std::string(info.param.name); });
+
+// The same through a network server, whose worker waits for the module on
+// the client's behalf.
+class AnswerJustAfterTheClientGaveUp : public servertest::PrivateNetnsTest,
+                                       public ::testing::WithParamInterface<RaceKind> {
+protected:
+    void SetUp() override
+    {
+        servertest::PrivateNetnsTest::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_EQ(served.serve(), aErrNone);
+        aEtherConfig config;
+        config.fallback = false;
+        ASSERT_EQ(module.setConfig(config), aErrNone);
+        linkSpec spec = tcpSpec("127.0.0.1", served.port);
+        spec.type = linkTypeAEther;
+        ASSERT_EQ(module.connectFromSpec(spec), aErrNone);
+    }
+
+    servertest::ServedModule served{"127.0.0.1"};
+    Module module{servertest::kModule, false, 0};
+};
+
+TEST_P(AnswerJustAfterTheClientGaveUp, NeverAnswersTheNextCall)
+{
+    expectTheRefusal(served.sim, servertest::kModule, module, GetParam());
+}
+
+// The server waits for a large set's reply at least as long as its client.
+TEST_F(AnswerJustAfterTheClientGaveUp, ALargeSetAnsweredWithinTheClientsWaitSucceeds)
+{
+    served.sim.withModule(servertest::kModule, [](SimModule& m) {
+        installEntityValues(m);
+        m.handlers[kCmd] =
+            lateThenRefused(m.handlers[kCmd], kLargeSet.callersWait - Millis(1000), entityRefusal, kSoon);
+    });
+    EXPECT_EQ(largeSet(module), aErrNone);
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchanges, AnswerJustAfterTheClientGaveUp, ::testing::Values(kEntityGet, kLargeSet),
+                         [](const ::testing::TestParamInfo<RaceKind>& info) { return std::string(info.param.name); });
 
 }  // namespace

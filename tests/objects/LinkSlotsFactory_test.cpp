@@ -386,6 +386,24 @@ TEST_F(BulkTransfer, FactoryReadNeedsABufferLargerThanTheData)
     }
 }
 
+// The module's own code 15 in any step of a read is a failure, told apart
+// from the buffer that is too small above.
+TEST_F(BulkTransfer, ADeviceCode15IsNoFactoryBufferTooSmall)
+{
+    withFactory([&](SimFactory& f) { f.blocks[2] = ramp(60); });
+    for (FactoryStep step : {FactoryStep::ReadFirst, FactoryStep::ReadNext, FactoryStep::End}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        withFactory([&](SimFactory& f) {
+            f.faults.errorCode.clear();
+            f.faults.errorCode[step] = 15;
+        });
+        Bytes buffer(64);
+        std::size_t count = 4242;
+        EXPECT_EQ(link.getFactoryData(kModule, 2, buffer.data(), buffer.size(), &count), aErrUnknown);
+        EXPECT_EQ(count, 4242u);
+    }
+}
+
 TEST_F(BulkTransfer, FactoryWriteInPacketsOf26)
 {
     for (std::size_t length : {0u, 1u, 25u, 26u, 27u, 60u, 5000u}) {

@@ -667,7 +667,8 @@ TEST(ModuleSharedLink, CallersOfAnotherOptionDoNotWaitForASilentOne)
 // Callers of one silent option take turns, first come first served, and
 // each call returns within its own time-out (1000 ms, its wait for the turn
 // included) plus, after another's time-out, what is left of the window in
-// which that late reply may come (3000 ms from its wait): 4000 ms at most.
+// which that late reply may come (3000 ms from when that call gave up):
+// 4000 ms at most.
 TEST(ModuleSharedLink, CallsOfOneSilentOptionReturnWithinTheirBound)
 {
     SimRig rig;

@@ -543,8 +543,10 @@ void ModuleSimulator::dispatch(HostFramer::Frame& frame)
     }
     if (faults_.silent || (faults_.ignoreSync && packet.address == kSyncByte))
         return;
+    SendTiming timing = faults_.replyTiming;
+    timing.delay += reply.delay();
     for (const auto& chunk : reply.chunks())
-        queueOut(chunk, faults_.replyTiming);
+        queueOut(chunk, timing);
 }
 
 // ---------------------------------------------------------------- sending

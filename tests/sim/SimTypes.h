@@ -45,12 +45,16 @@ public:
     void packet(std::uint8_t address, const Bytes& data);
     // Bytes exactly as given.
     void raw(const Bytes& bytes);
+    // The whole answer goes out this much later than the faults say.
+    void delayBy(Millis delay) { delay_ = delay; }
 
     const std::vector<Bytes>& chunks() const { return chunks_; }
     bool empty() const { return chunks_.empty(); }
+    Millis delay() const { return delay_; }
 
 private:
     std::vector<Bytes> chunks_;
+    Millis delay_{0};
 };
 
 struct HeartbeatStats {
