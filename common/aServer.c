@@ -139,27 +139,6 @@ static int _findPortAndBindSocket(aServer* server)
     return port > 0 && port <= 0xFFFF ? port : 0;
 }
 
-/* The last of the caller and the actors to let go of the record: the beacon
- * (the broker polls it), the sockets and the record itself. */
-static void sRelease(void* shared)
-{
-    aServer* server = (aServer*)shared;
-    aZeroMQ_StopActor(&server->beacon, server->stopDeadline);
-    zsock_destroy(&server->syncBroker);
-    zsock_destroy(&server->syncWorker);
-    zsock_destroy(&server->streamBroker);
-    zsock_destroy(&server->streamFilter);
-    zsock_destroy(&server->frontend);
-    aDEBUG_TRACE(aDEBUG_SERVER, "server task exit\n");
-    server->check = 0;
-    free(server);
-}
-
-zactor_t* _aServer_StartActor(aServer* server, zactor_fn* task)
-{
-    return aZeroMQ_StartActor(task, server, &server->holders, sRelease);
-}
-
 /* Starts an actor and waits for the status it reports once it is ready. */
 static zactor_t* sStartActor(zactor_fn* task, aServer* server)
 {
@@ -248,7 +227,7 @@ aErr aServer_Destroy(aServer** server)
     _deinitServer(s);
     /* An actor still running holds the rest until it ends. */
     s->check = 0;
-    return aZeroMQ_LetGo(&s->holders, sRelease, s) ? aErrNone : aErrTimeout;
+    return _aServer_LetGo(s) ? aErrNone : aErrTimeout;
 }
 
 /* ---- Accessors ---- */

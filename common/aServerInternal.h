@@ -117,6 +117,9 @@ aServer* _aServer_CreateForEntry(aLinkEntry* entry, uint32_t interfaceAddress, u
  * interrupt flag (zpoller_set_nonstop), and the actor ends once the server
  * is stopping. */
 zactor_t* _aServer_StartActor(aServer* server, zactor_fn* task);
+/* Gives up the caller's own hold of the record; true when it was the last,
+ * false while an actor still holds it (that actor releases it as it ends). */
+bool _aServer_LetGo(aServer* server);
 
 static inline bool _aServer_Stopping(const aServer* server)
 {
