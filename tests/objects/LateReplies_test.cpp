@@ -152,6 +152,19 @@ TEST(LateReply, ASilentOptionCostsTheNextCallOneWaitAtMost)
     }
 }
 
+// The module connected as a network client of the server on 127.0.0.1 at port.
+aErr connectAsClient(Module& module, std::uint16_t port)
+{
+    aEtherConfig config;
+    config.fallback = false;
+    const aErr err = module.setConfig(config);
+    if (err != aErrNone)
+        return err;
+    linkSpec spec = tcpSpec("127.0.0.1", port);
+    spec.type = linkTypeAEther;
+    return module.connectFromSpec(spec);
+}
+
 // Through a network server the module's reply may come after the client
 // gave up (1000 ms) but before the server does (2000 ms); it reaches the
 // client all the same and must not answer the client's next request.
@@ -164,12 +177,7 @@ TEST_F(LateRepliesThroughAServer, NeverAnswerALaterRequest)
     ASSERT_EQ(served.serve(), aErrNone);
 
     Module module(servertest::kModule, false, 0);
-    aEtherConfig config;
-    config.fallback = false;
-    ASSERT_EQ(module.setConfig(config), aErrNone);
-    linkSpec spec = tcpSpec("127.0.0.1", served.port);
-    spec.type = linkTypeAEther;
-    ASSERT_EQ(module.connectFromSpec(spec), aErrNone);
+    ASSERT_EQ(connectAsClient(module, served.port), aErrNone);
     EntityClass entity;
     entity.init(&module, kCmd, 0);
     answerLate(served.sim);
@@ -367,12 +375,7 @@ protected:
         if (IsSkipped())
             return;
         ASSERT_EQ(served.serve(), aErrNone);
-        aEtherConfig config;
-        config.fallback = false;
-        ASSERT_EQ(module.setConfig(config), aErrNone);
-        linkSpec spec = tcpSpec("127.0.0.1", served.port);
-        spec.type = linkTypeAEther;
-        ASSERT_EQ(module.connectFromSpec(spec), aErrNone);
+        ASSERT_EQ(connectAsClient(module, served.port), aErrNone);
     }
 
     servertest::ServedModule served{"127.0.0.1"};
