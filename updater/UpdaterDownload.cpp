@@ -271,7 +271,8 @@ uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool
         return 0;
     UpdaterStoreItem item;
     std::string serverVersion;
-    if (!openDevice(display, *store, serial, &item) ||
+    // A run that gave up waiting for the store (and said so) fetches nothing it could not store.
+    if (!openDevice(display, *store, serial, &item) || store_run->GaveUp() ||
         !chooseDownloadBuild(display, server_url, serial, &build, &serverVersion) ||
         !approveBuild(display, server_url, serial, build, override))
         return 0;

@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "Base64Text.h"
 #include "BundleBuilder.h"
+#include "DirectoryLock.h"
 #include "FakeUpdateServer.h"
 #include "PathChecks.h"
 #include "StoreTestHelpers.h"
@@ -202,6 +205,28 @@ TEST_F(DownloadTest, AFileThatCannotBeWrittenIsAFailureAndNotRecorded)
     EXPECT_EQ(display_.errors()[0].rfind("Failed to write file with ", 0), 0u) << display_.errors()[0];
     EXPECT_EQ(settings(), before);
     EXPECT_NE(before.find("LATEST_DOWNLOAD=1200.bird\n"), std::string::npos);
+}
+
+// Another run (here this test, with the directory's lock) keeps the device
+// directory past the whole wait: the download gives up there, asks the
+// server for no bundle, and stores nothing.
+TEST_F(DownloadTest, ARunThatGaveUpWaitingForTheStoreDownloadsNothing)
+{
+    ASSERT_EQ(updater_.Download_Firmware(kSerial, "1200", false, false), 1200u);
+    const std::string before = settings();
+    DirectoryLock other(device(), std::chrono::milliseconds(0));
+    ASSERT_TRUE(other.Held());
+
+    RecordingDisplay display;
+    Updater impatient(url_.c_str(), dir_.path().c_str(), display, std::chrono::milliseconds(300));
+    server_.clearRecords();
+    EXPECT_EQ(impatient.Download_Firmware(kSerial, "", false, false), 0u);
+    EXPECT_EQ(display.errors(),
+              std::vector<std::string>{"Another run still holds " + device() + ": gave up waiting for it"});
+    const std::vector<std::string> asked = ops();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "bird"), 0) << "the bundle was requested";
+    EXPECT_FALSE(entryExists(device("1234.bird")));
+    EXPECT_EQ(settings(), before);
 }
 
 TEST_F(DownloadTest, SettingsThatCannotBeSavedMakeTheDownloadFail)
