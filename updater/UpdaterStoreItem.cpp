@@ -118,23 +118,34 @@ bool UpdaterStoreItem::FileExists(const char* fileName) const {
     return found;
 }
 
-aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data, size_t length) const {
+aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data, size_t length, int* cause) const {
+    int unused = 0;
+    int& why = cause != nullptr ? *cause : unused;
+    why = 0;
     if (data == nullptr) return aErrNotFound;
     if (!IsValid()) return aErrNotFound;
     if (!isPlainName(fileName)) return aErrParam;
     const std::string full = BuildPath(path.c_str(), name.c_str(), fileName, nullptr);
 
     const StoreTurn turn = Hold();
-    if (!turn.MayWrite()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
+    if (!turn.MayWrite()) {
+        // Another run keeping the directory is no error of the system's.
+        if (turn.TimedOut()) return aErrBusy;
+        why = turn.Error();
+        return aErrNotFound;
+    }
     ReplaceFile out(full);
     if (!out.Open()) {
-        Log::log(DEBUG_Updater, "UpdaterStore: cannot create a temporary file for %s (%d).\n", full.c_str(), errno);
+        why = errno;
+        Log::log(DEBUG_Updater, "UpdaterStore: cannot create a temporary file for %s (%d).\n", full.c_str(), why);
         return aErrNotFound;
     }
     aErr err = out.Write(data, length) ? aErrNone : aErrIO;
     if (err == aErrNone) err = out.Commit();
-    if (err != aErrNone)
+    if (err != aErrNone) {
+        why = errno;
         Log::log(DEBUG_Updater, "UpdaterStore: writing %s failed with %d.\n", full.c_str(), static_cast<int>(err));
+    }
     // A failure leaves the old file; the temporary one goes with `out`.
     return err;
 }

@@ -49,9 +49,10 @@ public:
 
     // Replaces path/name/fileName with the data, under the directory's lock.
     // aErrNotFound without data or when the file cannot be created; aErrBusy
-    // when the lock cannot be had; the write or close error otherwise. A failed
-    // write leaves any earlier file of that name as it was.
-    aErr WriteFile(const char* fileName, const unsigned char* data, size_t length) const;
+    // when the lock cannot be had; the write or close error otherwise; *cause
+    // (when given) the system's error behind it, 0 when there is none. A
+    // failed write leaves any earlier file of that name as it was.
+    aErr WriteFile(const char* fileName, const unsigned char* data, size_t length, int* cause = nullptr) const;
 
     // The bundle path/name/fileName; throws std::runtime_error "Invalid bird <path>"
     // when it is not a bundle, or the loader's error when it does not load.

@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace morvtest {
@@ -45,6 +47,27 @@ std::string MountSmallTmpfs(const std::string& directory, std::size_t bytes, std
     if (mount("morvtest", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
         return failed(("mounting a tmpfs on " + directory).c_str());
     return std::string();
+}
+
+std::string OnSmallTmpfs(const std::string& directory, std::size_t bytes, std::size_t inodes,
+                         const std::function<void()>& job)
+{
+    std::string why;
+    std::exception_ptr failure;
+    std::thread own([&] {
+        why = MountSmallTmpfs(directory, bytes, inodes);
+        if (!why.empty())
+            return;
+        try {
+            job();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    own.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return why;
 }
 
 void FillFileSystem(const std::string& directory, bool blocks, bool inodes)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace morvtest {
@@ -13,6 +14,12 @@ namespace morvtest {
 // "" when the tmpfs is mounted on the directory (which must exist), else why
 // not, for the caller to skip with.
 std::string MountSmallTmpfs(const std::string& directory, std::size_t bytes, std::size_t inodes);
+
+// Runs the job on a thread of its own that has mounted such a tmpfs on the
+// directory first; what the job throws comes back. "" when it ran, else why
+// the tmpfs could not be mounted (the job did not run).
+std::string OnSmallTmpfs(const std::string& directory, std::size_t bytes, std::size_t inodes,
+                         const std::function<void()>& job);
 
 // Uses up the file system the directory lies on, with files named "filler"
 // and "filler.N" in it: with blocks, one file grows until no block is left;

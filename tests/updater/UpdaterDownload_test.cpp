@@ -15,6 +15,7 @@
 #include "DirectoryLock.h"
 #include "FakeUpdateServer.h"
 #include "PathChecks.h"
+#include "SmallFileSystem.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "Updater.h"
@@ -206,6 +207,42 @@ TEST_F(DownloadTest, AFileThatCannotBeWrittenIsAFailureAndNotRecorded)
     EXPECT_EQ(settings(), before);
     EXPECT_NE(before.find("LATEST_DOWNLOAD=1200.bird\n"), std::string::npos);
 }
+
+// A store on a full file system (a small tmpfs of the test's own, its blocks
+// or its inodes used up): the download fails, names the cause beside the
+// code, and leaves the stored bundle and the settings as they were.
+struct FullDisk {
+    const char* name;
+    bool blocks;
+    bool inodes;
+    const char* error;
+};
+
+class DownloadOntoAFullDisk : public DownloadTest, public ::testing::WithParamInterface<FullDisk> {};
+
+TEST_P(DownloadOntoAFullDisk, FailsAndSaysWhy)
+{
+    const std::string why = morvtest::OnSmallTmpfs(dir_.path(), 256 * 1024, 64, [&] {
+        ASSERT_EQ(updater_.Download_Firmware(kSerial, "1200", false, false), 1200u);
+        const std::string before = settings();
+        morvtest::FillFileSystem(dir_.path(), GetParam().blocks, GetParam().inodes);
+
+        display_.clear();
+        EXPECT_EQ(updater_.Download_Firmware(kSerial, "1234", false, false), 0u);
+        EXPECT_EQ(display_.errors(), std::vector<std::string>{GetParam().error});
+        EXPECT_EQ(settings(), before);
+        EXPECT_EQ(readFile(device("1200.bird")), asText(good_));
+        EXPECT_EQ(storetest::entries(device()), (std::vector<std::string>{".settings", "1200.bird"}));
+    });
+    if (!why.empty())
+        GTEST_SKIP() << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DownloadOntoAFullDisk,
+    ::testing::Values(FullDisk{"NoBlockLeft", true, false, "Failed to write file with 6 (No space left on device)"},
+                      FullDisk{"NoInodeLeft", false, true, "Failed to write file with 3 (No space left on device)"}),
+    [](const ::testing::TestParamInfo<FullDisk>& info) { return std::string(info.param.name); });
 
 // Another run (here this test, with the directory's lock) keeps the device
 // directory past the whole wait: the download gives up there, asks the
