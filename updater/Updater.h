@@ -103,8 +103,9 @@ private:
     bool findRoutedAddress(Zorventa::Morvasset::Module& target, uint32_t serial, uint32_t routerSerial);
     aErr transferBundle(Zorventa::Morvasset::Module& target, BirdFile& bundle, linkType reachedOver,
                         uint32_t serial, bool routed);
-    bool holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* device, StoreTurn* hold, bool* created);
-    bool recordTransfer(UpdaterStoreItem& device, const std::string& bundle, uint64_t start);
+    bool holdStore(UpdaterStore& store, uint32_t serial, const std::string& bundle, UpdaterStoreItem* device,
+                   StoreTurn* hold, bool* created, PreparedSave* record);
+    bool recordTransfer(UpdaterStoreItem& device, PreparedSave& record, uint64_t start);
 
     std::string server_url;
     std::string storage_dir;

@@ -64,7 +64,7 @@ StoreTurn UpdaterStoreItem::Hold() const
 void UpdaterStoreItem::LoadAttributes() {
     // An item without a directory has no settings file; never touch "//.settings".
     if (!IsValid()) return;
-    const std::string settings = BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr);
+    const std::string settings = settingsPath();
     if (type != STORE_ITEM_DIRECTORY) {
         attributes.Load(settings.c_str());
         return;
@@ -79,24 +79,37 @@ void UpdaterStoreItem::LoadAttributes() {
     attributes.Load(settings.c_str());
 }
 
-bool UpdaterStoreItem::CanRecord() const
+std::string UpdaterStoreItem::settingsPath() const
 {
+    return BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr);
+}
+
+bool UpdaterStoreItem::PrepareRecord(const KeyValueStore& changes, PreparedSave* prepared, int* cause) const
+{
+    *cause = 0;
     if (!IsValid())
         return false;
     const StoreTurn turn = Hold();
     if (!turn.MayWrite())
         return false;
-    KeyValueStore fresh;
-    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
-    return fresh.CanSave();
+    KeyValueStore fresh(settingsPath().c_str());
+    fresh.Add(changes);
+    return fresh.Prepare(nullptr, prepared, cause);
+}
+
+bool UpdaterStoreItem::CommitRecord(PreparedSave& prepared, const KeyValueStore& renewed, int* cause)
+{
+    if (!prepared.Commit(renewed, cause))
+        return false;
+    attributes = prepared.Store();
+    return true;
 }
 
 bool UpdaterStoreItem::RecordAttributes(const KeyValueStore& changes) {
     if (!IsValid()) return false;
     const StoreTurn turn = Hold();
     if (!turn.MayWrite()) return false;
-    KeyValueStore fresh;
-    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    KeyValueStore fresh(settingsPath().c_str());
     fresh.Add(changes);
     if (!fresh.Save(nullptr)) return false;
     attributes = fresh;
