@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -14,6 +15,11 @@ struct Cause {
     aErr code;
     const char* text;
 };
+
+void PrintTo(const Cause& c, std::ostream* out)
+{
+    *out << c.text;
+}
 
 class ErrorCauses : public ::testing::TestWithParam<Cause> {};
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,11 @@ struct FullDisk {
     bool inodes;
     const char* error;
 };
+
+void PrintTo(const FullDisk& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class DownloadOntoAFullDisk : public DownloadTest, public ::testing::WithParamInterface<FullDisk> {};
 
