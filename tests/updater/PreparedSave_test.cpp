@@ -15,16 +15,15 @@
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 
+using storetest::kStampPattern;
 using storetest::readFile;
 using storetest::writeFile;
 
 namespace {
 
-const char* const kStampPattern = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}";
-
 class PreparedSaveTest : public ::testing::Test {
 protected:
-    std::string file(const char* name = ".settings") const { return dir.sub(name); }
+    std::string file() const { return dir.sub(".settings"); }
 
     morvtest::TempDir dir;
 };
