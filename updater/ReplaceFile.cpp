@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
@@ -67,64 +64,6 @@ bool closeChecked(int* fd) {
     *fd = -1;
     // After EINTR the descriptor is gone on Linux; the data may not be.
     return result == 0;
-}
-
-// The one staged temporary of the process that a fatal signal removes
-// before it ends the process. The handler reads the path only while the flag
-// is set; the path is written before the flag is set, and the handlers go in
-// after it and out before it is cleared.
-constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr size_t kSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
-char g_guardedPath[PATH_MAX];
-std::atomic<bool> g_guarded{false};
-std::mutex g_guardMutex;
-struct sigaction g_before[kSignalCount];
-bool g_installed[kSignalCount];  // guarded by g_guardMutex
-
-extern "C" void removeGuardedAndDie(int signal)
-{
-    if (g_guarded.load())
-        unlink(g_guardedPath);
-    // Ends the process as the signal would have: it is blocked in here, and
-    // delivered again with its default action as the handler returns.
-    struct sigaction fatal {};
-    fatal.sa_handler = SIG_DFL;
-    sigemptyset(&fatal.sa_mask);
-    sigaction(signal, &fatal, nullptr);
-    raise(signal);
-}
-
-// Only a signal that would end the process anyway is taken: one the program
-// ignores or handles itself stays as it is.
-bool guardAgainstSignals(const std::string& path)
-{
-    std::lock_guard<std::mutex> hold(g_guardMutex);
-    if (g_guarded.load() || path.size() >= sizeof g_guardedPath)
-        return false;
-    std::memcpy(g_guardedPath, path.c_str(), path.size() + 1);
-    g_guarded.store(true);
-    for (size_t i = 0; i < kSignalCount; ++i) {
-        struct sigaction now {};
-        g_installed[i] = false;
-        if (sigaction(kFatalSignals[i], nullptr, &now) != 0 || (now.sa_flags & SA_SIGINFO) != 0 ||
-            now.sa_handler != SIG_DFL)
-            continue;
-        struct sigaction guard {};
-        guard.sa_handler = removeGuardedAndDie;
-        sigemptyset(&guard.sa_mask);
-        g_before[i] = now;
-        g_installed[i] = sigaction(kFatalSignals[i], &guard, nullptr) == 0;
-    }
-    return true;
-}
-
-void endSignalGuard()
-{
-    std::lock_guard<std::mutex> hold(g_guardMutex);
-    for (size_t i = 0; i < kSignalCount; ++i)
-        if (g_installed[i])
-            sigaction(kFatalSignals[i], &g_before[i], nullptr);
-    g_guarded.store(false);
 }
 
 }  // namespace
@@ -241,8 +180,6 @@ bool ReplaceFile::Stage()
         discard();
         return false;
     }
-    if (!_guarded)
-        _guarded = guardAgainstSignals(_temp);
     return true;
 }
 
@@ -303,8 +240,6 @@ aErr ReplaceFile::Commit() {
         return aErrIO;
     }
     _committed = true;
-    // Its name is gone: a signal now finds nothing to remove.
-    endGuard();
     return syncDirectory() ? aErrNone : aErrIO;
 }
 
@@ -329,16 +264,5 @@ void ReplaceFile::discard() {
     // Only a name we created ourselves is removed.
     if (!_temp.empty()) unlink(_temp.c_str());
     _temp.clear();
-    endGuard();
-    errno = saved;
-}
-
-void ReplaceFile::endGuard()
-{
-    if (!_guarded)
-        return;
-    const int saved = errno;
-    endSignalGuard();
-    _guarded = false;
     errno = saved;
 }

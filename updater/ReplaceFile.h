@@ -30,11 +30,9 @@ public:
 
     // Ahead of a step that cannot be undone: syncs what was written and gives
     // the file its unique name beside the target now, so that Commit needs no
-    // new space but for the rename. Until Commit, or until the file is
-    // removed, a SIGINT, SIGTERM or SIGHUP that would end the process removes
-    // it first (for one staged file of the process at a time; a run killed
-    // otherwise leaves it to RemoveLeftovers). False on failure (errno tells
-    // why), the temporary removed.
+    // new space but for the rename. A run that ends before Commit leaves it
+    // to RemoveLeftovers. False on failure (errno tells why), the temporary
+    // removed.
     bool Stage();
     // Puts data of at most the length written in place of what was written,
     // in the blocks the file holds already; false when it is longer or the
@@ -67,7 +65,6 @@ private:
     bool linkUnnamed(std::string* name);
     bool syncDirectory() const;
     void discard();
-    void endGuard();
 
     std::string _target;
     std::string _directory;
@@ -75,7 +72,6 @@ private:
     int _fd = -1;
     size_t _written = 0;
     bool _committed = false;
-    bool _guarded = false;  // a fatal signal removes the staged file
 };
 
 #endif
