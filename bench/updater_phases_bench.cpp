@@ -7,8 +7,9 @@
 //     trace lines of "-X 0x101" (its own steps, reconnects) on standard error;
 //   - the simulator's packet and connection logs (stamped on arrival), and
 //     when the Updater claimed the emulated device;
-//   - the device's settings file: its temporary name created, and renamed
-//     into place (inotify).
+//   - the device's settings file: its temporary written (made, or the record
+//     prepared before the transfer written again), and renamed into place
+//     (inotify).
 // Two scenarios: the loader keeps the link across LOAD, and the loader drops
 // it on LOAD (the module leaves the bus) and is back after the simulator's
 // downtime with the same serial, so the Updater has to reconnect. Every run must leave the bundle's firmware in the simulated flash.
@@ -186,7 +187,7 @@ ChildRun runTimed(const std::vector<std::string>& argv, std::vector<std::string>
     std::vector<char*> envp = pointers(env);
 
     Fd watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-    if (watch.get() < 0 || inotify_add_watch(watch.get(), watchedDir.c_str(), IN_CREATE | IN_MOVED_TO) < 0)
+    if (watch.get() < 0 || inotify_add_watch(watch.get(), watchedDir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_TO) < 0)
         throw std::runtime_error("inotify on " + watchedDir + ": " + std::strerror(errno));
     int outPipe[2];
     int errPipe[2];
@@ -478,7 +479,14 @@ Measured phases(const ChildRun& run, const std::vector<SimPacket>& packets, cons
     const TimePoint dropped =
         lastEventBefore(ConnectionEvent::Kind::LocalClosed, reboot, Clock::time_point::max(), "link dropped on REBOOT");
     marks.push_back({kRebootDrop, dropped, false});
-    const TimePoint temp = file(temporaryOf(".settings"), IN_CREATE, reboot, "settings temporary file");
+    // The record is written ahead of the transfer: after REBOOT only its date
+    // is written again, through the file opened unnamed (inotify names that
+    // "#<inode>"), or through its name where there are no unnamed files.
+    const auto settingsTemporary = [&](const std::string& f) {
+        return temporaryOf(".settings")(f) ||
+               (f.size() > 1 && f[0] == '#' && f.find_first_not_of("0123456789", 1) == std::string::npos);
+    };
+    const TimePoint temp = file(settingsTemporary, IN_CREATE | IN_MODIFY, reboot, "settings temporary file");
     marks.push_back({kRebootNoticed, temp, true});
     marks.push_back({kSettingsWrite, file(exactly(".settings"), IN_MOVED_TO, temp, "settings renamed"), true});
     marks.push_back({kExit, run.ended, true});

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "Log.h"
 #include "RegularFile.h"
@@ -265,17 +266,21 @@ void KeyValueStore::Load(const char* path) {
     _unreadable = readable ? std::string() : file;
 }
 
-bool KeyValueStore::CanSave(const char* path) const
+std::string KeyValueStore::text() const
 {
-    const std::string file = path != nullptr ? path : _path.empty() ? DEFAULT_FILENAME : _path;
-    std::string target;
-    if ((!_unreadable.empty() && file == _unreadable) || !fileToReplace(file, &target))
-        return false;
-    ReplaceFile probe(target);
-    return probe.Open();
+    std::string text;
+    // As C strings, as the lines were always written: nothing after a NUL byte.
+    for (const auto& pair : _pairs) {
+        text += pair.first.c_str();
+        text += '=';
+        text += pair.second.c_str();
+        text += '\n';
+    }
+    return text;
 }
 
-bool KeyValueStore::Save(const char* path) {
+bool KeyValueStore::saveTarget(const char* path, std::string* target)
+{
     if (path != nullptr) {
         _path = path;
     } else if (_path.empty()) {
@@ -289,31 +294,38 @@ bool KeyValueStore::Save(const char* path) {
         return false;
     }
     if (_dirty) Add(KEY_UPDATED_TIME, TimeStamp());
-
-    std::string text;
-    // As C strings, as the lines were always written: nothing after a NUL byte.
-    for (const auto& pair : _pairs) {
-        text += pair.first.c_str();
-        text += '=';
-        text += pair.second.c_str();
-        text += '\n';
-    }
-    std::string target;
-    if (!fileToReplace(_path, &target)) {
+    if (!fileToReplace(_path, target)) {
         Log::log(DEBUG_Attributes, "Attibutes: Error - '%s' is a link to nothing, not writing it\n", _path.c_str());
         return false;
     }
-    ReplaceFile out(target);
+    return true;
+}
+
+bool KeyValueStore::writeTemporary(ReplaceFile& out, const std::string& text, int* cause) const
+{
     if (!out.Open()) {
+        *cause = errno;
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
-                 _path.c_str(), errno);
+                 _path.c_str(), *cause);
         return false;
     }
     if (!out.Write(text.data(), text.size())) {
-        Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
-                 _path.c_str(), errno);
+        *cause = errno;
+        Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n", _path.c_str(),
+                 *cause);
         return false;
     }
+    return true;
+}
+
+bool KeyValueStore::Save(const char* path) {
+    std::string target;
+    if (!saveTarget(path, &target))
+        return false;
+    ReplaceFile out(target);
+    int cause = 0;
+    if (!writeTemporary(out, text(), &cause))
+        return false;
     const aErr err = out.Commit();
     if (err != aErrNone) {
         Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
@@ -321,5 +333,62 @@ bool KeyValueStore::Save(const char* path) {
         return false;
     }
     _dirty = false;
+    return true;
+}
+
+bool KeyValueStore::Prepare(const char* path, PreparedSave* prepared, int* cause)
+{
+    *cause = 0;
+    std::string target;
+    if (!saveTarget(path, &target))
+        return false;
+    auto out = std::make_unique<ReplaceFile>(target);
+    const std::string written = text();
+    if (!writeTemporary(*out, written, cause))
+        return false;
+    if (!out->Stage()) {
+        *cause = errno;
+        Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n", _path.c_str(),
+                 *cause);
+        return false;
+    }
+    prepared->_store = *this;
+    prepared->_file = std::move(out);
+    prepared->_length = written.size();
+    return true;
+}
+
+PreparedSave::PreparedSave() = default;
+PreparedSave::~PreparedSave() = default;
+
+bool PreparedSave::Commit(const KeyValueStore& renewed, int* cause)
+{
+    *cause = 0;
+    // Gone on every way out: put in place, or removed.
+    const std::unique_ptr<ReplaceFile> file = std::move(_file);
+    if (!file)
+        return false;
+    KeyValueStore store = _store;
+    store.Add(renewed);
+    if (store._dirty) store.Add(KeyValueStore::KEY_UPDATED_TIME, KeyValueStore::TimeStamp());
+    const std::string text = store.text();
+    // A file that grew could need space there may not be: the stamps of the preparation stay then.
+    if (text.size() <= _length) {
+        if (!file->Rewrite(text.data(), text.size())) {
+            *cause = errno;
+            Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
+                     _store.Path().c_str(), *cause);
+            return false;
+        }
+        _store = store;
+    }
+    const aErr err = file->Commit();
+    if (err != aErrNone) {
+        *cause = errno;
+        Log::log(DEBUG_Attributes, "Attibutes: Error - cannot write attributes file: '%s' (%d)\n",
+                 _store.Path().c_str(), static_cast<int>(err));
+        return false;
+    }
+    _store._dirty = false;
     return true;
 }

@@ -3,8 +3,13 @@
 #ifndef MORV_UPDATER_KEYVALUESTORE_H
 #define MORV_UPDATER_KEYVALUESTORE_H
 
+#include <cstddef>
 #include <map>
+#include <memory>
 #include <string>
+
+class PreparedSave;
+class ReplaceFile;
 
 class KeyValueStore {
 public:
@@ -55,10 +60,12 @@ public:
     // when the file could not be written completely or the link leads nowhere.
     bool Save(const char* path);
 
-    // True when Save with the path (as for Save) would find its file writable:
-    // readable when it is there, a link that leads somewhere, and a file can
-    // be made beside it. Nothing is written.
-    bool CanSave(const char* path = nullptr) const;
+    // Save ahead of a step that cannot be undone: writes what Save would
+    // write (to the same file) into a temporary file beside it and syncs it,
+    // leaving only PreparedSave::Commit to put it in place. False, with
+    // *cause the system's error (0 when there is none), when Save would fail
+    // now; nothing is left then.
+    bool Prepare(const char* path, PreparedSave* prepared, int* cause);
 
     const std::string& Path() const { return _path; }
     bool IsDirty() const { return _dirty; }
@@ -70,13 +77,55 @@ public:
     static std::string TimeStamp();
 
 private:
+    friend class PreparedSave;
+
     bool set(const char* key, const std::string& text);
+    // The file's text: every pair as a line, in key order.
+    std::string text() const;
+    // The file a save with the path writes (Save's choice of path, a link
+    // followed), the store stamped when dirty; false, after a trace, when it
+    // must not be written.
+    bool saveTarget(const char* path, std::string* target);
+    // The text into a new temporary file of out; false, after a trace and
+    // with *cause the system's error, when that failed.
+    bool writeTemporary(ReplaceFile& out, const std::string& text, int* cause) const;
 
     std::string _path;
     std::map<std::string, std::string> _pairs;
     bool _dirty = false;
     // A file that exists but the last Load could not read: never overwritten.
     std::string _unreadable;
+};
+
+// A settings file written ahead of a step that cannot be undone (see
+// KeyValueStore::Prepare): the whole new file stands synced beside the old
+// one, so that after the step only a rename is left. Dropped without a
+// Commit, it removes its temporary file and leaves the old file as it was.
+class PreparedSave {
+public:
+    PreparedSave();
+    ~PreparedSave();
+    PreparedSave(const PreparedSave&) = delete;
+    PreparedSave& operator=(const PreparedSave&) = delete;
+
+    // True from a successful Prepare until Commit.
+    bool Ready() const { return _file != nullptr; }
+    // Puts the prepared file in place of the old one. The pairs of `renewed`
+    // (time stamps of the step just done) and a new "UPDATED_TIME" are
+    // written into it first when the file does not grow by them (ctime's
+    // texts keep their length); else it goes as prepared. False, with
+    // *cause the system's error (0 when there is none), when it could not be
+    // put in place: the old file stays, the temporary one goes.
+    bool Commit(const KeyValueStore& renewed, int* cause);
+    // What the file holds: as prepared, or as committed.
+    const KeyValueStore& Store() const { return _store; }
+
+private:
+    friend class KeyValueStore;
+
+    KeyValueStore _store;
+    std::unique_ptr<ReplaceFile> _file;
+    size_t _length = 0;  // of the text written
 };
 
 #endif

@@ -165,7 +165,50 @@ bool ReplaceFile::Write(const void* data, size_t length) {
         }
         next += n;
         length -= static_cast<size_t>(n);
+        _written += static_cast<size_t>(n);
     }
+    return true;
+}
+
+bool ReplaceFile::Stage()
+{
+    if (_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (!synced(_fd) || (_temp.empty() && !linkUnnamed(&_temp))) {
+        discard();
+        return false;
+    }
+    return true;
+}
+
+bool ReplaceFile::Rewrite(const void* data, size_t length)
+{
+    if (_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (length > _written) {
+        errno = EFBIG;
+        return false;
+    }
+    const char* next = static_cast<const char*>(data);
+    off_t at = 0;
+    for (size_t left = length; left > 0;) {
+        const ssize_t n = pwrite(_fd, next, left, at);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        next += n;
+        at += n;
+        left -= static_cast<size_t>(n);
+    }
+    // Shrinking frees blocks and needs none.
+    if (length < _written && ftruncate(_fd, static_cast<off_t>(length)) != 0)
+        return false;
+    _written = length;
     return true;
 }
 

@@ -28,7 +28,18 @@ public:
     bool Write(const void* data, size_t length);
     const std::string& Target() const { return _target; }
 
-    // Syncs the written file to the disk and puts it in place of the target,
+    // Ahead of a step that cannot be undone: syncs what was written and gives
+    // the file its unique name beside the target now, so that Commit needs no
+    // new space but for the rename. A run that ends before Commit leaves it
+    // to RemoveLeftovers. False on failure (errno tells why), the temporary
+    // removed.
+    bool Stage();
+    // Puts data of at most the length written in place of what was written,
+    // in the blocks the file holds already; false when it is longer or the
+    // write fails (errno tells why).
+    bool Rewrite(const void* data, size_t length);
+
+    // Syncs the written (or staged) file to the disk and puts it in place of the target,
     // then syncs the directory. On a failure before the rename the temporary
     // file is removed, the target is left as it was, and the code is returned:
     // aErrNotFound when nothing was opened, else aErrIO (errno tells why). A
@@ -59,6 +70,7 @@ private:
     std::string _directory;
     std::string _temp;  // empty while the file has no name
     int _fd = -1;
+    size_t _written = 0;
     bool _committed = false;
 };
 

@@ -49,6 +49,7 @@ StoreTurn StoreRun::Take(const std::string& directory)
     // Only time spent waiting for another run counts; a wait that ran out used all there was.
     if (lock->Error() == ETIMEDOUT) {
         _left = std::chrono::milliseconds::zero();
+        _gaveUpOnce = true;
     } else if (waited) {
         const auto spent =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart);

@@ -58,6 +58,9 @@ public:
     StoreTurn Take(const std::string& directory);
 
     std::chrono::milliseconds Left() const { return _left; }
+    // True once another run kept a directory past what was left of the bound:
+    // the run gave up waiting, and what needed the directory must stop.
+    bool GaveUp() const { return _gaveUpOnce; }
 
 private:
     std::chrono::milliseconds _left;
@@ -65,6 +68,7 @@ private:
     Notice _gaveUp;
     bool _toldWaiting = false;
     bool _toldGaveUp = false;
+    bool _gaveUpOnce = false;
     // The directories held, by device and inode.
     std::map<std::pair<dev_t, ino_t>, std::weak_ptr<DirectoryLock>> _held;
 };

@@ -4,6 +4,7 @@
 #ifndef MORV_UPDATER_UPDATER_H
 #define MORV_UPDATER_UPDATER_H
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -27,9 +28,11 @@ class Module;
 
 class Updater {
 public:
-    Updater(const char* serverUrl, const char* storageDir, UpdaterDisplayInterface& userDisplay)
+    // storeWait: how long the run may wait in all for store directories another run holds.
+    Updater(const char* serverUrl, const char* storageDir, UpdaterDisplayInterface& userDisplay,
+            std::chrono::milliseconds storeWait = StoreRun::DEFAULT_BOUND)
         : server_url(serverUrl != nullptr ? serverUrl : ""), storage_dir(storageDir != nullptr ? storageDir : ""),
-          display(userDisplay), chip_family(0), uei_bytes_load(false), store_run(_newStoreRun(userDisplay))
+          display(userDisplay), chip_family(0), uei_bytes_load(false), store_run(_newStoreRun(userDisplay, storeWait))
     {
     }
     ~Updater() = default;
@@ -86,7 +89,7 @@ public:
 
 private:
     // A run that tells the display when it has to wait for another run.
-    static std::shared_ptr<StoreRun> _newStoreRun(UpdaterDisplayInterface& display);
+    static std::shared_ptr<StoreRun> _newStoreRun(UpdaterDisplayInterface& display, std::chrono::milliseconds wait);
 
     // Steps of Update_Firmware. The connect steps return false when they gave
     // up (and said so); otherwise *err tells how the connect went.
@@ -100,8 +103,9 @@ private:
     bool findRoutedAddress(Zorventa::Morvasset::Module& target, uint32_t serial, uint32_t routerSerial);
     aErr transferBundle(Zorventa::Morvasset::Module& target, BirdFile& bundle, linkType reachedOver,
                         uint32_t serial, bool routed);
-    bool holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* device, StoreTurn* hold, bool* created);
-    bool recordTransfer(UpdaterStoreItem& device, const std::string& bundle, uint64_t start);
+    bool holdStore(UpdaterStore& store, uint32_t serial, const std::string& bundle, UpdaterStoreItem* device,
+                   StoreTurn* hold, bool* created, PreparedSave* record);
+    bool recordTransfer(UpdaterStoreItem& device, PreparedSave& record, uint64_t start);
 
     std::string server_url;
     std::string storage_dir;

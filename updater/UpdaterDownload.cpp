@@ -14,6 +14,7 @@
 
 #include "BirdFile.h"
 #include "BuildNumber.h"
+#include "ErrorCause.h"
 #include "HTTPRequest.h"
 #include "KeyValueStore.h"
 #include "Log.h"
@@ -243,10 +244,12 @@ bool recordDownload(UpdaterDisplayInterface& display, UpdaterStoreItem& item, co
     const std::string fileName = requested + ".bird";
     // One turn for the bundle and its record: once stored, it is recorded.
     const StoreTurn hold = item.Hold();
-    const aErr err = item.WriteFile(fileName.c_str(), bytes.get(), length);
+    int cause = 0;
+    const aErr err = item.WriteFile(fileName.c_str(), bytes.get(), length, &cause);
     bytes.reset();
     if (err != aErrNone) {
-        display.message(Level::LEVEL_ERROR, "Failed to write file with %d", static_cast<int>(err));
+        display.message(Level::LEVEL_ERROR, "Failed to write file with %d (%s)", static_cast<int>(err),
+                        ErrorCause(cause, err).c_str());
         return false;
     }
     KeyValueStore record;
@@ -271,7 +274,8 @@ uint32_t Updater::Download_Firmware(uint32_t serial, std::string buildText, bool
         return 0;
     UpdaterStoreItem item;
     std::string serverVersion;
-    if (!openDevice(display, *store, serial, &item) ||
+    // A run that gave up waiting for the store (and said so) fetches nothing it could not store.
+    if (!openDevice(display, *store, serial, &item) || store_run->GaveUp() ||
         !chooseDownloadBuild(display, server_url, serial, &build, &serverVersion) ||
         !approveBuild(display, server_url, serial, build, override))
         return 0;

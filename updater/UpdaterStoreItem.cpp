@@ -64,7 +64,7 @@ StoreTurn UpdaterStoreItem::Hold() const
 void UpdaterStoreItem::LoadAttributes() {
     // An item without a directory has no settings file; never touch "//.settings".
     if (!IsValid()) return;
-    const std::string settings = BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr);
+    const std::string settings = settingsPath();
     if (type != STORE_ITEM_DIRECTORY) {
         attributes.Load(settings.c_str());
         return;
@@ -79,24 +79,37 @@ void UpdaterStoreItem::LoadAttributes() {
     attributes.Load(settings.c_str());
 }
 
-bool UpdaterStoreItem::CanRecord() const
+std::string UpdaterStoreItem::settingsPath() const
 {
+    return BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr);
+}
+
+bool UpdaterStoreItem::PrepareRecord(const KeyValueStore& changes, PreparedSave* prepared, int* cause) const
+{
+    *cause = 0;
     if (!IsValid())
         return false;
     const StoreTurn turn = Hold();
     if (!turn.MayWrite())
         return false;
-    KeyValueStore fresh;
-    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
-    return fresh.CanSave();
+    KeyValueStore fresh(settingsPath().c_str());
+    fresh.Add(changes);
+    return fresh.Prepare(nullptr, prepared, cause);
+}
+
+bool UpdaterStoreItem::CommitRecord(PreparedSave& prepared, const KeyValueStore& renewed, int* cause)
+{
+    if (!prepared.Commit(renewed, cause))
+        return false;
+    attributes = prepared.Store();
+    return true;
 }
 
 bool UpdaterStoreItem::RecordAttributes(const KeyValueStore& changes) {
     if (!IsValid()) return false;
     const StoreTurn turn = Hold();
     if (!turn.MayWrite()) return false;
-    KeyValueStore fresh;
-    fresh.Load(BuildPath(path.c_str(), name.c_str(), KeyValueStore::DEFAULT_FILENAME, nullptr).c_str());
+    KeyValueStore fresh(settingsPath().c_str());
     fresh.Add(changes);
     if (!fresh.Save(nullptr)) return false;
     attributes = fresh;
@@ -118,23 +131,34 @@ bool UpdaterStoreItem::FileExists(const char* fileName) const {
     return found;
 }
 
-aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data, size_t length) const {
+aErr UpdaterStoreItem::WriteFile(const char* fileName, const unsigned char* data, size_t length, int* cause) const {
+    int unused = 0;
+    int& why = cause != nullptr ? *cause : unused;
+    why = 0;
     if (data == nullptr) return aErrNotFound;
     if (!IsValid()) return aErrNotFound;
     if (!isPlainName(fileName)) return aErrParam;
     const std::string full = BuildPath(path.c_str(), name.c_str(), fileName, nullptr);
 
     const StoreTurn turn = Hold();
-    if (!turn.MayWrite()) return turn.TimedOut() ? aErrBusy : aErrNotFound;
+    if (!turn.MayWrite()) {
+        // Another run keeping the directory is no error of the system's.
+        if (turn.TimedOut()) return aErrBusy;
+        why = turn.Error();
+        return aErrNotFound;
+    }
     ReplaceFile out(full);
     if (!out.Open()) {
-        Log::log(DEBUG_Updater, "UpdaterStore: cannot create a temporary file for %s (%d).\n", full.c_str(), errno);
+        why = errno;
+        Log::log(DEBUG_Updater, "UpdaterStore: cannot create a temporary file for %s (%d).\n", full.c_str(), why);
         return aErrNotFound;
     }
     aErr err = out.Write(data, length) ? aErrNone : aErrIO;
     if (err == aErrNone) err = out.Commit();
-    if (err != aErrNone)
+    if (err != aErrNone) {
+        why = errno;
         Log::log(DEBUG_Updater, "UpdaterStore: writing %s failed with %d.\n", full.c_str(), static_cast<int>(err));
+    }
     // A failure leaves the old file; the temporary one goes with `out`.
     return err;
 }

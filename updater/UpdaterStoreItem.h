@@ -37,9 +37,16 @@ public:
     // saved, so that no other run's record is lost. The attributes then hold
     // the file as saved. False when the lock, the reading or the saving failed.
     bool RecordAttributes(const KeyValueStore& changes);
-    // True when a record could be made now: the directory's turn is had, its
-    // settings file reads and a file can be made beside it.
-    bool CanRecord() const;
+    // The record of `changes` made ready ahead of a step that cannot be
+    // undone: under the directory's lock (which the caller holds until it
+    // commits), the settings file is read afresh, the pairs added and the
+    // whole new file written and synced beside it (PreparedSave). False, with
+    // *cause the system's error (0 when there is none), when the lock, the
+    // reading or the writing failed; nothing is left then.
+    bool PrepareRecord(const KeyValueStore& changes, PreparedSave* prepared, int* cause) const;
+    // Puts a prepared record in place with the pairs of `renewed` (see
+    // PreparedSave::Commit); the attributes then hold the file as saved.
+    bool CommitRecord(PreparedSave& prepared, const KeyValueStore& renewed, int* cause);
     // A turn in the item's directory, taken now: while it lives, the run's
     // other turns there are its own at once, and no other run gets one.
     StoreTurn Hold() const;
@@ -49,9 +56,10 @@ public:
 
     // Replaces path/name/fileName with the data, under the directory's lock.
     // aErrNotFound without data or when the file cannot be created; aErrBusy
-    // when the lock cannot be had; the write or close error otherwise. A failed
-    // write leaves any earlier file of that name as it was.
-    aErr WriteFile(const char* fileName, const unsigned char* data, size_t length) const;
+    // when the lock cannot be had; the write or close error otherwise; *cause
+    // (when given) the system's error behind it, 0 when there is none. A
+    // failed write leaves any earlier file of that name as it was.
+    aErr WriteFile(const char* fileName, const unsigned char* data, size_t length, int* cause = nullptr) const;
 
     // The bundle path/name/fileName; throws std::runtime_error "Invalid bird <path>"
     // when it is not a bundle, or the loader's error when it does not load.
@@ -62,6 +70,10 @@ public:
     store_item_t type = STORE_ITEM_NONE;
     KeyValueStore attributes;
     std::shared_ptr<StoreRun> run;  // whose turns the item takes
+
+private:
+    // path/name/.settings
+    std::string settingsPath() const;
 };
 
 #endif

@@ -4,11 +4,11 @@
 
 #include "Updater.h"
 
-std::shared_ptr<StoreRun> Updater::_newStoreRun(UpdaterDisplayInterface& display)
+std::shared_ptr<StoreRun> Updater::_newStoreRun(UpdaterDisplayInterface& display, std::chrono::milliseconds wait)
 {
     UpdaterDisplayInterface* shown = &display;
     return std::make_shared<StoreRun>(
-        StoreRun::DEFAULT_BOUND,
+        wait,
         [shown](const std::string& directory, unsigned seconds) {
             shown->message(UpdaterDisplayInterface::LEVEL_INFO, "Another run holds %s: waiting up to %u sec for it",
                            directory.c_str(), seconds);

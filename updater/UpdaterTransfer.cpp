@@ -10,6 +10,7 @@
 #include "BirdFile.h"
 #include "BuildNumber.h"
 #include "BuildPath.h"
+#include "ErrorCause.h"
 #include "KeyValueStore.h"
 #include "Log.h"
 #include "Module.h"
@@ -437,11 +438,34 @@ aErr Updater::transferBundle(Module& target, BirdFile& bundle, linkType reachedO
     return err;
 }
 
+namespace {
+
+// " (<why>)" for a system error, nothing when there is none.
+std::string because(int cause)
+{
+    return cause != 0 ? " (" + ErrorCause(cause, aErrNone) + ")" : std::string();
+}
+
+// The record of a transfer of the bundle (a build's file name, or the path
+// given), dated now.
+KeyValueStore transferRecord(const std::string& bundle)
+{
+    KeyValueStore record;
+    // A value must stay on its own settings line.
+    record.Add(kLatestTransfer, PrintableText(bundle));
+    record.Add(kLastTransferDate, KeyValueStore::TimeStamp());
+    return record;
+}
+
+}  // namespace
+
 // The store is made sure of before the module is touched: the device's
 // directory (made now if the update came from a bundle path for a module
-// never seen before) is held until the transfer is recorded, and a record
-// can be made there. False, after saying so, when it cannot.
-bool Updater::holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* device, StoreTurn* hold, bool* created)
+// never seen before) is held until the transfer is recorded, and the record
+// is written there ahead, so that after the flash only its date and a rename
+// are left (nothing that needs space). False, after saying so, when it cannot.
+bool Updater::holdStore(UpdaterStore& store, uint32_t serial, const std::string& bundle, UpdaterStoreItem* device,
+                        StoreTurn* hold, bool* created, PreparedSave* record)
 {
     try {
         *device = store.AddDevice(serial, created);
@@ -450,9 +474,10 @@ bool Updater::holdStore(UpdaterStore& store, uint32_t serial, UpdaterStoreItem* 
         return false;
     }
     *hold = device->Hold();
-    if (!hold->MayWrite() || !device->CanRecord()) {
-        display.message(Level::LEVEL_ERROR, "Cannot record the transfer in %s; not updating the module",
-                        device->attributes.Path().c_str());
+    int cause = 0;
+    if (!hold->MayWrite() || !device->PrepareRecord(transferRecord(bundle), record, &cause)) {
+        display.message(Level::LEVEL_ERROR, "Cannot record the transfer in %s%s; not updating the module",
+                        device->attributes.Path().c_str(), because(cause).c_str());
         return false;
     }
     return true;
@@ -482,14 +507,14 @@ private:
     bool kept_ = false;
 };
 
-bool Updater::recordTransfer(UpdaterStoreItem& device, const std::string& bundle, uint64_t start)
+bool Updater::recordTransfer(UpdaterStoreItem& device, PreparedSave& record, uint64_t start)
 {
-    // A value must stay on its own settings line.
-    KeyValueStore record;
-    record.Add(kLatestTransfer, PrintableText(bundle));
-    record.Add(kLastTransferDate, KeyValueStore::TimeStamp());
-    if (!device.RecordAttributes(record)) {
-        display.message(Level::LEVEL_ERROR, "Failed to record the transfer in %s", device.attributes.Path().c_str());
+    KeyValueStore done;
+    done.Add(kLastTransferDate, KeyValueStore::TimeStamp());
+    int cause = 0;
+    if (!device.CommitRecord(record, done, &cause)) {
+        display.message(Level::LEVEL_ERROR, "Failed to record the transfer in %s%s", device.attributes.Path().c_str(),
+                        because(cause).c_str());
         return false;
     }
     Log::log(DEBUG_Updater, "Updating device firmware: \n");
@@ -517,11 +542,13 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         !loadBundle(birdPath, serial, build, override, &bundle))
         return false;
 
+    const std::string recorded = birdPath.empty() ? bundleName(build) : birdPath;
     UpdaterStoreItem device;
-    StoreTurn hold;  // outlives the module and the undo
+    StoreTurn hold;  // outlives the module, the record and the undo
     bool created = false;
     NewDeviceUndo undo(*store, device, created);
-    if (!holdStore(*store, serial, &device, &hold, &created))
+    PreparedSave record;  // its temporary goes before the undo looks at the directory
+    if (!holdStore(*store, serial, recorded, &device, &hold, &created, &record))
         return false;
 
     // Giving up after a failed connect has been reported already.
@@ -541,5 +568,5 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, std::string birdP
         return false;
     }
     undo.Keep();
-    return recordTransfer(device, birdPath.empty() ? bundleName(build) : birdPath, start);
+    return recordTransfer(device, record, start);
 }

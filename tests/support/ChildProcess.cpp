@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -16,6 +17,8 @@ extern char** environ;
 namespace morvtest {
 
 namespace {
+
+constexpr std::chrono::milliseconds kInterruptCheck(10);
 
 struct FdCloser {
     explicit FdCloser(int descriptor) : fd(descriptor) {}
@@ -141,13 +144,21 @@ ChildResult RunChild(const std::vector<std::string>& argv, const ChildOptions& o
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
     bool outOpen = true;
     bool errOpen = true;
+    // The child is not reaped before the loop ends: its pid is still its own.
+    bool interrupted = !options.interruptWhen;
     while (outOpen || errOpen) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!interrupted && options.interruptWhen()) {
+            kill(pid, options.interruptSignal);
+            interrupted = true;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
             kill(pid, SIGKILL);
             break;
         }
+        if (!interrupted)
+            left = std::min(left, kInterruptCheck);
         pollfd fds[2];
         nfds_t count = 0;
         if (outOpen)

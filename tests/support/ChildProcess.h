@@ -5,6 +5,8 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,6 +32,10 @@ struct ChildOptions {
     // When not negative: the child's file size limit in bytes (RLIMIT_FSIZE), a
     // write past it ending the child with SIGXFSZ (no core file).
     long long fileSizeLimit = -1;
+    // When set: asked every few milliseconds while the child runs; the first
+    // time it returns true the child is sent interruptSignal.
+    std::function<bool()> interruptWhen;
+    int interruptSignal = SIGTERM;
 };
 
 // argv[0] is the program path. Throws std::runtime_error when the child cannot

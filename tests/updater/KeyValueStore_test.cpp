@@ -18,13 +18,12 @@
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 
+using storetest::kStampPattern;
 using storetest::readFile;
 using storetest::writeFile;
 using Pairs = std::map<std::string, std::string>;
 
 namespace {
-
-const char* const kStampPattern = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}";
 
 class KeyValueStoreTest : public ::testing::Test {
 protected:

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,14 @@ protected:
     {
         morvtest::ChildResult r;
         ns_->run([&] { r = program_->run(args); });
+        return r;
+    }
+    // As run, the program sent the signal once `when` holds.
+    morvtest::ChildResult runInterrupted(const std::vector<std::string>& args, const std::function<bool()>& when,
+                                         int signal)
+    {
+        morvtest::ChildResult r;
+        ns_->run([&] { r = program_->runInterrupted(args, when, signal); });
         return r;
     }
 

@@ -60,6 +60,7 @@ TEST_F(StoreRunTest, TheBoundIsForTheWholeRunAndToldOnce)
     EXPECT_GE(waited, milliseconds(300));
     EXPECT_LT(waited, std::chrono::seconds(10));
     EXPECT_EQ(run->Left(), milliseconds(0));
+    EXPECT_TRUE(run->GaveUp());
 
     start = Clock::now();
     for (const std::string& directory : {a_, b_, a_}) {
@@ -92,6 +93,7 @@ TEST_F(StoreRunTest, AWaitEndsWhenTheOtherRunLetsGo)
     ASSERT_EQ(told_.waiting.size(), 1u);
     EXPECT_EQ(told_.waiting[0], std::make_pair(a_, 60u));
     EXPECT_TRUE(told_.gaveUp.empty());
+    EXPECT_FALSE(run->GaveUp());
 }
 
 // While the run holds a directory, its further turns there are its own at once

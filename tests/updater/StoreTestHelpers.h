@@ -24,6 +24,10 @@
 
 namespace storetest {
 
+// A time stamp of the settings file (ctime's text), as a regular expression.
+inline constexpr const char* kStampPattern =
+    "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}";
+
 // Sends the trace lines of the given packages into memory for one test.
 class TraceCapture {
 public:

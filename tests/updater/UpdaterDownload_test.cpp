@@ -3,15 +3,20 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "Base64Text.h"
 #include "BundleBuilder.h"
+#include "DirectoryLock.h"
 #include "FakeUpdateServer.h"
 #include "PathChecks.h"
+#include "SmallFileSystem.h"
 #include "StoreTestHelpers.h"
 #include "TempDir.h"
 #include "Updater.h"
@@ -202,6 +207,69 @@ TEST_F(DownloadTest, AFileThatCannotBeWrittenIsAFailureAndNotRecorded)
     EXPECT_EQ(display_.errors()[0].rfind("Failed to write file with ", 0), 0u) << display_.errors()[0];
     EXPECT_EQ(settings(), before);
     EXPECT_NE(before.find("LATEST_DOWNLOAD=1200.bird\n"), std::string::npos);
+}
+
+// A store on a full file system (a small tmpfs of the test's own, its blocks
+// or its inodes used up): the download fails, names the cause beside the
+// code, and leaves the stored bundle and the settings as they were.
+struct FullDisk {
+    const char* name;
+    bool blocks;
+    bool inodes;
+    const char* error;
+};
+
+void PrintTo(const FullDisk& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DownloadOntoAFullDisk : public DownloadTest, public ::testing::WithParamInterface<FullDisk> {};
+
+TEST_P(DownloadOntoAFullDisk, FailsAndSaysWhy)
+{
+    const std::string why = morvtest::OnSmallTmpfs(dir_.path(), 256 * 1024, 64, [&] {
+        ASSERT_EQ(updater_.Download_Firmware(kSerial, "1200", false, false), 1200u);
+        const std::string before = settings();
+        morvtest::FillFileSystem(dir_.path(), GetParam().blocks, GetParam().inodes);
+
+        display_.clear();
+        EXPECT_EQ(updater_.Download_Firmware(kSerial, "1234", false, false), 0u);
+        EXPECT_EQ(display_.errors(), std::vector<std::string>{GetParam().error});
+        EXPECT_EQ(settings(), before);
+        EXPECT_EQ(readFile(device("1200.bird")), asText(good_));
+        EXPECT_EQ(storetest::entries(device()), (std::vector<std::string>{".settings", "1200.bird"}));
+    });
+    if (!why.empty())
+        GTEST_SKIP() << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DownloadOntoAFullDisk,
+    ::testing::Values(FullDisk{"NoBlockLeft", true, false, "Failed to write file with 6 (No space left on device)"},
+                      FullDisk{"NoInodeLeft", false, true, "Failed to write file with 3 (No space left on device)"}),
+    [](const ::testing::TestParamInfo<FullDisk>& info) { return std::string(info.param.name); });
+
+// Another run (here this test, with the directory's lock) keeps the device
+// directory past the whole wait: the download gives up there, asks the
+// server for no bundle, and stores nothing.
+TEST_F(DownloadTest, ARunThatGaveUpWaitingForTheStoreDownloadsNothing)
+{
+    ASSERT_EQ(updater_.Download_Firmware(kSerial, "1200", false, false), 1200u);
+    const std::string before = settings();
+    DirectoryLock other(device(), std::chrono::milliseconds(0));
+    ASSERT_TRUE(other.Held());
+
+    RecordingDisplay display;
+    Updater impatient(url_.c_str(), dir_.path().c_str(), display, std::chrono::milliseconds(300));
+    server_.clearRecords();
+    EXPECT_EQ(impatient.Download_Firmware(kSerial, "", false, false), 0u);
+    EXPECT_EQ(display.errors(),
+              std::vector<std::string>{"Another run still holds " + device() + ": gave up waiting for it"});
+    const std::vector<std::string> asked = ops();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "bird"), 0) << "the bundle was requested";
+    EXPECT_FALSE(entryExists(device("1234.bird")));
+    EXPECT_EQ(settings(), before);
 }
 
 TEST_F(DownloadTest, SettingsThatCannotBeSavedMakeTheDownloadFail)

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <fstream>
 #include <iterator>
@@ -61,7 +63,9 @@ inline morvtest::ChildResult runUpdater(const std::string& base, const std::stri
                                         const std::vector<std::string>& arguments,
                                         std::chrono::milliseconds timeout, const std::string& preload,
                                         const std::map<std::string, std::string>& configs,
-                                        long long fileSizeLimit = -1)
+                                        long long fileSizeLimit = -1,
+                                        const std::function<bool()>& interruptWhen = {},
+                                        int interruptSignal = SIGTERM)
 {
     std::vector<std::string> argv = {MORV_UPDATER_PROGRAM, "-i", base, "-u", url};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -81,6 +85,8 @@ inline morvtest::ChildResult runUpdater(const std::string& base, const std::stri
     options.unset = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
     options.workingDirectory = base;
     options.fileSizeLimit = fileSizeLimit;
+    options.interruptWhen = interruptWhen;
+    options.interruptSignal = interruptSignal;
     return morvtest::RunChild(argv, options);
 }
 
@@ -146,13 +152,29 @@ public:
     morvtest::ChildResult runWithFileSizeLimit(const std::vector<std::string>& arguments, long long fileSizeLimit,
                                                std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
     {
-        auto environment = umockusb::Testbed::instance().childEnvironment();
-        const std::string preload = environment["LD_PRELOAD"];
-        environment.erase("LD_PRELOAD");
-        return runUpdater(base_, url_, arguments, timeout, preload, environment, fileSizeLimit);
+        return launch(arguments, timeout, fileSizeLimit, {}, SIGTERM);
+    }
+
+    // As run, sent the signal once `when` holds (asked every few milliseconds).
+    morvtest::ChildResult runInterrupted(const std::vector<std::string>& arguments, const std::function<bool()>& when,
+                                         int signal,
+                                         std::chrono::milliseconds timeout = std::chrono::milliseconds(60000)) const
+    {
+        return launch(arguments, timeout, -1, when, signal);
     }
 
 private:
+    morvtest::ChildResult launch(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout,
+                                 long long fileSizeLimit, const std::function<bool()>& interruptWhen,
+                                 int interruptSignal) const
+    {
+        auto environment = umockusb::Testbed::instance().childEnvironment();
+        const std::string preload = environment["LD_PRELOAD"];
+        environment.erase("LD_PRELOAD");
+        return runUpdater(base_, url_, arguments, timeout, preload, environment, fileSizeLimit, interruptWhen,
+                          interruptSignal);
+    }
+
     std::string base_;
     std::string url_;
 };

@@ -5,6 +5,7 @@
 // fell back to TCP/IP.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -19,6 +20,8 @@
 #include "ChildProcess.h"
 #include "DirectoryLock.h"
 #include "NetnsUpdaterTest.h"
+#include "SmallFileSystem.h"
+#include "StoreTestHelpers.h"
 #include "UpdateRig.h"
 #include "base64.h"
 
@@ -231,6 +234,92 @@ TEST_F(UsbUpdate, AStoreThatCannotRecordFailsTheUpdateBeforeTheTransfer)
     EXPECT_EQ(record.inits, 0u);
     EXPECT_TRUE(record.writes.empty());
     EXPECT_EQ(umockusb::Testbed::instance().stats(usb_.id()).claims, 0) << "the module was touched";
+}
+
+// A store on a full file system (a small tmpfs of the test's own, its blocks
+// or its inodes used up) cannot take the record of a transfer: the update
+// fails before any byte reaches the module, says why, and leaves the
+// settings as they were.
+struct FullStore {
+    const char* name;
+    bool blocks;
+    bool inodes;
+};
+
+void PrintTo(const FullStore& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class UsbUpdateOnAFullStore : public UsbUpdate, public ::testing::WithParamInterface<FullStore> {};
+
+TEST_P(UsbUpdateOnAFullStore, FailsBeforeTheModuleIsTouchedAndSaysWhy)
+{
+    const std::string path = writeBundle(updtest::pattern(2000, 0x31));
+    const std::string storage = dir_.makeDir("updater");
+    const std::string settings = "LATEST_DOWNLOAD=9.bird\n";
+    std::string why;
+    ns_->run([&] {
+        why = morvtest::MountSmallTmpfs(storage, 64 * 1024, 64);
+        if (!why.empty())
+            return;
+        dir_.makeDir("updater/" + kSerialHex);
+        storetest::writeFile(device(".settings"), settings);
+        morvtest::FillFileSystem(storage, GetParam().blocks, GetParam().inodes);
+    });
+    if (!why.empty())
+        GTEST_SKIP() << why;
+
+    const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
+    EXPECT_EQ(r.exitCode, 1) << describe(r);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << describe(r);
+    const morvsim::LoaderRecord record = module_->loader->record();
+    EXPECT_EQ(record.inits, 0u);
+    EXPECT_TRUE(record.loaderImage.empty());
+    EXPECT_TRUE(record.writes.empty());
+    EXPECT_EQ(umockusb::Testbed::instance().stats(usb_.id()).claims, 0) << "the module was touched";
+    ns_->run([&] {
+        EXPECT_EQ(storetest::entries(program_->storage() + "/" + kSerialHex), Lines{".settings"});
+        EXPECT_EQ(storetest::readFile(device(".settings")), settings);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UsbUpdateOnAFullStore,
+                         ::testing::Values(FullStore{"NoBlockLeft", true, false}, FullStore{"NoInodeLeft", false, true}),
+                         [](const ::testing::TestParamInfo<FullStore>& info) { return std::string(info.param.name); });
+
+// An update that got ready to record its transfer and then did not finish
+// it (the run is stopped by a signal in the middle of the firmware, or the
+// module refuses every WRITE) leaves the settings as they were. A stopped
+// run may leave its temporary beside them; the next run that takes the
+// directory removes it, and a run that fails removes its own.
+TEST_F(UsbUpdate, AnUnfinishedUpdateLeavesTheSettingsAndNoTemporary)
+{
+    const std::string path = writeBundle(updtest::pattern(20000, 0x52));
+    dir_.makeDir("updater/" + kSerialHex);
+    const std::string settings = "LATEST_DOWNLOAD=9.bird\n";
+    storetest::writeFile(device(".settings"), settings);
+    const std::string directory = program_->storage() + "/" + kSerialHex;
+    for (const int stop : {SIGTERM, SIGINT, SIGHUP, 0}) {
+        SCOPED_TRACE(stop == 0 ? "WRITE refused" : strsignal(stop));
+        replaceModule(false);
+        ChildResult r;
+        if (stop == 0) {
+            morvsim::LoaderFaults faults;
+            faults.statuses[5] = 1;
+            module_->loader->setFaults(faults);
+            r = run({"-U", "-d", kSerialHex, "-f", path});
+            EXPECT_EQ(r.exitCode, 1) << describe(r);
+            EXPECT_EQ(storetest::entries(directory), Lines{".settings"});
+        } else {
+            const morvsim::SimFirmwareLoader& loader = *module_->loader;
+            r = runInterrupted({"-U", "-d", kSerialHex, "-f", path},
+                               [&loader] { return loader.record().dataPackets >= 20; }, stop);
+            EXPECT_EQ(r.signal, stop) << describe(r);
+            EXPECT_TRUE(module_->loader->record().writes.empty()) << "stopped too late";
+        }
+        EXPECT_EQ(storetest::readFile(device(".settings")), settings);
+    }
 }
 
 // The module reboots into its loader on LOAD: it leaves the bus and comes back
