@@ -9,9 +9,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -92,8 +93,8 @@ inline morvtest::ChildResult runUpdater(const std::string& base, const std::stri
 
 // A module on the emulated USB bus whose bulk endpoints lead to a simulator.
 // With wire(), a dropped link (the module rebooting) takes it off the bus and
-// the loader's downtime later puts it back with the same serial. Declare it
-// before the simulator it serves, so that goes first.
+// the loader's downtime later puts it back with the same serial, as a new
+// device. Declare it before the simulator it serves, so that goes first.
 class UsbModulePlug {
 public:
     UsbModulePlug(std::uint32_t serial, std::uint8_t model) : serial_(serial), model_(model) {}
@@ -110,24 +111,56 @@ public:
         sim_ = &sim;
         auto& bed = umockusb::Testbed::instance();
         const int id = bed.plug(umockusb::moduleSpec(serial_, model_, 64));
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            plugged_.push_back(id);
+        }
         id_ = id;
         sim.attachFd(bed.takePeerFd(id));
     }
     void wire(morvsim::LoaderConfig& config)
     {
-        config.linkDropped = [this] { umockusb::Testbed::instance().unplug(id_.load()); };
+        config.linkDropped = [this] {
+            auto& bed = umockusb::Testbed::instance();
+            const int id = id_.load();
+            const umockusb::DeviceStats last = bed.stats(id);
+            {
+                std::lock_guard<std::mutex> hold(mutex_);
+                gone_[id] = last;
+            }
+            bed.unplug(id);
+        };
         config.linkBack = [this] {
             if (sim_ != nullptr)
                 plugInto(*sim_);
         };
     }
     int id() const { return id_.load(); }
+    // How many times the module came onto the bus; the latest is number plugs() - 1.
+    std::size_t plugs() const
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return plugged_.size();
+    }
+    // The device of the module's n-th time on the bus (0: the first): its
+    // stats now, or as they were when it left; empty before it came.
+    umockusb::DeviceStats statsOf(std::size_t n) const
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (n >= plugged_.size())
+            return {};
+        const auto gone = gone_.find(plugged_[n]);
+        return gone != gone_.end() ? gone->second : umockusb::Testbed::instance().stats(plugged_[n]);
+    }
 
 private:
     std::uint32_t serial_;
     std::uint8_t model_;
     morvsim::ModuleSimulator* sim_ = nullptr;
     std::atomic<int> id_{0};
+    mutable std::mutex mutex_;
+    std::vector<int> plugged_;                   // guarded by mutex_
+    std::map<int, umockusb::DeviceStats> gone_;  // guarded by mutex_
 };
 
 class UpdaterProgram {

@@ -204,6 +204,7 @@ TEST_F(UsbUpdate, AnUpdateHoldsTheStoreBeforeItTouchesTheModule)
         released = std::chrono::steady_clock::now();
         other.reset();
     });
+    const std::size_t found = usb_.plugs() - 1;
     const ChildResult r = run({"-U", "-d", kSerialHex, "-f", path});
     release.join();
     ASSERT_EQ(r.exitCode, 0) << describe(r);
@@ -211,7 +212,8 @@ TEST_F(UsbUpdate, AnUpdateHoldsTheStoreBeforeItTouchesTheModule)
     EXPECT_EQ(std::count(out.begin(), out.end(), "Another run holds " + directory + ": waiting up to 600 sec for it"),
               1)
         << describe(r);
-    const umockusb::DeviceStats stats = umockusb::Testbed::instance().stats(usb_.id());
+    // The module as the update found it: after REBOOT it comes back as a new device.
+    const umockusb::DeviceStats stats = usb_.statsOf(found);
     ASSERT_FALSE(stats.claimedAt.empty());
     EXPECT_GT(stats.claimedAt.front(), released) << "the module was touched while the store was held elsewhere";
     EXPECT_EQ(module_->loader->flash(0x2000, image.size()), image);
@@ -328,6 +330,7 @@ TEST_F(UsbUpdate, TheModuleRebootingOnLoadIsFoundAgainBySerial)
 {
     replaceModule(false, true);
     const int before = usb_.id();
+    const std::size_t found = usb_.plugs() - 1;
     const Bytes image = updtest::pattern(2000, 0x44);
     const std::string path = writeBundle(image);
 
@@ -338,7 +341,8 @@ TEST_F(UsbUpdate, TheModuleRebootingOnLoadIsFoundAgainBySerial)
     EXPECT_EQ(record.loadAnnounced, 1u) << "LOAD was answered on the new link";
     EXPECT_GE(record.linkDrops, 2u) << "on LOAD and on REBOOT";
     EXPECT_NE(usb_.id(), before) << "a new device on the bus";
-    EXPECT_EQ(umockusb::Testbed::instance().stats(usb_.id()).claims, 1) << "opened again after LOAD";
+    // The device it was after LOAD (after REBOOT it comes back once more).
+    EXPECT_EQ(usb_.statsOf(found + 1).claims, 1) << "opened again after LOAD";
 }
 
 }  // namespace
